@@ -1,0 +1,123 @@
+// The one extension object per host instance: start-up, manifest handling,
+// download drivers, heartbeat, main component and actions.
+#pragma once
+
+#include <windows.h>
+#include <ole2.h>
+
+#include "extension/host_table.h"
+#include "install/installation_mgr.h"
+#include "npvrgpc/npbase.h"
+#include "script/call_engine.h"
+#include "script/ocx_container.h"
+
+// Network monitor (VRNETEXT.DLL) entry points.
+typedef int (WINAPI* PFN_NSpySetPluginVersion)(DWORD);
+typedef int (WINAPI* PFN_NSpySetSocketContext)(DWORD, DWORD);
+typedef int (WINAPI* PFN_NSpyIsPluginPatchEnabled)();
+typedef int (WINAPI* PFN_NSpyStart)(DWORD);
+typedef int (WINAPI* PFN_NSpyStop)();
+
+// OS classes that select the manifest name.
+enum { GPC_OS_UNKNOWN = 0, GPC_OS_WIN95 = 1, GPC_OS_WIN98 = 2, GPC_OS_NT4 = 3, GPC_OS_WIN2K = 4 };
+
+// Value of the desktop-window property "UH<pid>" that marks the user
+// directory as the product root for later instances in the process.
+enum { GPC_USER_DIR_MARK = 0x5A5A };
+
+class CVRGpcExtension {
+public:
+    explicit CVRGpcExtension(GpcCookie pCookie);
+    virtual ~CVRGpcExtension();
+    CVRGpcExtension(const CVRGpcExtension&) = delete;
+    CVRGpcExtension& operator=(const CVRGpcExtension&) = delete;
+
+    // --- Start-up ---------------------------------------------------------
+    void InitInstance();
+    int GetOsClass();
+    // 1 when the plug-in host leaves "GpcUnpackVersion"/"GpcExtVersion"
+    // absent or empty (dependency-list path); sets m_bCheckItemOsVersion then.
+    int CheckVersionParams();
+    // "NS<product version of the host executable>" or "NS_Unknown".
+    void GetHostProductVersion(char* lpszBuffer, int nSize);
+    // "GpcMessageTitle", or "Corvo".
+    const char* GetMessageTitle();
+    const char* GetUrl(int nIndex);
+    const char* GetAction(int nIndex);
+    // A page parameter through HostGetParam; null when absent.
+    const char* GetParam(const char* lpszName);
+    GpcCookie GetCookie() const { return m_pGpcCookie; }
+
+    // --- Manifest selection and parsing ----------------------------------
+    int BuildManifestUrl(int nOsClass, char* lpszUrl, int nSize = 1024);
+    static void WINAPI OnManifestDownload(void* pIgnored, void* pContext, DWORD dwStatus, ULONG_PTR value);
+    void OnManifestStatus(DWORD dwStatus, ULONG_PTR value);
+    void PrepareInstallation(const char* lpszIniFile);
+    void GetProductDir(char* lpszDir, int bRootOnly);
+    void EnableUserDirAsRoot(int bValue);
+    int CheckUpdateStatus(int bUpdate);
+    void ParseInitFile(const char* lpszIniFile, int bSuppress);
+
+    // --- Standard and on-demand download ---------------------------------
+    int StdDownloadExt(const char* lpszIniFile, const char* lpszSectionName, const char* lpszFileName,
+                       GpcOdeCallback pfnCallback, void* pContext);
+    int OdeGetSectionIntegrityExt(const char* lpszIniFile, const char* lpszSectionName,
+                                  const char* lpszFileName);
+    void DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG_PTR value);
+    void DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, ULONG_PTR value);
+    // The GpcDownloadCallbacks of item downloads: the context is the item.
+    static void WINAPI OnItemDownload(void* pIgnored, void* pContext, DWORD dwStatus, ULONG_PTR value);
+    static void WINAPI OnStdItemDownload(void* pIgnored, void* pContext, DWORD dwStatus, ULONG_PTR value);
+
+    // --- Heartbeat and shut-down ------------------------------------------
+    void Heartbeat();
+    void SuppressedStart();
+    void StartNetMonitor();
+    void StopNetMonitor();
+    static int WINAPI OnSocketContext(void* pContext, DWORD dwValue1, DWORD dwValue2);
+    void ExitInstance();
+
+    // --- Main component -----------------------------------------------------
+    void LoadMainComponent();
+    void UnloadMainComponent();
+    int CreateMainControl(REFCLSID clsid);
+    void RemoveObject();
+    IOleObject* GetControlObject();
+    static void GetComponentClsid(const char* lpszText, CLSID* pClsid);
+
+    // --- Actions, notifications and locations -----------------------------
+    int ExecuteScript(const char* lpszScript);
+    void HandleNotification(DWORD dwIndex, DWORD dwValue);
+    const char* ResolveParameter(const char* lpszValue);
+    HRESULT ChangeLocation(CGpcPtrArray* pArgs);
+    HRESULT OpenLocation(CGpcPtrArray* pArgs);
+
+    // --- Members, in the system's declaration order -------------------------
+    GpcCookie m_pGpcCookie;
+    CVRGpcInstallationMgr m_InstallationMgr;
+    int m_bReady;
+    int m_bFailed;
+    int m_bComponentLoadStarted;
+    int m_bDownloadDone;
+    int m_bSuppressInstallation;
+    int m_bCheckItemOsVersion;
+    int m_bStdDownload;
+    char m_achSavedCurDir[GPC_MAX_PATH];
+    CGpcPtrArray m_UrlList;     // owns its heap strings
+    CGpcPtrArray m_ActionList;  // owns its heap strings
+    CVRGpcCallEngine m_CallEngine;
+    CVRGpcOcxContainer m_OcxContainer;
+    HMODULE m_hMainComponent;
+    HWND m_hMessageWnd;
+    int m_bUserDirAsRoot;
+    GpcOdeCallback m_pfnOdeFailureCallback;
+    HMODULE m_hNetMonitor;
+    PFN_NSpySetPluginVersion m_pfnNSpySetPluginVersion;
+    PFN_NSpySetSocketContext m_pfnNSpySetSocketContext;
+    PFN_NSpyIsPluginPatchEnabled m_pfnNSpyIsPluginPatchEnabled;
+    PFN_NSpyStart m_pfnNSpyStart;
+    PFN_NSpyStop m_pfnNSpyStop;
+    char m_achCurIniFile[GPC_MAX_PATH];
+    int m_nSectionResult;
+    int m_bCancelRequested;
+};

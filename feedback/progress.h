@@ -1,0 +1,70 @@
+// Progress windows (dialog template 102) for the start-up downloads, the
+// on-demand download jobs and single-file downloads.
+#pragma once
+
+#include <windows.h>
+
+#include "extension/host_table.h"
+#include "feedback/progress_counters.h"
+
+class CVRGpcInstallationMgr;
+struct GpcDownloadJob;
+struct GpcInstallItem;
+
+// Opens template 102 in the cookie's language (1033 fallback), modeless and
+// without parent, and positions it. Null when no window could be made.
+HWND OpenProgressWindow(GpcCookie pCookie, DLGPROC pfnProc, LPARAM lOwner);
+void PositionProgressWindow(HWND hWnd);
+// Destroys the window if there is one and clears the handle.
+void CloseProgressWindow(HWND* phWnd);
+
+// Seconds to go at the current rate; 0 when unknown or done.
+DWORD GetSecondsLeft(const GpcProgressCounters& counters);
+// The time text for a number of seconds ("less than 1 minute",
+// "about %lu minutes") in a language; empty for 0 seconds.
+void FormatTimeLeft(WORD wLang, DWORD dwSeconds, char* lpszOut, int nSize);
+
+// Start-up pass (installation manager).
+void OpenInstallProgressWindow(CVRGpcInstallationMgr* pMgr);
+void UpdateInstallProgress(CVRGpcInstallationMgr* pMgr, DWORD dwBytes);
+INT_PTR CALLBACK InstallProgressWndProc(HWND, UINT, WPARAM, LPARAM);
+
+// On-demand jobs.
+int RegisterJobItem(GpcDownloadJob* pJob, GpcInstallItem* pItem);
+void UpdateJobProgress(GpcDownloadJob* pJob, DWORD dwBytes);
+INT_PTR CALLBACK JobProgressWndProc(HWND, UINT, WPARAM, LPARAM);
+
+// What GpcGetFileAtUrlEx's caller hands over: expected size and caption.
+struct GpcProgressRequest {
+    DWORD dwTotalSize;
+    const char* lpszCaption;
+};
+// The three-field request GpcGetFileAtUrlEx builds for the progress manager.
+struct GpcFileRequest {
+    void* pContext;
+    GpcDownloadCallback pfnCallback;
+    GpcProgressRequest* pProgress;
+};
+
+// One file fetched through GpcGetFileAtUrlEx, with its own window. Deletes
+// itself when the host reports the end of the download.
+class CVRGpcProgressMgr : public GpcProgressCounters {
+public:
+    CVRGpcProgressMgr(GpcCookie pCookie, GpcHostTable* pHostTable, const GpcFileRequest& request);
+    virtual ~CVRGpcProgressMgr();
+    CVRGpcProgressMgr(const CVRGpcProgressMgr&) = delete;
+    CVRGpcProgressMgr& operator=(const CVRGpcProgressMgr&) = delete;
+
+    static void WINAPI OnDownloadStatus(void* pIgnored, void* pManager, DWORD dwStatus, ULONG_PTR value);
+    void UpdateProgress(DWORD dwBytes);
+    void CancelDownload();
+
+    GpcCookie Cookie;
+    GpcHostTable* HostTable;
+    void* CallerContext;
+    GpcDownloadCallback CallerCallback;
+    GpcProgressRequest* Request;
+    int FailureNoted;
+};
+INT_PTR CALLBACK FileProgressWndProc(HWND, UINT, WPARAM, LPARAM);
+LRESULT CALLBACK ProgressBarProc(HWND, UINT, WPARAM, LPARAM);

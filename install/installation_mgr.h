@@ -1,0 +1,155 @@
+// The installation manager: manifest items, their list, install directories,
+// the update decision, installation of downloaded files, download requests
+// and the installation log.
+#pragma once
+
+#include <windows.h>
+
+#include "extension/host_table.h"
+#include "feedback/progress_counters.h"
+#include "npvrgpc/npbase.h"
+
+class CVRGpcExtension;
+class CVRGpcLogMgr;
+struct GpcDownloadJob;
+
+// Item states, with the numeric values the system has always used.
+enum GpcItemState {
+    ITEM_FAILED = 0,
+    ITEM_DOWNLOADING = 1,
+    ITEM_INSTALLED = 2,
+    ITEM_DONE = 3,
+    ITEM_LISTED = 4,
+};
+
+// Installation result codes of DoItemInstallation.
+enum {
+    GPC_INSTALL_OK = 0,
+    GPC_INSTALL_NOT_WRITABLE = -2,
+    GPC_INSTALL_UNPACK_FAILED = -3,
+    GPC_INSTALL_RESTART_NEEDED = -4,
+    GPC_INSTALL_NO_FILE = -5,
+    GPC_INSTALL_NEED_ADMIN = -100,
+};
+
+// One file of a manifest section. Text fields are absent (null) or owned
+// text (maybe empty); absence and emptiness are different decisions.
+struct GpcInstallItem {
+    explicit GpcInstallItem(CVRGpcExtension* pOwner);
+    ~GpcInstallItem() = default;
+
+    CGpcString SourceName;
+    CGpcString Url;
+    CGpcString Target;
+    CGpcString Version;
+    DWORD FileSize = 0;
+    DWORD CompressedSize = 0;
+    CGpcString Action;
+    CGpcString UpdateControl;
+    CGpcString FailureControl;
+    int OsVersion = 0;
+    int State = ITEM_LISTED;
+    CVRGpcExtension* Owner;
+    GpcDownloadJob* Job = nullptr;
+
+    // 1 when the file at lpszPath needs this item's download, 0 when current.
+    // lpszCurrent (256 bytes, may be null) receives what was read.
+    int NeedUpdate(const char* lpszPath, char* lpszCurrent = nullptr);
+};
+
+// Case-insensitive test of a text field against a word; false when absent.
+bool FieldIs(const CGpcString& field, const char* lpszWord);
+
+// The record of one on-demand request (a section download with its own callback).
+struct GpcDownloadJob : GpcProgressCounters {
+    CVRGpcExtension* Owner = nullptr;
+    CGpcString SectionName;
+    GpcOdeCallback Callback = nullptr;
+    void* CallbackContext = nullptr;
+    CGpcPtrArray PendingItems;  // not owning
+};
+
+GpcDownloadJob* CreateDownloadJob(CVRGpcExtension* pOwner, const char* lpszSectionName,
+                                  GpcOdeCallback pfnCallback, void* pContext);
+void DestroyDownloadJob(GpcDownloadJob* pJob);
+// Calls the job's callback and reports failed files to the server.
+void NotifyDownloadJob(GpcDownloadJob* pJob, int nKind, const char* lpszItemName,
+                       const char* lpszSection, int nCode, GpcOdeFileInfo* pInfo);
+// Fills the record from the item's nine manifest fields; field 10 null.
+void FillOdeFileInfo(const GpcInstallItem* pItem, GpcOdeFileInfo* pInfo);
+
+// Searches a file for "#~@CorvoVersionTag@~#" and copies the tag after it.
+int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize = 256);
+
+int StartSpoolerService();
+int CanManageServices();
+int RegisterServerDll(const char* lpszPath);
+void ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
+void FixStdNamesFileTime(const char* lpszPath, const char* lpszName);
+// The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes).
+void GetVersionedPrinterDriverDir(char* lpszDir);
+
+class CVRGpcInstallationMgr : public GpcProgressCounters {
+public:
+    explicit CVRGpcInstallationMgr(CVRGpcExtension* pOwner);
+    virtual ~CVRGpcInstallationMgr();
+    CVRGpcInstallationMgr(const CVRGpcInstallationMgr&) = delete;
+    CVRGpcInstallationMgr& operator=(const CVRGpcInstallationMgr&) = delete;
+
+    // Item list.
+    int ParseItem(char* lpszItem);
+    int ParseItemList(const char* lpszList);
+    int AddItem(GpcInstallItem* pItem);
+    void ClearItems();
+    void ReleaseAll();
+    void MarkAllItemsDone();
+    int AnyItemStarted();
+    GpcInstallItem* GetItem(int i) const { return static_cast<GpcInstallItem*>(Items.GetAt(i)); }
+    int GetItemCount() const { return Items.GetCount(); }
+
+    // Directories (buffers of 260 bytes).
+    void GetInstallDir(GpcInstallItem* pItem, char* lpszDir);
+    void GetInstallPath(GpcInstallItem* pItem, char* lpszPath);
+    void GetRedirectDir(GpcInstallItem* pItem, char* lpszDir);
+    void GetRedirectPath(GpcInstallItem* pItem, char* lpszPath);
+    int IsSystemTarget(GpcInstallItem* pItem);
+
+    // Update decision.
+    int HasAnyUpdate();
+    static int IsItemNamed(GpcInstallItem* pItem, const char* lpszName);
+    GpcInstallItem* FindItem(const char* lpszName);
+    int IsMainComponentReady(const char* lpszName);
+    int AllItemsSettled();
+
+    // Installation.
+    int ScheduleDownloads();
+    int ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback, void* pContext);
+    int DoItemInstallation(GpcInstallItem* pItem, const char* lpszDownloadedFile);
+    int RegisterItem(GpcInstallItem* pItem);
+
+    // Download requests and actions around the main component.
+    void BuildItemUrl(GpcInstallItem* pItem, char* lpszUrl, int nSize);
+    void PrepareDownload(GpcInstallItem* pItem);
+    void PrepareJobDownload(GpcInstallItem* pItem, GpcDownloadJob* pJob);
+    int DoActionsForMainComponent(const char* lpszName);
+    void DoActionsAfterMainComponent(const char* lpszName);
+
+    CVRGpcExtension* Owner;
+    CVRGpcLogMgr* LogMgr;
+    CGpcString UrlRoot;
+    CGpcString DefaultInstallDir;
+    CGpcPtrArray Items;  // owns its GpcInstallItem objects
+};
+
+// The installation log in HKLM\SOFTWARE\<root>\Deinstall\...
+class CVRGpcLogMgr {
+public:
+    CVRGpcLogMgr() = default;
+    virtual ~CVRGpcLogMgr() = default;
+
+    int OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowserTag,
+                    const char* lpszProductRoot, const char* lpszProductVersion);
+    int WriteLog(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem);
+
+    CGpcRegKey m_keyLog;
+};

@@ -1,0 +1,175 @@
+// Support library: owned strings, pointer arrays, name/value lists, text
+// routines, the INI reader, file/version/registry helpers and OS tests.
+//
+// The text processing here (CGpcString, CGpcPtrArray, CVRGpcNameValuePairs,
+// TrimWhitespace, DecodeSpaces, NormalizeList, IniFindValue) touches the
+// operating system only through npvrgpc/text_seam.h, so it can be built
+// natively for fuzzing.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+// Path buffers everywhere in the system hold 260 bytes (259 characters).
+enum { GPC_MAX_PATH = 260 };
+// Manifest lines and entries are read in pieces of at most 2,047 characters.
+enum { GPC_INI_LINE = 2048 };
+
+// Owned heap text. A never-assigned string (or one assigned null) holds a
+// null text, which differs from an empty text: manifest fields rely on it.
+class CGpcString {
+public:
+    CGpcString();
+    CGpcString(const CGpcString& other);
+    CGpcString& operator=(const CGpcString& other);
+    ~CGpcString();
+
+    // Copies text; null empties. On allocation failure the old value stays
+    // and 0 is returned.
+    int Assign(const char* lpszText);
+    int Assign(const CGpcString& other) { return Assign(other.m_pszText); }
+
+    const char* GetText() const { return m_pszText; }
+    int GetLength() const { return m_nLength; }
+    bool IsNull() const { return m_pszText == nullptr; }
+    bool IsEmpty() const { return m_pszText == nullptr || m_pszText[0] == '\0'; }
+
+    // Case-insensitive equality where "%20" counts as a space (either side).
+    int CompareNoCaseDecoded(const char* lpszText) const;
+    // True when this text is exactly n characters long and equals the first
+    // n characters of lpszText, ignoring case.
+    int ComparePrefixNoCase(const char* lpszText, int n) const;
+
+private:
+    char* m_pszText;
+    int m_nLength;
+};
+
+// Growable array of untyped pointers; does not own what they point to.
+// Grows by 16 slots at a time and never shrinks.
+class CGpcPtrArray {
+public:
+    CGpcPtrArray();
+    ~CGpcPtrArray();
+    CGpcPtrArray(const CGpcPtrArray&) = delete;
+    CGpcPtrArray& operator=(const CGpcPtrArray&) = delete;
+
+    int Add(void* lpv, int bUnique = 0);
+    int Remove(void* lpv);
+    int Find(void* lpv) const;
+    void* GetAt(int nIndex) const;
+    int GetCount() const { return m_nCount; }
+    void Free();
+    // Drops every slot but keeps the storage.
+    void RemoveAll() { m_nCount = 0; }
+
+    void** m_ppHead;
+    int m_nCapacity;
+    int m_nCount;
+};
+
+class CVRGpcNameValuePair {
+public:
+    CGpcString m_strName;
+    CGpcString m_strValue;
+};
+
+// Ordered list of named texts; names match case-insensitively with "%20"
+// standing for a space. Setting an existing name replaces its value.
+class CVRGpcNameValuePairs {
+public:
+    CVRGpcNameValuePairs();
+    virtual ~CVRGpcNameValuePairs();
+    CVRGpcNameValuePairs(const CVRGpcNameValuePairs&) = delete;
+    CVRGpcNameValuePairs& operator=(const CVRGpcNameValuePairs&) = delete;
+
+    int SetValue(const char* lpszName, const char* lpszValue);
+    int GetValue(const char* lpszName, const char** ppValue);
+    // Matches entries whose name is exactly the first n characters of lpszName.
+    int GetValue(const char* lpszName, int n, const char** ppValue);
+    CVRGpcNameValuePair* FindPair(const char* lpszName);
+    void RemoveAll();
+    int GetCount() const { return m_Pairs.GetCount(); }
+    CVRGpcNameValuePair* GetAt(int i) const { return static_cast<CVRGpcNameValuePair*>(m_Pairs.GetAt(i)); }
+
+private:
+    CGpcPtrArray m_Pairs;
+};
+
+// Text routines. All work in place on the caller's buffer.
+char* TrimWhitespace(char* lpszString);
+void DecodeSpaces(char* lpszText);
+// Writes the tokens of lpszSrc (first 255 characters) joined by single commas.
+// lpszDest must hold at least 256 bytes.
+void NormalizeList(char* lpszDest, const char* lpszSrc);
+
+// Bounded copy: copies at most nSize - 1 bytes and always terminates (when
+// nSize > 0). Returns the number of bytes copied.
+int GpcCopyString(char* lpszDest, int nSize, const char* lpszSrc);
+// Bounded append with the same rules; returns 0 when the text was cut.
+int GpcAppendString(char* lpszDest, int nSize, const char* lpszSrc);
+// Bounded printf: never writes past nSize, always terminates; returns the
+// length written, or -1 when the output was cut.
+int GpcFormat(char* lpszDest, int nSize, const char* lpszFormat, ...);
+
+// True when the last byte of lpszPath is a "\" that really is a separator: a
+// "\" that is the trail byte of a double-byte character does not count.
+int EndsWithSeparator(const char* lpszPath);
+// Appends "\" unless EndsWithSeparator; then the component. Bounded by nSize
+// (260 for paths); returns 0 when the result would not fit (nothing is
+// appended then).
+int AppendPathComponent(char* lpszPath, int nSize, const char* lpszComponent);
+
+// INI reader over an open text stream; see IniGetInt/IniGetString for files.
+int IniFindValue(FILE* pStream, const char* lpszSection, const char* lpszKey,
+                 char* lpszOut, int nSize);
+int IniGetInt(const char* lpszSection, const char* lpszKey, int nDefault, const char* lpszPath);
+int IniGetString(const char* lpszSection, const char* lpszKey, const char* lpszDefault,
+                 char* lpszOut, int nSize, const char* lpszPath);
+
+#ifdef _WIN32
+// File routines.
+int FileExists(const char* lpszPath);
+void RemoveFile(const char* lpszPath);
+void CreateDirectoryPath(const char* lpszPath);
+DWORD GetFileSizeByName(const char* lpszPath);
+// Writes "%u,%u,%u,%u" of the file version (at most nSize bytes, 256 usual).
+int GetFileVersionString(const char* lpszPath, char* lpszVersion, int nSize = 256);
+
+// Registry key holder; every operation returns the system error code.
+class CGpcRegKey {
+public:
+    CGpcRegKey() : m_hKey(nullptr) {}
+    ~CGpcRegKey() { Close(); }
+    CGpcRegKey(const CGpcRegKey&) = delete;
+    CGpcRegKey& operator=(const CGpcRegKey&) = delete;
+
+    LONG Close();
+    LONG Create(HKEY hParent, const char* lpszSubKey, char* lpszClass = nullptr,
+                DWORD dwOptions = REG_OPTION_NON_VOLATILE, REGSAM samDesired = KEY_ALL_ACCESS,
+                LPSECURITY_ATTRIBUTES lpSecAttr = nullptr, DWORD* lpdwDisposition = nullptr);
+    LONG Open(HKEY hParent, const char* lpszSubKey, REGSAM samDesired = KEY_ALL_ACCESS);
+    LONG QueryValue(void* pBuffer, const char* lpszName, DWORD* pdwSize, DWORD* pdwType = nullptr);
+    LONG SetStringValue(const char* lpszValue, const char* lpszName);
+    HKEY GetHandle() const { return m_hKey; }
+    operator HKEY() const { return m_hKey; }
+
+private:
+    HKEY m_hKey;
+};
+
+// Operating-system tests.
+int IsWindowsNT();
+int IsWindows2000OrLater();
+#endif
+
+// now - start as an unsigned 32-bit difference: right across one wrap of the
+// millisecond tick count.
+inline unsigned long TickDelta(unsigned long dwStart, unsigned long dwNow)
+{
+    return static_cast<unsigned long>(static_cast<unsigned int>(dwNow) - static_cast<unsigned int>(dwStart));
+}

@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# One entry point for a fresh Debian 12 machine:
+#   ./run.sh test [ctest arguments]   build and run every test under Wine
+#   ./run.sh demo                     start the extension in the reference host
+#                                     against the embedded sample site
+#   ./run.sh build                    only install, set up and build
+# BUILD_DIR (default ./build) selects the build tree; the Wine prefix lives in it.
+# BUILD_TARGETS limits what is built (space separated target names).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")" && pwd)
+BUILD_DIR=${BUILD_DIR:-$ROOT/build}
+case "$BUILD_DIR" in /*) ;; *) BUILD_DIR=$ROOT/$BUILD_DIR ;; esac
+PREFIX=$BUILD_DIR/wineprefix
+cmd=${1:-}
+[ $# -gt 0 ] && shift
+
+export WINEARCH=win32
+export WINEPREFIX=$PREFIX
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+log() { printf '[run.sh] %s\n' "$*" >&2; }
+
+packages=(g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb cmake googletest
+          mscompress python3 x11-apps imagemagick gcab)
+
+ensure_packages() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    log "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+    fi
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+configure_and_build() {
+    if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
+        log "configuring $BUILD_DIR"
+        cmake -S "$ROOT" -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/toolchain-i686-mingw.cmake" \
+            -DGPC_WINE_PREFIX="$PREFIX" >/dev/null
+    fi
+    log "building"
+    local targets=()
+    for t in ${BUILD_TARGETS:-}; do targets+=(--target "$t"); done
+    if ! cmake --build "$BUILD_DIR" -j"$(nproc)" "${targets[@]}" >"$BUILD_DIR/build.log" 2>&1; then
+        grep -v -E '^\[ *[0-9]+%\]' "$BUILD_DIR/build.log" | tail -n 80
+        log "build failed (whole log: $BUILD_DIR/build.log)"
+        exit 1
+    fi
+}
+
+XVFB_PID=""
+started_wineserver=0
+
+cleanup() {
+    if [ "$started_wineserver" = 1 ]; then
+        wineserver -k >/dev/null 2>&1 || true
+    fi
+    if [ -n "$XVFB_PID" ]; then
+        kill "$XVFB_PID" >/dev/null 2>&1 || true
+        wait "$XVFB_PID" 2>/dev/null || true
+    fi
+}
+
+start_xvfb() {
+    local n
+    for n in $(seq 91 190); do
+        if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+            Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+            XVFB_PID=$!
+            for _ in $(seq 1 50); do
+                [ -e "/tmp/.X11-unix/X$n" ] && break
+                sleep 0.1
+            done
+            if kill -0 "$XVFB_PID" 2>/dev/null; then
+                export DISPLAY=":$n"
+                return 0
+            fi
+            XVFB_PID=""
+        fi
+    done
+    log "could not start Xvfb"; exit 1
+}
+
+ensure_prefix() {
+    if [ ! -f "$PREFIX/system.reg" ]; then
+        log "creating Wine prefix $PREFIX"
+        mkdir -p "$PREFIX"
+        wineboot -i </dev/null >/dev/null 2>&1 || true
+        wineserver -w
+        # Crashes must end the process at once instead of waiting in a debugger.
+        wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
+            /v Debugger /d '' /f </dev/null >/dev/null 2>&1
+        wineserver -w
+    fi
+}
+
+start_wine() {
+    ensure_prefix
+    # One wineserver for the whole run keeps each program start cheap.
+    wineserver -p </dev/null >/dev/null 2>&1 || true
+    started_wineserver=1
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+case "$cmd" in
+    test)
+        ensure_packages
+        mkdir -p "$BUILD_DIR"
+        trap cleanup EXIT
+        start_xvfb
+        ensure_prefix
+        configure_and_build
+        start_wine
+        set +e
+        ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 600 "$@"
+        rc=$?
+        set -e
+        exit $rc
+        ;;
+    demo)
+        ensure_packages
+        mkdir -p "$BUILD_DIR"
+        trap cleanup EXIT
+        start_xvfb
+        ensure_prefix
+        configure_and_build
+        start_wine
+        exec_rc=0
+        python3 "$ROOT/demo/run_demo.py" --build "$BUILD_DIR" "$@" || exec_rc=$?
+        exit $exec_rc
+        ;;
+    build)
+        ensure_packages
+        mkdir -p "$BUILD_DIR"
+        ensure_prefix
+        configure_and_build
+        wineserver -k >/dev/null 2>&1 || true
+        ;;
+    *)
+        echo "usage: ./run.sh test [ctest args] | ./run.sh demo | ./run.sh build" >&2
+        exit 2
+        ;;
+esac

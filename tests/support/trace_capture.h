@@ -1,0 +1,59 @@
+// Catches what the extension writes: trace lines through a "GPCTracer"
+// window in this thread (WM_COPYDATA), and raw debugger output (assertion
+// reports) through a vectored exception handler.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+class TraceCapture {
+public:
+    TraceCapture();
+    ~TraceCapture();
+    TraceCapture(const TraceCapture&) = delete;
+    TraceCapture& operator=(const TraceCapture&) = delete;
+
+    // Whole trace lines, prefix included: "(module:pid:tid)text".
+    const std::vector<std::string>& Lines() const { return m_Lines; }
+    // The text part of each line (after the ")" of the prefix).
+    std::vector<std::string> Texts() const;
+    // The dwData of each WM_COPYDATA record (1000 or 999).
+    const std::vector<ULONG_PTR>& Codes() const { return m_Codes; }
+    bool Contains(const std::string& text) const;        // some text part contains it
+    bool HasLine(const std::string& text) const;         // some text part equals it
+    int IndexOf(const std::string& text, int from = 0) const;  // first text part containing it
+    void Clear() { m_Lines.clear(); m_Codes.clear(); }
+    HWND Window() const { return m_hWnd; }
+    std::string Dump() const;
+
+private:
+    static LRESULT CALLBACK WndProc(HWND, UINT, WPARAM, LPARAM);
+    HWND m_hWnd = nullptr;
+    std::vector<std::string> m_Lines;
+    std::vector<ULONG_PTR> m_Codes;
+};
+
+class DebugOutputCapture {
+public:
+    DebugOutputCapture();
+    ~DebugOutputCapture();
+    DebugOutputCapture(const DebugOutputCapture&) = delete;
+    DebugOutputCapture& operator=(const DebugOutputCapture&) = delete;
+    const std::vector<std::string>& Lines() const { return m_Lines; }
+    bool Contains(const std::string& text) const;
+
+private:
+    static LONG CALLBACK Handler(PEXCEPTION_POINTERS p);
+    void* m_pHandler = nullptr;
+    std::vector<std::string> m_Lines;
+    static DebugOutputCapture* s_pCurrent;
+};
+
+// Test helpers for files and paths.
+std::string TestBinDir();                          // folder of the test program, with trailing "\"
+std::string MakeTempDir(const std::string& tag);   // a fresh, empty folder under %TEMP%, no trailing "\"
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+std::string ReadFileBytes(const std::string& path);
+bool PathExists(const std::string& path);
