@@ -1,0 +1,162 @@
+#include "trace_capture.h"
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "feedback/trace.h"
+
+DebugOutputCapture* DebugOutputCapture::s_pCurrent = nullptr;
+
+namespace {
+const char kTracerClass[] = GPC_TRACER_CLASS;
+int s_nTempSerial = 0;
+}  // namespace
+
+TraceCapture::TraceCapture()
+{
+    static bool s_bRegistered = false;
+    if (!s_bRegistered) {
+        WNDCLASSA wc;
+        std::memset(&wc, 0, sizeof(wc));
+        wc.lpfnWndProc = &TraceCapture::WndProc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = kTracerClass;
+        wc.cbWndExtra = sizeof(LONG_PTR);
+        RegisterClassA(&wc);
+        s_bRegistered = true;
+    }
+    // A top-level (hidden) window: the extension finds tracers by class.
+    m_hWnd = CreateWindowA(kTracerClass, "tracer", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+    if (m_hWnd) SetWindowLongPtrA(m_hWnd, 0, reinterpret_cast<LONG_PTR>(this));
+}
+
+TraceCapture::~TraceCapture()
+{
+    if (m_hWnd) DestroyWindow(m_hWnd);
+}
+
+LRESULT CALLBACK TraceCapture::WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_COPYDATA) {
+        TraceCapture* pSelf = reinterpret_cast<TraceCapture*>(GetWindowLongPtrA(hWnd, 0));
+        const COPYDATASTRUCT* pCds = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (pSelf && pCds && pCds->lpData && pCds->cbData > 0) {
+            const char* p = static_cast<const char*>(pCds->lpData);
+            pSelf->m_Lines.emplace_back(p, strnlen(p, pCds->cbData));
+            pSelf->m_Codes.push_back(pCds->dwData);
+        }
+        return TRUE;
+    }
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+std::vector<std::string> TraceCapture::Texts() const
+{
+    std::vector<std::string> texts;
+    for (const auto& line : m_Lines) {
+        size_t pos = line.find(')');
+        texts.push_back(pos == std::string::npos ? line : line.substr(pos + 1));
+    }
+    return texts;
+}
+
+bool TraceCapture::Contains(const std::string& text) const
+{
+    return IndexOf(text) >= 0;
+}
+
+bool TraceCapture::HasLine(const std::string& text) const
+{
+    for (const auto& t : Texts()) {
+        if (t == text) return true;
+    }
+    return false;
+}
+
+int TraceCapture::IndexOf(const std::string& text, int from) const
+{
+    std::vector<std::string> texts = Texts();
+    for (int i = from < 0 ? 0 : from; i < static_cast<int>(texts.size()); ++i) {
+        if (texts[i].find(text) != std::string::npos) return i;
+    }
+    return -1;
+}
+
+std::string TraceCapture::Dump() const
+{
+    std::ostringstream os;
+    for (const auto& t : Texts()) os << "  | " << t << "\n";
+    return os.str();
+}
+
+DebugOutputCapture::DebugOutputCapture()
+{
+    s_pCurrent = this;
+    m_pHandler = AddVectoredExceptionHandler(1, &DebugOutputCapture::Handler);
+}
+
+DebugOutputCapture::~DebugOutputCapture()
+{
+    if (m_pHandler) RemoveVectoredExceptionHandler(m_pHandler);
+    if (s_pCurrent == this) s_pCurrent = nullptr;
+}
+
+LONG CALLBACK DebugOutputCapture::Handler(PEXCEPTION_POINTERS p)
+{
+    // OutputDebugStringA raises DBG_PRINTEXCEPTION_C with (length incl. NUL, text).
+    if (p && p->ExceptionRecord && p->ExceptionRecord->ExceptionCode == 0x40010006 &&
+        p->ExceptionRecord->NumberParameters >= 2 && s_pCurrent) {
+        ULONG_PTR n = p->ExceptionRecord->ExceptionInformation[0];
+        const char* text = reinterpret_cast<const char*>(p->ExceptionRecord->ExceptionInformation[1]);
+        if (text) s_pCurrent->m_Lines.emplace_back(text, n > 0 ? strnlen(text, n) : 0);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+bool DebugOutputCapture::Contains(const std::string& text) const
+{
+    for (const auto& l : m_Lines) {
+        if (l.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+std::string TestBinDir()
+{
+    char achPath[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, achPath, MAX_PATH);
+    std::string s(achPath, n);
+    size_t pos = s.find_last_of('\\');
+    return pos == std::string::npos ? std::string() : s.substr(0, pos + 1);
+}
+
+std::string MakeTempDir(const std::string& tag)
+{
+    char achTemp[MAX_PATH];
+    GetTempPathA(MAX_PATH, achTemp);
+    std::string base = std::string(achTemp) + "gpctest_" + std::to_string(GetCurrentProcessId()) + "_" +
+                       std::to_string(GetTickCount()) + "_" + std::to_string(++s_nTempSerial) + "_" + tag;
+    CreateDirectoryA(base.c_str(), nullptr);
+    return base;
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFileBytes(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream os;
+    os << f.rdbuf();
+    return os.str();
+}
+
+bool PathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
