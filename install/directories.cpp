@@ -1,0 +1,352 @@
+// Where an item's file lives: its install directory and path, the alternate
+// (redirect) location, system targets, and the print spooler that the
+// printer-driver directory depends on.
+#include "install/installation_mgr.h"
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstring>
+
+#include "extension/extension.h"
+#include "extension/module_state.h"
+#include "feedback/trace.h"
+#include "npvrgpc/handles.h"
+
+namespace {
+
+const char* TraceText(const char* lpszText)
+{
+    return lpszText ? lpszText : "";
+}
+
+// A result that would not fit in a path buffer is refused as a whole (the
+// directory comes back empty) instead of being cut: a cut path names some
+// other directory, and installing there would be worse than failing.
+struct CPathBuilder {
+    char achPath[GPC_MAX_PATH];
+    bool bTooLong = false;
+
+    CPathBuilder() { achPath[0] = '\0'; }
+
+    void Set(const char* lpszText)
+    {
+        if (!lpszText)
+            lpszText = "";
+        if (strlen(lpszText) >= sizeof(achPath)) {
+            bTooLong = true;
+            return;
+        }
+        GpcCopyString(achPath, sizeof(achPath), lpszText);
+    }
+    void Append(const char* lpszComponent)
+    {
+        if (!bTooLong && !AppendPathComponent(achPath, sizeof(achPath), lpszComponent))
+            bTooLong = true;
+    }
+};
+
+void GetSystemDir(CPathBuilder& path)
+{
+    char achDir[GPC_MAX_PATH] = "";
+    UINT nLength = GetSystemDirectoryA(achDir, sizeof(achDir));
+    if (nLength >= sizeof(achDir)) {
+        path.bTooLong = true;
+        return;
+    }
+    path.Set(achDir);
+}
+
+void GetWindowsDir(CPathBuilder& path)
+{
+    char achDir[GPC_MAX_PATH] = "";
+    UINT nLength = GetWindowsDirectoryA(achDir, sizeof(achDir));
+    if (nLength >= sizeof(achDir)) {
+        path.bTooLong = true;
+        return;
+    }
+    path.Set(achDir);
+}
+
+// The spooler's driver directory for this machine and its default
+// environment. The spooler has to run for the question to be answered;
+// whether it could be started is not tested, the answer tells.
+void GetPrinterDriverDir(char* lpszDir)
+{
+    StartSpoolerService();
+    lpszDir[0] = '\0';
+    DWORD cbNeeded = 0;
+    if (!GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(lpszDir),
+                                    GPC_MAX_PATH, &cbNeeded))
+        lpszDir[0] = '\0';
+    lpszDir[GPC_MAX_PATH - 1] = '\0';
+}
+
+// "%uninstall%": where the uninstaller can be found. With the product under
+// the user's profile that is the profile's base directory; otherwise the
+// directory that holds this library.
+void GetUninstallDir(CVRGpcExtension* pOwner, CPathBuilder& path)
+{
+    if (pOwner && pOwner->m_bUserDirAsRoot) {
+        static const char* const s_apszVariables[] = {"USERPROFILE", "TEMP", "TMP"};
+        char achDir[GPC_MAX_PATH] = "";
+        bool bFound = false;
+        for (const char* lpszVariable : s_apszVariables) {
+            DWORD nLength = GetEnvironmentVariableA(lpszVariable, achDir, sizeof(achDir));
+            if (nLength == 0)
+                continue;
+            if (nLength >= sizeof(achDir)) {
+                path.bTooLong = true;
+                return;
+            }
+            bFound = true;
+            break;
+        }
+        if (!bFound)
+            GpcCopyString(achDir, sizeof(achDir), "\\");
+        TraceMessage("Use alternate path instead of %%uninstall%%:%s", achDir);
+        path.Set(achDir);
+        return;
+    }
+
+    char achModule[GPC_MAX_PATH] = "";
+    GetGpcModulePath(achModule, sizeof(achModule));
+    // Cut at the last real separator; a "\" byte inside a double-byte
+    // character does not count.
+    char* pszLastSeparator = nullptr;
+    for (char* p = achModule; *p; ++p) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
+            ++p;
+            continue;
+        }
+        if (*p == '\\')
+            pszLastSeparator = p;
+    }
+    if (pszLastSeparator)
+        *pszLastSeparator = '\0';
+    path.Set(achModule);
+}
+
+bool IsSeparator(char ch)
+{
+    return ch == '/' || ch == '\\';
+}
+
+// Resolves a target specification against the default directory. Returns
+// false (and an empty directory) when the result is longer than a path may be.
+bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
+                       const char* lpszSourceName, char* lpszDir)
+{
+    const char* lpszDefault = TraceText(pMgr->DefaultInstallDir.GetText());
+    CPathBuilder path;
+
+    if (target.IsEmpty()) {
+        path.Set(lpszDefault);
+    } else if (strchr(target.GetText(), ':')) {
+        // An absolute path with a drive is taken as it stands.
+        path.Set(target.GetText());
+    } else {
+        const char* lpszTarget = target.GetText();
+        bool bAnchored = IsSeparator(lpszTarget[0]);
+        if (bAnchored) {
+            // Rooted on the drive of the default directory ("C:"), or on
+            // nothing when the default directory has no drive letter.
+            char achDrive[3] = "";
+            if (lpszDefault[0] && lpszDefault[1] == ':') {
+                achDrive[0] = lpszDefault[0];
+                achDrive[1] = ':';
+            }
+            path.Set(achDrive);
+        }
+
+        bool bFirst = true;
+        const char* p = lpszTarget;
+        while (*p && !path.bTooLong) {
+            while (IsSeparator(*p))
+                ++p;
+            if (!*p)
+                break;
+            const char* pEnd = p;
+            while (*pEnd && !IsSeparator(*pEnd))
+                ++pEnd;
+            size_t nComponent = static_cast<size_t>(pEnd - p);
+            if (nComponent >= GPC_MAX_PATH) {
+                path.bTooLong = true;
+                break;
+            }
+            char achComponent[GPC_MAX_PATH];
+            memcpy(achComponent, p, nComponent);
+            achComponent[nComponent] = '\0';
+            p = pEnd;
+
+            if (bFirst && !bAnchored) {
+                // Only a whole first component names a system directory.
+                if (_stricmp(achComponent, "%system%") == 0) {
+                    GetSystemDir(path);
+                } else if (_stricmp(achComponent, "%windows%") == 0) {
+                    GetWindowsDir(path);
+                } else if (_stricmp(achComponent, "%pdriver%") == 0) {
+                    char achDir[GPC_MAX_PATH];
+                    GetPrinterDriverDir(achDir);
+                    path.Set(achDir);
+                } else if (_stricmp(achComponent, "%kdriver%") == 0) {
+                    GetSystemDir(path);
+                    path.Append("drivers");
+                } else if (_stricmp(achComponent, "%uninstall%") == 0) {
+                    GetUninstallDir(pMgr->Owner, path);
+                } else {
+                    path.Set(lpszDefault);
+                    path.Append(achComponent);
+                }
+            } else {
+                path.Append(achComponent);
+            }
+            bFirst = false;
+        }
+        // No component at all ("/", "\\"): the drive when anchored, else the
+        // default directory.
+        if (bFirst && !bAnchored)
+            path.Set(lpszDefault);
+    }
+
+    if (path.bTooLong) {
+        TraceMessage("CVRGPCEXT::GetInstallDir,path too long,file = %s", TraceText(lpszSourceName));
+        lpszDir[0] = '\0';
+    } else {
+        GpcCopyString(lpszDir, GPC_MAX_PATH, path.achPath);
+    }
+    TraceMessage("CVRGPCEXT::GetInstallDir,installdir = %s,file = %s", lpszDir,
+                 TraceText(lpszSourceName));
+    return !path.bTooLong;
+}
+
+// Directory plus separator plus the item's name; empty when the directory
+// was refused or the whole path does not fit.
+void JoinItemPath(bool bDirOk, char* lpszPath, const GpcInstallItem* pItem)
+{
+    if (!bDirOk || !AppendPathComponent(lpszPath, GPC_MAX_PATH, TraceText(pItem->SourceName.GetText()))) {
+        if (bDirOk)
+            TraceMessage("CVRGPCEXT::GetInstallPath,path too long,file = %s",
+                         TraceText(pItem->SourceName.GetText()));
+        lpszPath[0] = '\0';
+    }
+}
+
+}  // namespace
+
+void CVRGpcInstallationMgr::GetInstallDir(GpcInstallItem* pItem, char* lpszDir)
+{
+    if (!lpszDir)
+        return;
+    if (!pItem) {
+        lpszDir[0] = '\0';
+        return;
+    }
+    ResolveInstallDir(this, pItem->Target, pItem->SourceName.GetText(), lpszDir);
+}
+
+void CVRGpcInstallationMgr::GetInstallPath(GpcInstallItem* pItem, char* lpszPath)
+{
+    if (!lpszPath)
+        return;
+    if (!pItem) {
+        lpszPath[0] = '\0';
+        return;
+    }
+    bool bDirOk = ResolveInstallDir(this, pItem->Target, pItem->SourceName.GetText(), lpszPath);
+    JoinItemPath(bDirOk, lpszPath, pItem);
+}
+
+void CVRGpcInstallationMgr::GetRedirectDir(GpcInstallItem* pItem, char* lpszDir)
+{
+    if (!lpszDir)
+        return;
+    if (!pItem) {
+        lpszDir[0] = '\0';
+        return;
+    }
+    // Resolve as if the item had no target; the item itself is not touched.
+    ResolveInstallDir(this, CGpcString(), pItem->SourceName.GetText(), lpszDir);
+}
+
+void CVRGpcInstallationMgr::GetRedirectPath(GpcInstallItem* pItem, char* lpszPath)
+{
+    if (!lpszPath)
+        return;
+    if (!pItem) {
+        lpszPath[0] = '\0';
+        return;
+    }
+    bool bDirOk = ResolveInstallDir(this, CGpcString(), pItem->SourceName.GetText(), lpszPath);
+    JoinItemPath(bDirOk, lpszPath, pItem);
+}
+
+int CVRGpcInstallationMgr::IsSystemTarget(GpcInstallItem* pItem)
+{
+    if (!pItem || pItem->Target.IsEmpty())
+        return 0;
+    return FieldIs(pItem->Target, "%system%") || FieldIs(pItem->Target, "%windows%") ||
+                   FieldIs(pItem->Target, "%pdriver%") || FieldIs(pItem->Target, "%kdriver%")
+               ? 1
+               : 0;
+}
+
+int StartSpoolerService()
+{
+    CGpcScHandle hManager(OpenSCManagerA(nullptr, "ServicesActive", SC_MANAGER_ALL_ACCESS));
+    if (!hManager)
+        return 0;
+    CGpcScHandle hService(OpenServiceA(hManager.Get(), "Spooler", SERVICE_ALL_ACCESS));
+    if (!hService)
+        return 0;
+
+    SERVICE_STATUS status;
+    memset(&status, 0, sizeof(status));
+    if (!QueryServiceStatus(hService.Get(), &status))
+        return 0;
+    if (status.dwCurrentState == SERVICE_RUNNING)
+        return 1;
+
+    if (!StartServiceA(hService.Get(), 0, nullptr))
+        return 0;
+    if (!QueryServiceStatus(hService.Get(), &status))
+        return 0;
+
+    // Wait as the service control manager expects: poll at a tenth of the
+    // announced wait hint (1 to 10 seconds), and give up once the service
+    // stops advancing its checkpoint for longer than the hint.
+    DWORD dwStartTick = GetTickCount();
+    DWORD dwOldCheckPoint = status.dwCheckPoint;
+    while (status.dwCurrentState == SERVICE_START_PENDING) {
+        DWORD dwWait = status.dwWaitHint / 10;
+        if (dwWait < 1000)
+            dwWait = 1000;
+        else if (dwWait > 10000)
+            dwWait = 10000;
+        Sleep(dwWait);
+
+        if (!QueryServiceStatus(hService.Get(), &status))
+            break;
+        if (status.dwCheckPoint > dwOldCheckPoint) {
+            dwStartTick = GetTickCount();
+            dwOldCheckPoint = status.dwCheckPoint;
+        } else if (TickDelta(dwStartTick, GetTickCount()) > status.dwWaitHint) {
+            break;
+        }
+    }
+    return status.dwCurrentState == SERVICE_RUNNING ? 1 : 0;
+}
+
+void GetVersionedPrinterDriverDir(char* lpszDir)
+{
+    if (!lpszDir)
+        return;
+    char achDir[GPC_MAX_PATH];
+    GetPrinterDriverDir(achDir);
+    // Windows 2000 and later keep kernel-mode-3 drivers under "3", older
+    // systems under "2".
+    const char* lpszVersion = IsWindowsNT() && IsWindows2000OrLater() ? "3\\" : "2\\";
+    if (!achDir[0] || !AppendPathComponent(achDir, sizeof(achDir), lpszVersion))
+        achDir[0] = '\0';
+    GpcCopyString(lpszDir, GPC_MAX_PATH, achDir);
+}

@@ -1,0 +1,188 @@
+// Whether an installed file matches what the manifest asks for, and the
+// list queries that tell whether items are still on their way.
+#include "install/installation_mgr.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "feedback/progress.h"
+#include "feedback/trace.h"
+#include "npvrgpc/handles.h"
+
+namespace {
+
+const char kVersionTagMarker[] = "#~@CorvoVersionTag@~#";
+const size_t kVersionTagMarkerLength = sizeof(kVersionTagMarker) - 1;  // 21 bytes
+
+// What a test read from the file is at most 255 characters.
+enum { GPC_CURRENT_VALUE = 256 };
+
+const char* TraceText(const char* lpszText)
+{
+    return lpszText ? lpszText : "";
+}
+
+bool IsStillInstalling(const GpcInstallItem* pItem)
+{
+    return pItem->State == ITEM_LISTED || pItem->State == ITEM_DOWNLOADING;
+}
+
+}  // namespace
+
+int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize)
+{
+    if (!lpszPath || !lpszOut || nSize <= 0)
+        return 0;
+
+    CGpcFile file(fopen(lpszPath, "rb"));
+    if (!file)
+        return 0;
+    if (fseek(file.Get(), 0, SEEK_END) != 0)
+        return 0;
+    long lLength = ftell(file.Get());
+    if (lLength < 0 || fseek(file.Get(), 0, SEEK_SET) != 0)
+        return 0;
+    size_t nLength = static_cast<size_t>(lLength);
+    if (nLength < kVersionTagMarkerLength)
+        return 0;
+
+    // The whole file is searched in memory; a file too large for that has
+    // no tag as far as the update decision is concerned.
+    char* pBlock = new (std::nothrow) char[nLength];
+    if (!pBlock)
+        return 0;
+    size_t nRead = fread(pBlock, 1, nLength, file.Get());
+
+    int bFound = 0;
+    for (size_t i = 0; i + kVersionTagMarkerLength <= nRead; ++i) {
+        if (memcmp(pBlock + i, kVersionTagMarker, kVersionTagMarkerLength) != 0)
+            continue;
+        const char* pTag = pBlock + i + kVersionTagMarkerLength;
+        size_t nAvailable = nRead - (i + kVersionTagMarkerLength);
+        size_t nLimit = static_cast<size_t>(nSize - 1);
+        if (nLimit > GPC_CURRENT_VALUE - 1)
+            nLimit = GPC_CURRENT_VALUE - 1;
+        size_t nTag = 0;
+        while (nTag < nAvailable && nTag < nLimit && pTag[nTag] != '\0')
+            ++nTag;
+        memcpy(lpszOut, pTag, nTag);
+        lpszOut[nTag] = '\0';
+        bFound = 1;
+        break;  // only the first marker counts
+    }
+    delete[] pBlock;
+    return bFound;
+}
+
+int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent)
+{
+    // Without a rule there is nothing to compare: always download.
+    if (UpdateControl.IsNull())
+        return 1;
+
+    const char* lpszFile = TraceText(lpszPath);
+    char achCurrent[GPC_CURRENT_VALUE] = "";
+    int nResult = 1;
+
+    if (FieldIs(UpdateControl, "version")) {
+        if (GetFileVersionString(lpszFile, achCurrent, sizeof(achCurrent))) {
+            // Equality only: a newer installed file still gets the manifest's
+            // version, which is the one the rest of the client was built with.
+            if (!Version.IsEmpty() && strcmp(achCurrent, Version.GetText()) == 0)
+                nResult = 0;
+            else
+                TraceMessage("Update %s from version %s to version %s", lpszFile, achCurrent,
+                             TraceText(Version.GetText()));
+        } else {
+            achCurrent[0] = '\0';
+            TraceMessage("Can not get version info for file %s", lpszFile);
+        }
+    } else if (FieldIs(UpdateControl, "size")) {
+        DWORD dwSize = GetFileSizeByName(lpszFile);
+        if (dwSize == FileSize)
+            nResult = 0;
+        else
+            GpcFormat(achCurrent, sizeof(achCurrent), "%d", static_cast<int>(dwSize));
+    } else if (FieldIs(UpdateControl, "existence")) {
+        // Callers test that the file exists before they ask.
+        nResult = 0;
+    } else if (FieldIs(UpdateControl, "vertag")) {
+        if (GetTaggedVersion(lpszFile, achCurrent, sizeof(achCurrent))) {
+            if (!Version.IsEmpty() && strcmp(achCurrent, Version.GetText()) == 0)
+                nResult = 0;
+            else
+                TraceMessage("Update %s from version(tagged) %s to version(tagged) %s", lpszFile,
+                             achCurrent, TraceText(Version.GetText()));
+        } else {
+            achCurrent[0] = '\0';
+            TraceMessage("Can not get the tagged version info for file %s", lpszFile);
+        }
+    }
+
+    if (nResult == 1 && lpszCurrent)
+        GpcCopyString(lpszCurrent, GPC_CURRENT_VALUE, achCurrent);
+    return nResult;
+}
+
+int CVRGpcInstallationMgr::HasAnyUpdate()
+{
+    for (int i = 0; i < Items.GetCount(); ++i) {
+        GpcInstallItem* pItem = GetItem(i);
+        char achPath[GPC_MAX_PATH];
+        GetInstallPath(pItem, achPath);
+        if (!FileExists(achPath)) {
+            TraceMessage("HasAnyUpdate -- FileExist,filePath = %s", achPath);
+            return 1;
+        }
+        if (pItem->NeedUpdate(achPath)) {
+            TraceMessage("HasAnyUpdate -- NeedUpdate,filePath = %s", achPath);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CVRGpcInstallationMgr::IsItemNamed(GpcInstallItem* pItem, const char* lpszName)
+{
+    if (!pItem || !lpszName || pItem->SourceName.IsEmpty())
+        return 0;
+    return _stricmp(pItem->SourceName.GetText(), lpszName) == 0 ? 1 : 0;
+}
+
+GpcInstallItem* CVRGpcInstallationMgr::FindItem(const char* lpszName)
+{
+    if (!lpszName)
+        return nullptr;
+    for (int i = 0; i < Items.GetCount(); ++i) {
+        GpcInstallItem* pItem = GetItem(i);
+        if (IsItemNamed(pItem, lpszName))
+            return pItem;
+    }
+    return nullptr;
+}
+
+int CVRGpcInstallationMgr::IsMainComponentReady(const char* lpszName)
+{
+    for (int i = 0; i < Items.GetCount(); ++i) {
+        GpcInstallItem* pItem = GetItem(i);
+        if (IsStillInstalling(pItem))
+            return 0;
+        if (IsItemNamed(pItem, lpszName))
+            return 1;
+    }
+    return 1;
+}
+
+int CVRGpcInstallationMgr::AllItemsSettled()
+{
+    for (int i = 0; i < Items.GetCount(); ++i) {
+        GpcInstallItem* pItem = GetItem(i);
+        if (IsStillInstalling(pItem)) {
+            TraceMessage("item=%s is still installing.", TraceText(pItem->SourceName.GetText()));
+            return 0;
+        }
+    }
+    CloseProgressWindow(&ProgressWindow);
+    return 1;
+}
