@@ -1,0 +1,103 @@
+// The progress window of one file fetched through GpcGetFileAtUrlEx. The
+// manager stands between the host and the caller's callback, and deletes
+// itself when the host reports the end of the download.
+#include "extension/module_state.h"
+#include "feedback/messages.h"
+#include "feedback/progress.h"
+#include "feedback/progress_internal.h"
+#include "feedback/trace.h"
+
+CVRGpcProgressMgr::CVRGpcProgressMgr(GpcCookie pCookie, GpcHostTable* pHostTable,
+                                     const GpcFileRequest& request)
+    : Cookie(pCookie), HostTable(pHostTable), CallerContext(request.pContext),
+      CallerCallback(request.pfnCallback), Request(request.pProgress), FailureNoted(0)
+{
+    if (Request) TotalBytes += Request->dwTotalSize;
+    StartTick = GetTickCount();
+
+    WORD wLang = GetLocalLangId(Cookie);
+    HRSRC hResource = FindResourceExA(GetGpcModule(), RT_DIALOG, MAKEINTRESOURCEA(IDD_GPC_PROGRESS), wLang);
+    TraceMessage("Get localized progress resource: %x,local setting:%x",
+                 static_cast<unsigned>(reinterpret_cast<UINT_PTR>(hResource)), static_cast<unsigned>(wLang));
+    if (!hResource)
+        hResource = FindLocalizedResource(GPC_LANG_ENGLISH, RT_DIALOG, MAKEINTRESOURCEA(IDD_GPC_PROGRESS));
+    ProgressWindow = CreateProgressDialog(hResource, FileProgressWndProc, reinterpret_cast<LPARAM>(this));
+    TraceMessage("Create download progress wnd,%x", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(ProgressWindow)));
+    if (!HasLiveWindow(*this)) return;
+
+    PositionProgressWindow(ProgressWindow);
+    const char* lpszCaption = Request ? Request->lpszCaption : nullptr;
+    if (!lpszCaption && HostTable && HostTable->HostGetParam)
+        lpszCaption = HostTable->HostGetParam(Cookie, "GpcProgressBarTitle");
+    if (lpszCaption) SetWindowTextA(ProgressWindow, lpszCaption);
+}
+
+CVRGpcProgressMgr::~CVRGpcProgressMgr()
+{
+    CloseProgressWindow(&ProgressWindow);
+}
+
+void WINAPI CVRGpcProgressMgr::OnDownloadStatus(void* /*pIgnored*/, void* pManager, DWORD dwStatus, ULONG_PTR value)
+{
+    CVRGpcProgressMgr* pThis = static_cast<CVRGpcProgressMgr*>(pManager);
+    if (!pThis) return;
+    // The caller hears of every notice first, the last one included.
+    if (pThis->CallerCallback) pThis->CallerCallback(pThis->Cookie, pThis->CallerContext, dwStatus, value);
+    if (dwStatus != 0) {
+        pThis->UpdateProgress(static_cast<DWORD>(value));
+        return;
+    }
+    if (value == 0 && !pThis->FailureNoted) {
+        TraceMessage("download file failed");
+        pThis->FailureNoted = 1;
+    }
+    delete pThis;
+}
+
+void CVRGpcProgressMgr::UpdateProgress(DWORD dwBytes)
+{
+    CountProgressBytes(*this, dwBytes);
+    if (!HasLiveWindow(*this)) return;
+    DWORD dwSeconds = GetSecondsLeft(*this);
+    if (dwSeconds > 0) {
+        TraceMessage("dwMinutes = %d,dwSeconds = %d", static_cast<int>(MinutesLeft(dwSeconds)),
+                     static_cast<int>(dwSeconds % 60));
+    }
+    char achText[GPC_TIME_TEXT_SIZE];
+    ShowTimeLeft(ProgressWindow, GetLocalLangId(Cookie), dwSeconds, achText);
+    TraceMessage("downloadedSize = %d,totalsize = %d,Progress Text:%s", static_cast<int>(ReceivedBytes),
+                 static_cast<int>(TotalBytes), achText);
+    RefreshProgressBar(ProgressWindow, false);
+}
+
+// The caller fetched this file on its own account: no failure report. The
+// manager lives on until the host ends the download.
+void CVRGpcProgressMgr::CancelDownload()
+{
+    FailureNoted = 1;
+    CloseProgressWindow(&ProgressWindow);
+    SendCancelToHost(HostTable, Cookie);
+}
+
+INT_PTR CALLBACK FileProgressWndProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_INITDIALOG: {
+        CVRGpcProgressMgr* pMgr = reinterpret_cast<CVRGpcProgressMgr*>(lParam);
+        AttachProgressOwner(hDlg, pMgr, pMgr, true);
+        return FALSE;
+    }
+    case WM_COMMAND:
+        if (wParam == IDCANCEL) {
+            CVRGpcProgressMgr* pMgr = reinterpret_cast<CVRGpcProgressMgr*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA));
+            if (pMgr) pMgr->CancelDownload();
+            return TRUE;
+        }
+        return FALSE;
+    case WM_DESTROY:
+        DetachProgressOwner(hDlg, reinterpret_cast<CVRGpcProgressMgr*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA)));
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
