@@ -110,11 +110,22 @@ void NormalizeList(char* lpszDest, const char* lpszSrc);
 // Bounded copy: copies at most nSize - 1 bytes and always terminates (when
 // nSize > 0). Returns the number of bytes copied.
 int GpcCopyString(char* lpszDest, int nSize, const char* lpszSrc);
-// Bounded append with the same rules; returns 0 when the text was cut.
+// Bounded append with the same rules: appends what fits of lpszSrc and
+// returns 1 when all of it fitted, 0 when the text was cut (or the buffer
+// was unusable). nSize is the size of the whole buffer lpszDest.
 int GpcAppendString(char* lpszDest, int nSize, const char* lpszSrc);
-// Bounded printf: never writes past nSize, always terminates; returns the
-// length written, or -1 when the output was cut.
-int GpcFormat(char* lpszDest, int nSize, const char* lpszFormat, ...);
+// Bounded printf (the system C library's format rules, as TraceMessage):
+// never writes past nSize, always terminates; returns the length written,
+// or -1 when the output was cut.
+int GpcFormat(char* lpszDest, int nSize, const char* lpszFormat, ...)
+#ifdef __GNUC__
+#ifdef _WIN32
+    __attribute__((format(ms_printf, 3, 4)))
+#else
+    __attribute__((format(printf, 3, 4)))
+#endif
+#endif
+    ;
 
 // True when the last byte of lpszPath is a "\" that really is a separator: a
 // "\" that is the trail byte of a double-byte character does not count.
@@ -125,6 +136,8 @@ int EndsWithSeparator(const char* lpszPath);
 int AppendPathComponent(char* lpszPath, int nSize, const char* lpszComponent);
 
 // INI reader over an open text stream; see IniGetInt/IniGetString for files.
+// Returns 1 and the value (bounded by nSize, always terminated) when the key
+// is found in the first section of that name; lpszOut is untouched otherwise.
 int IniFindValue(FILE* pStream, const char* lpszSection, const char* lpszKey,
                  char* lpszOut, int nSize);
 int IniGetInt(const char* lpszSection, const char* lpszKey, int nDefault, const char* lpszPath);
@@ -133,11 +146,14 @@ int IniGetString(const char* lpszSection, const char* lpszKey, const char* lpszD
 
 #ifdef _WIN32
 // File routines.
+// 1 for an existing file (a directory does not count).
 int FileExists(const char* lpszPath);
 void RemoveFile(const char* lpszPath);
 void CreateDirectoryPath(const char* lpszPath);
 DWORD GetFileSizeByName(const char* lpszPath);
 // Writes "%u,%u,%u,%u" of the file version (at most nSize bytes, 256 usual).
+// Returns 1 when a version was written; 0 with an empty text when the file
+// has none (or it would not fit).
 int GetFileVersionString(const char* lpszPath, char* lpszVersion, int nSize = 256);
 
 // Registry key holder; every operation returns the system error code.

@@ -1,0 +1,218 @@
+// Support library: files, file versions, registry keys and operating-system
+// tests. These are the only support routines that call Win32 directly.
+#ifdef _WIN32
+
+#include "npvrgpc/npbase.h"
+
+#include <cstring>
+#include <new>
+
+#include "npvrgpc/gpc_assert.h"
+#include "npvrgpc/handles.h"
+#include "npvrgpc/text_seam.h"
+
+// ------------------------------------------------------------------- files
+
+int FileExists(const char* lpszPath)
+{
+    if (lpszPath == nullptr || lpszPath[0] == '\0') return 0;
+    // Attributes rather than an open: a file that another process holds
+    // exclusively (a loaded component being replaced) still exists, and
+    // paths are not limited to the 128 characters of the old open call.
+    DWORD dwAttributes = GetFileAttributesA(lpszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && !(dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveFile(const char* lpszPath)
+{
+    if (lpszPath == nullptr || lpszPath[0] == '\0') return;
+    // Whether it worked is of no interest to the callers: a file that stays
+    // behind is found (and replaced) by the next update.
+    DeleteFileA(lpszPath);
+}
+
+void CreateDirectoryPath(const char* lpszPath)
+{
+    if (lpszPath == nullptr) return;
+    char achCopy[GPC_MAX_PATH];
+    GpcCopyString(achCopy, sizeof(achCopy), lpszPath);
+
+    char achBuild[GPC_MAX_PATH];
+    achBuild[0] = '\0';
+    bool bFirst = true;
+    char* p = achCopy;
+    while (*p != '\0') {
+        while (*p == '\\' || *p == '/') ++p;
+        if (*p == '\0') break;
+        // A component runs to the next separator; the trail byte of a
+        // double-byte character is never one.
+        char* pStart = p;
+        while (*p != '\0' && *p != '\\' && *p != '/') {
+            if (GpcIsLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') ++p;
+            ++p;
+        }
+        char chSaved = *p;
+        *p = '\0';
+        if (bFirst) {
+            // The drive (as in "C:") is taken as it is and not created.
+            GpcCopyString(achBuild, sizeof(achBuild), pStart);
+            bFirst = false;
+        } else {
+            GpcAppendString(achBuild, sizeof(achBuild), "\\");
+            GpcAppendString(achBuild, sizeof(achBuild), pStart);
+            // Existing directories and failures are fine: the caller finds
+            // out when it writes into the directory.
+            CreateDirectoryA(achBuild, nullptr);
+        }
+        *p = chSaved;
+    }
+}
+
+DWORD GetFileSizeByName(const char* lpszPath)
+{
+    if (lpszPath == nullptr) return 0;
+    CGpcHandle hFile(CreateFileA(lpszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile) return 0;
+    DWORD dwSize = GetFileSize(hFile.Get(), nullptr);
+    return dwSize == INVALID_FILE_SIZE ? 0 : dwSize;
+}
+
+int GetFileVersionString(const char* lpszPath, char* lpszVersion, int nSize)
+{
+    GPC_ASSERT(lpszPath);
+    GPC_ASSERT(lpszVersion);
+    if (lpszVersion == nullptr || nSize <= 0) return 0;
+    lpszVersion[0] = '\0';
+    if (lpszPath == nullptr) return 0;
+
+    DWORD dwHandle = 0;
+    DWORD dwInfoSize = GetFileVersionInfoSizeA(lpszPath, &dwHandle);
+    if (dwInfoSize == 0) return 0;
+    char* pInfo = new (std::nothrow) char[dwInfoSize];
+    if (pInfo == nullptr) return 0;
+
+    if (GetFileVersionInfoA(lpszPath, 0, dwInfoSize, pInfo)) {
+        VS_FIXEDFILEINFO* pFileInfo = nullptr;
+        UINT uLen = 0;
+        if (!VerQueryValueA(pInfo, "\\", reinterpret_cast<void**>(&pFileInfo), &uLen)) pFileInfo = nullptr;
+        GPC_ASSERT(pFileInfo);
+        if (pFileInfo != nullptr && uLen >= sizeof(VS_FIXEDFILEINFO) &&
+            pFileInfo->dwSignature == VS_FFI_SIGNATURE) {
+            // A cut version would compare as a different version: an output
+            // that does not fit leaves the text empty instead.
+            if (GpcFormat(lpszVersion, nSize, "%u,%u,%u,%u",
+                          static_cast<unsigned>(HIWORD(pFileInfo->dwFileVersionMS)),
+                          static_cast<unsigned>(LOWORD(pFileInfo->dwFileVersionMS)),
+                          static_cast<unsigned>(HIWORD(pFileInfo->dwFileVersionLS)),
+                          static_cast<unsigned>(LOWORD(pFileInfo->dwFileVersionLS))) < 0) {
+                lpszVersion[0] = '\0';
+            }
+        }
+    }
+    delete[] pInfo;
+    return lpszVersion[0] != '\0';
+}
+
+// ---------------------------------------------------------------- registry
+
+LONG CGpcRegKey::Close()
+{
+    if (m_hKey == nullptr) return ERROR_SUCCESS;
+    LONG lResult = RegCloseKey(m_hKey);
+    m_hKey = nullptr;
+    return lResult;
+}
+
+LONG CGpcRegKey::Create(HKEY hParent, const char* lpszSubKey, char* lpszClass, DWORD dwOptions,
+                        REGSAM samDesired, LPSECURITY_ATTRIBUTES lpSecAttr, DWORD* lpdwDisposition)
+{
+    if (hParent == nullptr || lpszSubKey == nullptr) return ERROR_INVALID_PARAMETER;
+    HKEY hKey = nullptr;
+    DWORD dwDisposition = 0;
+    LONG lResult = RegCreateKeyExA(hParent, lpszSubKey, 0, lpszClass, dwOptions, samDesired, lpSecAttr,
+                                   &hKey, &dwDisposition);
+    if (lResult != ERROR_SUCCESS) return lResult;
+    // The old key is let go only once the new one is open (the parent may be
+    // the key this holder has).
+    Close();
+    m_hKey = hKey;
+    if (lpdwDisposition != nullptr) *lpdwDisposition = dwDisposition;
+    return ERROR_SUCCESS;
+}
+
+LONG CGpcRegKey::Open(HKEY hParent, const char* lpszSubKey, REGSAM samDesired)
+{
+    if (hParent == nullptr || lpszSubKey == nullptr) return ERROR_INVALID_PARAMETER;
+    HKEY hKey = nullptr;
+    LONG lResult = RegOpenKeyExA(hParent, lpszSubKey, 0, samDesired, &hKey);
+    if (lResult != ERROR_SUCCESS) return lResult;
+    Close();
+    m_hKey = hKey;
+    return ERROR_SUCCESS;
+}
+
+LONG CGpcRegKey::QueryValue(void* pBuffer, const char* lpszName, DWORD* pdwSize, DWORD* pdwType)
+{
+    if (m_hKey == nullptr) return ERROR_INVALID_HANDLE;
+    if (pdwSize == nullptr) return ERROR_INVALID_PARAMETER;
+    DWORD dwCapacity = *pdwSize;
+    DWORD dwType = REG_NONE;
+    LONG lResult = RegQueryValueExA(m_hKey, lpszName, nullptr, &dwType, static_cast<BYTE*>(pBuffer), pdwSize);
+    if (pdwType != nullptr) *pdwType = dwType;
+    if (lResult != ERROR_SUCCESS || pBuffer == nullptr) return lResult;
+
+    // The registry keeps string data as written, terminator or not. Callers
+    // use what they read as C text, so it must end inside their buffer.
+    if (dwType == REG_SZ || dwType == REG_EXPAND_SZ) {
+        char* pText = static_cast<char*>(pBuffer);
+        DWORD dwData = *pdwSize;
+        if (dwData == 0 || pText[dwData - 1] != '\0') {
+            if (dwData >= dwCapacity) {
+                if (dwCapacity > 0) pText[dwCapacity - 1] = '\0';
+                *pdwSize = dwData + 1;
+                return ERROR_MORE_DATA;
+            }
+            pText[dwData] = '\0';
+            *pdwSize = dwData + 1;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG CGpcRegKey::SetStringValue(const char* lpszValue, const char* lpszName)
+{
+    if (m_hKey == nullptr) return ERROR_INVALID_HANDLE;
+    if (lpszValue == nullptr) return ERROR_INVALID_PARAMETER;
+    size_t nBytes = strlen(lpszValue) + 1;  // the terminator is part of the value
+    if (nBytes > 0xFFFFFFFFu) return ERROR_INVALID_PARAMETER;
+    return RegSetValueExA(m_hKey, lpszName, 0, REG_SZ, reinterpret_cast<const BYTE*>(lpszValue),
+                          static_cast<DWORD>(nBytes));
+}
+
+// --------------------------------------------------------------- OS tests
+
+namespace {
+
+bool GetOsVersion(OSVERSIONINFOA* pInfo)
+{
+    memset(pInfo, 0, sizeof(*pInfo));
+    pInfo->dwOSVersionInfoSize = sizeof(*pInfo);
+    return GetVersionExA(pInfo) != FALSE;
+}
+
+}  // namespace
+
+int IsWindowsNT()
+{
+    OSVERSIONINFOA info;
+    return GetOsVersion(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+int IsWindows2000OrLater()
+{
+    OSVERSIONINFOA info;
+    return GetOsVersion(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 5;
+}
+
+#endif  // _WIN32
