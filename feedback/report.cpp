@@ -1,10 +1,228 @@
-// Failure reports.
+// Failure reports: the page's "LoggingURL" is fetched with the meeting, the
+// session, the error code and an optional detail as query parameters. Only
+// the fact that the request reached the server counts; the answer is read
+// and dropped, and the outcome shows only in the trace.
 #include "feedback/report.h"
 
-int ReportFailureToServer(CVRGpcExtension*, int, const char*) { return 0; }
-bool BuildReportRequest(const char*, const char*, const char*, int, const char*, char* lpszOut, int nSize)
+#include <wininet.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "extension/extension.h"
+#include "extension/module_state.h"
+#include "feedback/trace.h"
+#include "npvrgpc/handles.h"
+
+namespace {
+
+// Owns one WinINet handle (session or request).
+struct GpcInternetTraits {
+    static HINTERNET Invalid() { return nullptr; }
+    static bool IsValid(HINTERNET h) { return h != nullptr; }
+    static void Close(HINTERNET h) { InternetCloseHandle(h); }
+};
+
+typedef CGpcScoped<HINTERNET, GpcInternetTraits> CInternetHandle;
+
+// Always from the network, never into the cache; a certificate with a wrong
+// date or host name is still accepted (logging servers are often set up
+// without care for their certificates).
+const DWORD kReportRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
+                                  INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
+                                  INTERNET_FLAG_CACHE_ASYNC | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
+                                  INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
+static_assert(kReportRequestFlags == 0xA4003180, "report request flags");
+
+const DWORD_PTR kReportContext = 1;
+enum { GPC_STATUS_TEXT = 80, GPC_BODY_PIECE = 4096, GPC_CREDENTIAL_TEXT = 1024 };
+// The request buffer holds the inserted texts plus this much for the fixed
+// parts of the format and the error code.
+enum { GPC_REQUEST_SLACK = 512 };
+
+DWORD s_dwTimeoutMs = GPC_REPORT_TIMEOUT_MS;
+
+enum BaseForm { BASE_JOINED, BASE_AMPERSAND, BASE_QUESTION, BASE_NOT_RIGHT };
+
+BaseForm ClassifyBase(const char* lpszBase)
 {
-    if (lpszOut && nSize > 0) lpszOut[0] = '\0';
-    return false;
+    size_t nLength = std::strlen(lpszBase);
+    char chLast = nLength ? lpszBase[nLength - 1] : '\0';
+    if (std::strchr(lpszBase, '?')) return (chLast == '?' || chLast == '&') ? BASE_JOINED : BASE_AMPERSAND;
+    return chLast == '&' ? BASE_NOT_RIGHT : BASE_QUESTION;
 }
-int SendHttpRequest(const char*) { return 0; }
+
+HINTERNET OpenReportUrl(HINTERNET hSession, const char* lpszUrl, DWORD dwFlags)
+{
+    HINTERNET hRequest = InternetOpenUrlA(hSession, lpszUrl, nullptr, 0, dwFlags, kReportContext);
+    if (!hRequest)
+        TraceMessage("CVRGpcExtension:: InternetOpenUrl error code : %lu", GetLastError());
+    return hRequest;
+}
+
+void SetTimeout(HINTERNET hSession, DWORD dwOption)
+{
+    DWORD dwValue = s_dwTimeoutMs;
+    InternetSetOptionA(hSession, dwOption, &dwValue, sizeof(dwValue));
+}
+
+// Moves the proxy credentials that the prompt put on the request to the
+// session, so that the next request carries them.
+void CarryProxyCredentials(HINTERNET hRequest, HINTERNET hSession)
+{
+    const DWORD aOptions[2] = {INTERNET_OPTION_PROXY_USERNAME, INTERNET_OPTION_PROXY_PASSWORD};
+    for (DWORD dwOption : aOptions) {
+        char achValue[GPC_CREDENTIAL_TEXT] = {};
+        DWORD dwLength = sizeof(achValue) - 1;
+        if (!InternetQueryOptionA(hRequest, dwOption, achValue, &dwLength)) achValue[0] = '\0';
+        achValue[sizeof(achValue) - 1] = '\0';
+        InternetSetOptionA(hSession, dwOption, achValue, static_cast<DWORD>(std::strlen(achValue) + 1));
+    }
+}
+
+}  // namespace
+
+DWORD GetReportRequestFlags(const char* lpszUrl)
+{
+    DWORD dwFlags = kReportRequestFlags;
+    if (!lpszUrl) return dwFlags;
+    while (*lpszUrl == ' ' || *lpszUrl == '\t') ++lpszUrl;
+    if (std::strncmp(lpszUrl, "https", 5) == 0) dwFlags |= INTERNET_FLAG_SECURE;
+    return dwFlags;
+}
+
+void SetReportTimeoutForTesting(DWORD dwMilliseconds)
+{
+    s_dwTimeoutMs = dwMilliseconds ? dwMilliseconds : static_cast<DWORD>(GPC_REPORT_TIMEOUT_MS);
+}
+
+bool BuildReportRequest(const char* lpszBase, const char* lpszMeeting, const char* lpszSession,
+                        int nErrorCode, const char* lpszDetail, char* lpszOut, int nSize)
+{
+    if (!lpszOut || nSize <= 0) return false;
+    lpszOut[0] = '\0';
+    if (!lpszBase || !lpszMeeting || !lpszSession) return false;
+
+    const char* lpszFormat = nullptr;
+    switch (ClassifyBase(lpszBase)) {
+    case BASE_JOINED:
+        lpszFormat = lpszDetail ? "%sConfID=%s&SessionID=%s&Module=1&ErrorCode=%d&OptInfo1=%s"
+                                : "%sConfID=%s&SessionID=%s&Module=1&ErrorCode=%d";
+        break;
+    case BASE_AMPERSAND:
+        lpszFormat = lpszDetail ? "%s&ConfID=%s&SessionID=%s&Module=1&ErrorCode=%d&OptInfo1=%s"
+                                : "%s&ConfID=%s&SessionID=%s&Module=1&ErrorCode=%d";
+        break;
+    case BASE_QUESTION:
+        lpszFormat = lpszDetail ? "%s?ConfID=%s&SessionID=%s&Module=1&ErrorCode=%d&OptInfo1=%s"
+                                : "%s?ConfID=%s&SessionID=%s&Module=1&ErrorCode=%d";
+        break;
+    case BASE_NOT_RIGHT:
+        // No joiner makes a usable address of it: the request stays empty.
+        return true;
+    }
+    int n = lpszDetail ? std::snprintf(lpszOut, nSize, lpszFormat, lpszBase, lpszMeeting, lpszSession,
+                                       nErrorCode, lpszDetail)
+                       : std::snprintf(lpszOut, nSize, lpszFormat, lpszBase, lpszMeeting, lpszSession,
+                                       nErrorCode);
+    if (n < 0 || n >= nSize) {
+        lpszOut[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+int ReportFailureToServer(CVRGpcExtension* pExtension, int nErrorCode, const char* lpszDetail)
+{
+    if (!g_pHostTable || !pExtension) return 0;
+    try {
+        GpcCookie pCookie = pExtension->m_pGpcCookie;
+        const char* lpszBase = GetHostParam(pCookie, "LoggingURL");
+        const char* lpszMeeting = GetHostParam(pCookie, "MeetingID");
+        const char* lpszSession = GetHostParam(pCookie, "SessionID");
+        TraceMessage("QDL parameters: %s,%s,%s", lpszBase, lpszMeeting, lpszSession);
+        if (!lpszBase || !lpszMeeting || !lpszSession) return 0;
+
+        if (ClassifyBase(lpszBase) == BASE_NOT_RIGHT) TraceMessage("WARNING: LoggingURL is not right.");
+
+        // Sized from what goes in, so no page value can overrun it.
+        size_t nSize = std::strlen(lpszBase) + std::strlen(lpszMeeting) + std::strlen(lpszSession) +
+                       (lpszDetail ? std::strlen(lpszDetail) : 0) + GPC_REQUEST_SLACK;
+        if (nSize > 0x7FFFFFFF) throw std::bad_alloc();
+        std::vector<char> request(nSize, '\0');
+        if (!BuildReportRequest(lpszBase, lpszMeeting, lpszSession, nErrorCode, lpszDetail, request.data(),
+                                static_cast<int>(nSize)))
+            request[0] = '\0';
+
+        int bSent = SendHttpRequest(request.data());
+        TraceMessage("CVRGpcExtension:: Save the error message log to [%s] is [%s]", request.data(),
+                     bSent ? "SUCCESS" : "FAILED");
+        return 1;
+    } catch (...) {
+        TraceMessage("Write Log to server fails");
+        return 0;
+    }
+}
+
+int SendHttpRequest(const char* lpszUrl)
+{
+    if (!lpszUrl) return 0;
+    CInternetHandle session(InternetOpenA("GPC", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session.Get()) return 0;
+    // The report runs on the host's thread and waits for the answer: bound
+    // every phase so a server that never answers cannot hold it for ever.
+    SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT);
+    SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT);
+    SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT);
+
+    const DWORD dwFlags = GetReportRequestFlags(lpszUrl);
+    CInternetHandle request(OpenReportUrl(session.Get(), lpszUrl, dwFlags));
+    if (!request.Get()) return 0;
+
+    int nCredentialRounds = 0;
+    for (;;) {
+        char achStatus[GPC_STATUS_TEXT] = {};
+        DWORD dwLength = sizeof(achStatus) - 1;
+        if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE, achStatus, &dwLength, nullptr)) {
+            TraceMessage("CVRGpcExtension:: HttpQueryInfo error code : %lu", GetLastError());
+            return 0;
+        }
+        int nStatus = std::atoi(achStatus);
+
+        if (nStatus == HTTP_STATUS_OK) {
+            // The answer is read to the end and dropped.
+            char achBody[GPC_BODY_PIECE];
+            for (;;) {
+                DWORD dwRead = 0;
+                if (!InternetReadFile(request.Get(), achBody, sizeof(achBody), &dwRead)) return 0;
+                if (dwRead == 0) return 1;
+            }
+        }
+        if (nStatus != HTTP_STATUS_DENIED && nStatus != HTTP_STATUS_FORBIDDEN &&
+            nStatus != HTTP_STATUS_PROXY_AUTH_REQ)
+            return 0;
+
+        // A server that keeps refusing would otherwise be asked again and
+        // again; a prompt that comes back at once (no window to show it over,
+        // a status it does not handle) would make that a tight loop.
+        if (nCredentialRounds++ >= GPC_REPORT_MAX_CREDENTIAL_ROUNDS) {
+            TraceMessage("CVRGpcExtension:: credentials refused %d times, giving up", nCredentialRounds - 1);
+            return 0;
+        }
+        DWORD dwPrompt = InternetErrorDlg(GetForegroundWindow(), request.Get(), ERROR_INTERNET_INCORRECT_PASSWORD,
+                                          FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS,
+                                          nullptr);
+        if (dwPrompt == ERROR_CANCELLED) return 0;
+        if (dwPrompt != ERROR_SUCCESS && dwPrompt != ERROR_INTERNET_FORCE_RETRY) {
+            TraceMessage("CVRGpcExtension:: InternetErrorDlg error code : %lu", dwPrompt);
+            return 0;
+        }
+        CarryProxyCredentials(request.Get(), session.Get());
+        request.Reset();
+        request.Reset(OpenReportUrl(session.Get(), lpszUrl, dwFlags));
+        if (!request.Get()) return 0;
+    }
+}

@@ -1,9 +1,15 @@
 // Failure reports to the page's "LoggingURL".
 #pragma once
 
+#include <windows.h>
+
 class CVRGpcExtension;
 
-enum { GPC_REPORT_CANCELLED = 901 };
+enum {
+    GPC_REPORT_CANCELLED = 901,
+    // The error code of a message shown as ready text (it has no id).
+    GPC_REPORT_READY_TEXT = 0,
+};
 
 // Builds the report request and sends it; 1 when a send was attempted.
 int ReportFailureToServer(CVRGpcExtension* pExtension, int nErrorCode, const char* lpszDetail);
@@ -13,3 +19,18 @@ bool BuildReportRequest(const char* lpszBase, const char* lpszMeeting, const cha
                         int nErrorCode, const char* lpszDetail, char* lpszOut, int nSize);
 // GET over WinINet; 1 when the server answered 200 and the body was read.
 int SendHttpRequest(const char* lpszUrl);
+
+// The WinINet request flags for a report address: always from the network,
+// never cached, certificate date and name accepted; secure when the address
+// begins with "https" after blanks and tabs.
+DWORD GetReportRequestFlags(const char* lpszUrl);
+
+// How long a report may wait for the server: connecting, sending and each
+// receive are bounded so that a server that never answers cannot hold the
+// host's thread for ever. Defaults: GPC_REPORT_TIMEOUT_MS each.
+enum { GPC_REPORT_TIMEOUT_MS = 30000 };
+// Credentials prompts per report at most; a server that keeps refusing
+// (or a prompt that cannot be shown) ends the report as failed.
+enum { GPC_REPORT_MAX_CREDENTIAL_ROUNDS = 3 };
+// Tests shorten the time-outs; 0 restores the defaults.
+void SetReportTimeoutForTesting(DWORD dwMilliseconds);
