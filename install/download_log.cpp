@@ -1,51 +1,281 @@
-// Download requests, on-demand notifications, the installation log and the
-// registration actions around the main component.
+// Download requests for items, notices to on-demand callers, the
+// installation log in the registry and the registration actions around the
+// loading of the main component.
 #include "install/installation_mgr.h"
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "extension/extension.h"
+#include "extension/module_state.h"
+#include "feedback/messages.h"
+#include "feedback/progress.h"
+#include "feedback/report.h"
 #include "feedback/trace.h"
 
-void CVRGpcInstallationMgr::BuildItemUrl(GpcInstallItem*, char* lpszUrl, int nSize)
+namespace {
+
+// Download URLs hold at most 511 characters.
+enum { GPC_URL_SIZE = 512 };
+// Registry key paths of the installation log.
+enum { GPC_KEY_PATH_SIZE = 1024 };
+
+// Message shown when a registration action fails.
+enum { GPC_MSG_REGISTER_FAILED = 9 };
+
+// The download result code of a cancelled on-demand request.
+enum { GPC_ODE_CANCELLED = -7 };
+
+// The product root that the installation log is kept under when the page
+// names none of its own (or names the default one).
+const char kDefaultProductRoot[] = "Corvo";
+const char kDefaultLogRoot[] = "Brindlemark";
+
+const char* TraceText(const char* lpszText)
 {
-    if (lpszUrl && nSize > 0)
+    return lpszText ? lpszText : "";
+}
+
+// UrlRoot, "/" unless it already ends in one, then the item's relative URL.
+// Returns false when the URL does not fit (the text is then unusable).
+bool ComposeItemUrl(const CGpcString& urlRoot, const GpcInstallItem* pItem, char* lpszUrl, int nSize)
+{
+    lpszUrl[0] = '\0';
+    bool bFits = true;
+    if (!urlRoot.IsNull()) {
+        const char* lpszRoot = urlRoot.GetText();
+        if (GpcCopyString(lpszUrl, nSize, lpszRoot) != static_cast<int>(strlen(lpszRoot)))
+            bFits = false;
+        size_t nLength = strlen(lpszUrl);
+        if (bFits && nLength > 0 && lpszUrl[nLength - 1] != '/')
+            bFits = GpcAppendString(lpszUrl, nSize, "/") != 0;
+    }
+    if (bFits && !pItem->Url.IsNull())
+        bFits = GpcAppendString(lpszUrl, nSize, pItem->Url.GetText()) != 0;
+    return bFits;
+}
+
+// The item URL with "?random=<tick>" so that no cache answers the request.
+bool ComposeDownloadUrl(const CGpcString& urlRoot, const GpcInstallItem* pItem, char* lpszUrl, int nSize)
+{
+    if (!ComposeItemUrl(urlRoot, pItem, lpszUrl, nSize))
+        return false;
+    char achSuffix[32];
+    GpcFormat(achSuffix, sizeof(achSuffix), "?random=%lu", static_cast<unsigned long>(GetTickCount()));
+    return GpcAppendString(lpszUrl, nSize, achSuffix) != 0;
+}
+
+// Hands a download to the host. When the URL cannot be formed or the host
+// has no download function, the handler hears at once that no file came,
+// so the item does not wait for ever.
+void RequestDownload(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem, GpcDownloadCallback pfnHandler,
+                     const char* lpszUrl, bool bUrlFits)
+{
+    GpcCookie pCookie = pMgr->Owner ? pMgr->Owner->GetCookie() : nullptr;
+    if (!bUrlFits) {
+        TraceMessage("Download url of %s is too long", TraceText(pItem->SourceName.GetText()));
+        pfnHandler(nullptr, pItem, 0, 0);
+        return;
+    }
+    if (!g_pHostTable || !g_pHostTable->HostDownloadUrl) {
+        TraceMessage("The host can not download %s", lpszUrl);
+        pfnHandler(nullptr, pItem, 0, 0);
+        return;
+    }
+    // The host's answer is not used: it reports through the handler.
+    g_pHostTable->HostDownloadUrl(pCookie, pfnHandler, pItem, lpszUrl);
+}
+
+}  // namespace
+
+void CVRGpcInstallationMgr::BuildItemUrl(GpcInstallItem* pItem, char* lpszUrl, int nSize)
+{
+    if (!lpszUrl || nSize <= 0)
+        return;
+    lpszUrl[0] = '\0';
+    if (!pItem)
+        return;
+    // A URL that does not fit is not cut: a cut URL asks for another file.
+    if (!ComposeItemUrl(UrlRoot, pItem, lpszUrl, nSize))
         lpszUrl[0] = '\0';
 }
 
-void CVRGpcInstallationMgr::PrepareDownload(GpcInstallItem*)
+void CVRGpcInstallationMgr::PrepareDownload(GpcInstallItem* pItem)
 {
+    if (!pItem)
+        return;
+    TotalBytes += pItem->CompressedSize;
+
+    if (StartTick == 0) {
+        StartTick = GetTickCount();
+        GpcCookie pCookie = Owner ? Owner->GetCookie() : nullptr;
+        const char* lpszSuppress = GetHostParam(pCookie, "GpcSuppressProgressBar");
+        if (!(lpszSuppress && _stricmp(lpszSuppress, "True") == 0)) {
+            OpenInstallProgressWindow(this);
+            const char* lpszTitle = GetHostParam(pCookie, "GpcProgressBarTitle");
+            if (ProgressWindow && lpszTitle)
+                SetWindowTextA(ProgressWindow, lpszTitle);
+        }
+    }
+
+    char achUrl[GPC_URL_SIZE];
+    bool bFits = ComposeDownloadUrl(UrlRoot, pItem, achUrl, sizeof(achUrl));
+    if (bFits)
+        TraceMessage("CVRGpcInstallationMgr::PrepareDownload Down file=%s, TotalSize=%d", achUrl,
+                     static_cast<int>(TotalBytes));
+    RequestDownload(this, pItem, CVRGpcExtension::OnItemDownload, achUrl, bFits);
 }
 
-void CVRGpcInstallationMgr::PrepareJobDownload(GpcInstallItem*, GpcDownloadJob*)
+void CVRGpcInstallationMgr::PrepareJobDownload(GpcInstallItem* pItem, GpcDownloadJob* pJob)
 {
+    if (!pItem)
+        return;
+    pItem->Job = pJob;
+    RegisterJobItem(pJob, pItem);
+
+    char achUrl[GPC_URL_SIZE];
+    bool bFits = ComposeDownloadUrl(UrlRoot, pItem, achUrl, sizeof(achUrl));
+    RequestDownload(this, pItem, CVRGpcExtension::OnStdItemDownload, achUrl, bFits);
 }
 
-void NotifyDownloadJob(GpcDownloadJob*, int, const char*, const char*, int, GpcOdeFileInfo*)
+void NotifyDownloadJob(GpcDownloadJob* pJob, int nKind, const char* lpszItemName, const char* lpszSection,
+                       int nCode, GpcOdeFileInfo* pInfo)
 {
+    if (!pJob)
+        return;
+    // Taken first: the caller's callback may end the request.
+    CVRGpcExtension* pOwner = pJob->Owner;
+    if (pJob->Callback)
+        pJob->Callback(pJob->CallbackContext, nKind, lpszItemName, lpszSection, nCode, pInfo);
+    if (pOwner && nCode != 0 && nCode != GPC_ODE_CANCELLED && lpszItemName)
+        ReportFailureToServer(pOwner, nCode, lpszItemName);
 }
 
-void FillOdeFileInfo(const GpcInstallItem*, GpcOdeFileInfo* pInfo)
+void FillOdeFileInfo(const GpcInstallItem* pItem, GpcOdeFileInfo* pInfo)
 {
-    if (pInfo)
-        ZeroMemory(pInfo, sizeof(*pInfo));
+    if (!pInfo)
+        return;
+    memset(pInfo, 0, sizeof(*pInfo));
+    if (!pItem)
+        return;
+    pInfo->lpszSourceName = pItem->SourceName.GetText();
+    pInfo->lpszUrl = pItem->Url.GetText();
+    pInfo->lpszTarget = pItem->Target.GetText();
+    pInfo->lpszVersion = pItem->Version.GetText();
+    pInfo->dwFileSize = pItem->FileSize;
+    pInfo->dwCompressedSize = pItem->CompressedSize;
+    pInfo->lpszAction = pItem->Action.GetText();
+    pInfo->lpszUpdateControl = pItem->UpdateControl.GetText();
+    pInfo->lpszFailureControl = pItem->FailureControl.GetText();
+    pInfo->lpszUnpackedFile = nullptr;
 }
 
-int CVRGpcLogMgr::OpenLogRoot(const char*, const char*, const char*, const char*)
+int CVRGpcLogMgr::OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowserTag, const char* lpszProductRoot,
+                              const char* lpszProductVersion)
 {
-    return 0;
+    const char* lpszRootName = lpszProductRoot && lpszProductRoot[0] &&
+                                       _stricmp(lpszProductRoot, kDefaultProductRoot) != 0
+                                   ? lpszProductRoot
+                                   : kDefaultLogRoot;
+    char achRootKey[GPC_KEY_PATH_SIZE];
+    if (GpcFormat(achRootKey, sizeof(achRootKey), "SOFTWARE\\%s\\Deinstall", lpszRootName) < 0) {
+        TraceMessage("keyLogRoot: product root too long: %s", lpszRootName);
+        return 0;
+    }
+
+    CGpcRegKey keyRoot;
+    if (keyRoot.Create(HKEY_LOCAL_MACHINE, achRootKey) != ERROR_SUCCESS &&
+        keyRoot.Open(HKEY_LOCAL_MACHINE, achRootKey, KEY_ALL_ACCESS) != ERROR_SUCCESS)
+        return 0;
+
+    // <browser tag>\<product root>\<product version>, each part only when given.
+    char achLogPath[GPC_KEY_PATH_SIZE] = "";
+    bool bFits = true;
+    if (lpszBrowserTag) {
+        bFits = GpcAppendString(achLogPath, sizeof(achLogPath), lpszBrowserTag) != 0;
+        if (bFits && (lpszProductRoot || lpszProductVersion))
+            bFits = GpcAppendString(achLogPath, sizeof(achLogPath), "\\") != 0;
+    }
+    if (bFits && lpszProductRoot && lpszProductRoot[0]) {
+        bFits = GpcAppendString(achLogPath, sizeof(achLogPath), lpszProductRoot) != 0;
+        if (bFits && lpszProductVersion)
+            bFits = GpcAppendString(achLogPath, sizeof(achLogPath), "\\") != 0;
+    }
+    if (bFits && lpszProductVersion)
+        bFits = GpcAppendString(achLogPath, sizeof(achLogPath), lpszProductVersion) != 0;
+    if (!bFits) {
+        // A cut path would log under some other product's key.
+        TraceMessage("keyLogRoot: log key path too long: %s", achRootKey);
+        m_keyLog.Close();
+        return 0;
+    }
+
+    m_keyLog.Close();
+    LONG lResult = m_keyLog.Create(keyRoot, achLogPath);
+    TraceMessage("keyLogRoot: %s,%s,%s,%d,%s", TraceText(lpszProductVersion), TraceText(lpszProductRoot), achLogPath,
+                 static_cast<int>(lResult), achRootKey);
+    if (lResult != ERROR_SUCCESS && m_keyLog.Open(keyRoot, achLogPath, KEY_ALL_ACCESS) != ERROR_SUCCESS)
+        return 0;
+
+    LONG lSet = m_keyLog.SetStringValue(TraceText(lpszDefaultDir), "DefInstallDir");
+    return lSet == ERROR_SUCCESS ? 1 : 0;
 }
 
-int CVRGpcLogMgr::WriteLog(CVRGpcInstallationMgr*, GpcInstallItem*)
+int CVRGpcLogMgr::WriteLog(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem)
 {
-    return 0;
+    TraceMessage("LogRoot = %x", static_cast<unsigned>(reinterpret_cast<UINT_PTR>(m_keyLog.GetHandle())));
+    if (!m_keyLog.GetHandle() || !pMgr || !pItem)
+        return 0;
+    char achPath[GPC_MAX_PATH];
+    pMgr->GetInstallPath(pItem, achPath);
+    // Without a name the entry would land in the key's default value.
+    if (pItem->SourceName.IsEmpty() || !achPath[0])
+        return 0;
+    LONG lResult = m_keyLog.SetStringValue(achPath, pItem->SourceName.GetText());
+    TraceMessage("Write log:%s,%s", achPath, pItem->SourceName.GetText());
+    return lResult == ERROR_SUCCESS ? 1 : 0;
 }
 
-int CVRGpcInstallationMgr::DoActionsForMainComponent(const char*)
+int CVRGpcInstallationMgr::DoActionsForMainComponent(const char* lpszName)
 {
+    for (int i = 0; i < Items.GetCount(); ++i) {
+        GpcInstallItem* pItem = GetItem(i);
+        if (!pItem)
+            continue;
+        if (pItem->State == ITEM_INSTALLED && !RegisterItem(pItem)) {
+            char achPath[GPC_MAX_PATH];
+            GetInstallPath(pItem, achPath);
+            ShowErrorMessage(Owner, GPC_MSG_REGISTER_FAILED, achPath);
+            if (!FieldIs(pItem->FailureControl, "ignore")) {
+                TraceMessage("DoActionsForMainComponent: IGNORE = 1");
+                return 0;
+            }
+        }
+        if (IsItemNamed(pItem, lpszName))
+            return 1;
+    }
     return 1;
 }
 
-void CVRGpcInstallationMgr::DoActionsAfterMainComponent(const char*)
+void CVRGpcInstallationMgr::DoActionsAfterMainComponent(const char* lpszName)
 {
+    int nCount = Items.GetCount();
+    int nMain = -1;
+    for (int i = 0; i < nCount; ++i) {
+        if (IsItemNamed(GetItem(i), lpszName)) {
+            nMain = i;
+            break;
+        }
+    }
+    if (nMain < 0)
+        return;
+    for (int i = nMain + 1; i < Items.GetCount(); ++i) {
+        GpcInstallItem* pItem = GetItem(i);
+        if (pItem && !RegisterItem(pItem)) {
+            char achPath[GPC_MAX_PATH];
+            GetInstallPath(pItem, achPath);
+            ShowErrorMessage(Owner, GPC_MSG_REGISTER_FAILED, achPath);
+        }
+    }
 }

@@ -1,49 +1,581 @@
-// Installation of downloaded items: scheduling passes, the install steps
-// of one file and the registration actions.
+// Installation of downloaded items: the two scheduling passes (start-up and
+// on-demand), the install steps of one downloaded file and the registration
+// actions that follow it.
 #include "install/installation_mgr.h"
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "extension/extension.h"
+#include "extension/module_state.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
 
+namespace {
+
+// Trace arguments are never null: "%s" of null is not something a log
+// reader should have to interpret.
+const char* TraceText(const char* lpszText)
+{
+    return lpszText ? lpszText : "";
+}
+
+// The printer-driver library installs itself through the spooler; only the
+// files that go with it are kept in step with the versioned directory.
+const char kPrinterDriverLibrary[] = "vrpdrvnt.dll";
+
+// The write test: the classic file API opened for writing. A file that a
+// running program holds without write sharing fails it. OpenFile keeps the
+// full name in a 128-byte record and refuses longer paths outright, which
+// would make every long path look busy; those are asked with CreateFile,
+// with the same sharing as OpenFile's compatibility mode.
+int CanOpenForWriting(const char* lpszPath)
+{
+    if (!lpszPath || !lpszPath[0])
+        return 0;
+    if (strlen(lpszPath) < OFS_MAXPATHNAME) {
+        OFSTRUCT ofs;
+        memset(&ofs, 0, sizeof(ofs));
+        HFILE hFile = OpenFile(lpszPath, &ofs, OF_WRITE);
+        if (hFile == HFILE_ERROR)
+            return 0;
+        _lclose(hFile);
+        return 1;
+    }
+    CGpcHandle hFile(CreateFileA(lpszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return hFile ? 1 : 0;
+}
+
+// Whether a file can be created at a free path: it is created and removed
+// again at once.
+int CanCreateForWriting(const char* lpszPath)
+{
+    if (!lpszPath || !lpszPath[0])
+        return 0;
+    if (strlen(lpszPath) < OFS_MAXPATHNAME) {
+        OFSTRUCT ofs;
+        memset(&ofs, 0, sizeof(ofs));
+        HFILE hFile = OpenFile(lpszPath, &ofs, OF_CREATE | OF_WRITE);
+        if (hFile == HFILE_ERROR)
+            return 0;
+        _lclose(hFile);
+    } else {
+        CGpcHandle hFile(CreateFileA(lpszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!hFile)
+            return 0;
+    }
+    DeleteFileA(lpszPath);
+    return 1;
+}
+
+// A printer-driver file that the spooler keeps its own copy of.
+bool IsPrinterDriverFile(const GpcInstallItem* pItem)
+{
+    return IsWindowsNT() && FieldIs(pItem->Target, "%pdriver%") &&
+           !FieldIs(pItem->SourceName, kPrinterDriverLibrary);
+}
+
+// The copy of an item's file in the spooler's versioned driver directory;
+// empty when it has no name that fits.
+void GetPrinterDriverCopyPath(const GpcInstallItem* pItem, char* lpszPath)
+{
+    GetVersionedPrinterDriverDir(lpszPath);
+    if (!lpszPath[0] || pItem->SourceName.IsEmpty() ||
+        !AppendPathComponent(lpszPath, GPC_MAX_PATH, pItem->SourceName.GetText()))
+        lpszPath[0] = '\0';
+}
+
+// Restores the current directory of the process when it goes out of scope.
+class CGpcCurrentDirectory {
+public:
+    CGpcCurrentDirectory()
+    {
+        DWORD dwLength = GetCurrentDirectoryA(sizeof(m_achSaved), m_achSaved);
+        m_bSaved = dwLength > 0 && dwLength < sizeof(m_achSaved);
+    }
+    ~CGpcCurrentDirectory()
+    {
+        if (m_bSaved)
+            SetCurrentDirectoryA(m_achSaved);
+    }
+    CGpcCurrentDirectory(const CGpcCurrentDirectory&) = delete;
+    CGpcCurrentDirectory& operator=(const CGpcCurrentDirectory&) = delete;
+
+private:
+    char m_achSaved[GPC_MAX_PATH];
+    bool m_bSaved;
+};
+
+}  // namespace
+
+// Restores an item whose printer driver the spooler still has in its
+// versioned directory (the spooler deletes the installed copy when the
+// driver is re-added). Returns 1 when the file is back in place.
+static int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath)
+{
+    if (!IsPrinterDriverFile(pItem))
+        return 0;
+    char achCopy[GPC_MAX_PATH];
+    GetPrinterDriverCopyPath(pItem, achCopy);
+    if (!achCopy[0] || !FileExists(achCopy))
+        return 0;
+    // Only a copy that worked settles the item; otherwise it is downloaded.
+    if (!CopyFileA(achCopy, lpszPath, FALSE))
+        return 0;
+    FixStdNamesFileTime(lpszPath, pItem->SourceName.GetText());
+    return 1;
+}
+
 int CVRGpcInstallationMgr::ScheduleDownloads()
 {
+    int nCount = Items.GetCount();
+    for (int i = 0; i < nCount; ++i) {
+        GpcInstallItem* pItem = GetItem(i);
+        TraceMessage("Count=%d, item=%d", nCount, i);
+        if (!pItem)
+            continue;
+
+        char achPath[GPC_MAX_PATH];
+        GetInstallPath(pItem, achPath);
+        // A path that does not fit was refused (empty): the download goes
+        // ahead and the installation reports the destination as unusable.
+        if (achPath[0]) {
+            bool bRedirect = FieldIs(pItem->FailureControl, "redirect");
+            if (FileExists(achPath)) {
+                if (!pItem->NeedUpdate(achPath)) {
+                    if (bRedirect && !CanOpenForWriting(achPath)) {
+                        // The installed file is current but still busy: a copy
+                        // redirected earlier is no longer needed.
+                        char achRedirect[GPC_MAX_PATH];
+                        GetRedirectPath(pItem, achRedirect);
+                        int bDeleted = achRedirect[0] && DeleteFileA(achRedirect) ? 1 : 0;
+                        TraceMessage("Delete the previous redirected file: (%d),%s", bDeleted, achRedirect);
+                    }
+                    pItem->State = ITEM_INSTALLED;
+                    continue;
+                }
+                if (bRedirect && !CanOpenForWriting(achPath)) {
+                    char achRedirect[GPC_MAX_PATH];
+                    GetRedirectPath(pItem, achRedirect);
+                    if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
+                        pItem->State = ITEM_INSTALLED;
+                        continue;
+                    }
+                }
+            } else {
+                if (RestorePrinterDriverFile(pItem, achPath)) {
+                    pItem->State = ITEM_DONE;
+                    continue;
+                }
+                if (bRedirect && !CanCreateForWriting(achPath)) {
+                    char achRedirect[GPC_MAX_PATH];
+                    GetRedirectPath(pItem, achRedirect);
+                    if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
+                        pItem->State = ITEM_INSTALLED;
+                        continue;
+                    }
+                }
+            }
+        }
+
+        pItem->State = ITEM_DOWNLOADING;
+        PrepareDownload(pItem);
+    }
     return 1;
 }
 
-int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char*, GpcOdeCallback, void*)
+int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback,
+                                                void* pContext)
 {
-    return 0;
+    int nSetting = Owner ? Owner->CheckUpdateStatus(HasAnyUpdate()) : 0;
+    if (nSetting == 2) {
+        // Halted: the heartbeat answers the caller later.
+        if (Owner)
+            Owner->m_pfnOdeFailureCallback = pfnCallback;
+        ClearItems();
+        return 0;
+    }
+
+    GpcDownloadJob* pJob = CreateDownloadJob(Owner, lpszSection, pfnCallback, pContext);
+    if (!pJob) {
+        TraceMessage("ScheduleOdeDownloads: no memory for the download job of %s", TraceText(lpszSection));
+        ClearItems();
+        return 0;
+    }
+    const char* lpszJobSection = pJob->SectionName.GetText();
+
+    // While the pass runs the job holds a place of its own in PendingItems.
+    // A host that completes a download inside HostDownloadUrl would
+    // otherwise finish, and destroy, the job before the pass is over.
+    void* pPassMarker = pJob;
+    pJob->PendingItems.Add(pPassMarker);
+
+    int nScheduled = 0;
+    int nCount = Items.GetCount();
+    for (int i = 0; i < nCount; ++i) {
+        GpcInstallItem* pItem = GetItem(i);
+        if (!pItem)
+            continue;
+
+        char achPath[GPC_MAX_PATH];
+        GetInstallPath(pItem, achPath);
+        bool bRedirect = FieldIs(pItem->FailureControl, "redirect");
+        bool bDone = false;
+
+        if (achPath[0] && (FileExists(achPath) || nSetting == 1)) {
+            if (nSetting == 1 || !pItem->NeedUpdate(achPath)) {
+                pItem->State = ITEM_INSTALLED;
+                bDone = true;
+            } else if (bRedirect && !CanOpenForWriting(achPath)) {
+                char achRedirect[GPC_MAX_PATH];
+                GetRedirectPath(pItem, achRedirect);
+                if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
+                    pItem->State = ITEM_INSTALLED;
+                    bDone = true;
+                }
+            }
+        } else if (!achPath[0] && nSetting == 1) {
+            // Keeping the installed files: nothing is fetched, whatever the path.
+            pItem->State = ITEM_INSTALLED;
+            bDone = true;
+        } else if (achPath[0]) {
+            if (RestorePrinterDriverFile(pItem, achPath)) {
+                pItem->State = ITEM_DONE;
+                bDone = true;
+            } else if (bRedirect && !CanCreateForWriting(achPath)) {
+                char achRedirect[GPC_MAX_PATH];
+                GetRedirectPath(pItem, achRedirect);
+                if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
+                    pItem->State = ITEM_INSTALLED;
+                    bDone = true;
+                }
+            }
+        }
+
+        if (bDone) {
+            GpcOdeFileInfo info;
+            FillOdeFileInfo(pItem, &info);
+            NotifyDownloadJob(pJob, GPC_ODE_FILE_DONE, pItem->SourceName.GetText(), lpszJobSection, 0, &info);
+            delete pItem;
+            continue;
+        }
+
+        pItem->State = ITEM_DOWNLOADING;
+        PrepareJobDownload(pItem, pJob);
+        ++nScheduled;
+    }
+
+    // Every item was destroyed when reported or belongs to its download now.
+    Items.RemoveAll();
+
+    pJob->PendingItems.Remove(pPassMarker);
+    if (nScheduled == 0) {
+        NotifyDownloadJob(pJob, GPC_ODE_SECTION_DONE, nullptr, lpszJobSection, 0, nullptr);
+        DestroyDownloadJob(pJob);
+    } else if (pJob->PendingItems.GetCount() == 0) {
+        // Every download completed inside HostDownloadUrl: finish the job
+        // here as the last completion would have.
+        int nResult = Owner ? Owner->m_nSectionResult : 0;
+        NotifyDownloadJob(pJob, GPC_ODE_SECTION_DONE, nullptr, lpszJobSection, nResult, nullptr);
+        if (Owner) {
+            Owner->m_nSectionResult = 0;
+            Owner->m_bCancelRequested = 0;
+        }
+        DestroyDownloadJob(pJob);
+        TraceMessage("StdDownload Finished");
+    }
+    return 1;
 }
 
-int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*)
+int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char* lpszDownloadedFile)
 {
-    if (pItem)
+    TraceMessage("CVRGpcInstallationMgr::DoItemInstallation");
+    if (!pItem)
+        return GPC_INSTALL_NO_FILE;
+    if (!lpszDownloadedFile || !lpszDownloadedFile[0]) {
         pItem->State = ITEM_FAILED;
-    return GPC_INSTALL_NO_FILE;
+        return GPC_INSTALL_NO_FILE;
+    }
+
+    char achDir[GPC_MAX_PATH];
+    GetInstallDir(pItem, achDir);
+    if (achDir[0])
+        CreateDirectoryPath(achDir);
+    char achTarget[GPC_MAX_PATH];
+    GetInstallPath(pItem, achTarget);
+    char achFinal[GPC_MAX_PATH];
+    GpcCopyString(achFinal, sizeof(achFinal), achTarget);
+
+    // A destination that does not fit in a path was refused (empty); a cut
+    // path would name some other file, so nothing is written at all.
+    if (!achTarget[0]) {
+        TraceMessage("Install path of %s is too long", TraceText(pItem->SourceName.GetText()));
+        pItem->State = ITEM_FAILED;
+        return GPC_INSTALL_NOT_WRITABLE;
+    }
+
+    // Probe: open (or create) the destination for writing. The last error
+    // says whether it existed before; a destination that the probe itself
+    // created is removed again before unpacking.
+    SetLastError(0);
+    CGpcHandle hFile(CreateFileA(achTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    bool bExisted = GetLastError() == ERROR_ALREADY_EXISTS;
+    bool bFileAtInstallPath = FileExists(achTarget) != 0;
+    int bRestart = 0;
+    bool bRedirectedOverExisting = false;
+
+    if (!hFile) {
+        if (pItem->FailureControl.IsNull()) {
+            pItem->State = ITEM_FAILED;
+            return GPC_INSTALL_NOT_WRITABLE;
+        }
+        if (FieldIs(pItem->FailureControl, "ignore")) {
+            TraceMessage("WRONG(IGNORE): fail to open the distination file.");
+            pItem->State = ITEM_FAILED;
+            return GPC_INSTALL_OK;
+        }
+        if (FieldIs(pItem->FailureControl, "reboot")) {
+            // The new file waits in a temporary file until the restart
+            // moves it over the busy one; the installed file stays in use.
+            bRestart = 1;
+            char achTempDir[GPC_MAX_PATH];
+            DWORD dwLength = GetTempPathA(sizeof(achTempDir), achTempDir);
+            if (dwLength == 0 || dwLength >= sizeof(achTempDir) ||
+                !GetTempFileNameA(achTempDir, "VR", 0, achTarget)) {
+                pItem->State = ITEM_FAILED;
+                return GPC_INSTALL_NOT_WRITABLE;
+            }
+            hFile.Reset(CreateFileA(achTarget, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!hFile) {
+                DeleteFileA(achTarget);
+                pItem->State = ITEM_FAILED;
+                return GPC_INSTALL_NOT_WRITABLE;
+            }
+        } else if (FieldIs(pItem->FailureControl, "redirect")) {
+            char achRedirectDir[GPC_MAX_PATH];
+            GetRedirectDir(pItem, achRedirectDir);
+            if (achRedirectDir[0])
+                CreateDirectoryPath(achRedirectDir);
+            GetRedirectPath(pItem, achTarget);
+            // A redirected copy counts as current only when it is there:
+            // "existence" (and "size" 0) would otherwise call a missing
+            // file installed.
+            if (achTarget[0] && FileExists(achTarget) && !pItem->NeedUpdate(achTarget)) {
+                pItem->State = ITEM_INSTALLED;
+                return GPC_INSTALL_OK;
+            }
+            TraceMessage("Redirect to %s", achTarget);
+            if (achTarget[0])
+                hFile.Reset(CreateFileA(achTarget, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!hFile) {
+                TraceMessage("Can not create redirected file %s", achTarget);
+                pItem->State = ITEM_DONE;
+                return GPC_INSTALL_OK;
+            }
+            bRedirectedOverExisting = bFileAtInstallPath;
+        } else {
+            pItem->State = ITEM_FAILED;
+            if (IsSystemTarget(pItem) && IsWindowsNT() && !CanManageServices())
+                return GPC_INSTALL_NEED_ADMIN;
+            return GPC_INSTALL_NOT_WRITABLE;
+        }
+    }
+
+    hFile.Reset();
+    if (!bExisted) {
+        DeleteFileA(achTarget);
+        TraceMessage("The temp created file is deleted: %s", achTarget);
+    }
+
+    TraceMessage("VRGPCEXT::DoItemInstall,SrcFileName = %s,achPath = %s", lpszDownloadedFile, achTarget);
+
+    int nUnpack = -1;
+    if (g_pHostTable && g_pHostTable->HostUnpackFile)
+        nUnpack = g_pHostTable->HostUnpackFile(Owner ? Owner->GetCookie() : nullptr, lpszDownloadedFile,
+                                               achTarget);
+    if (nUnpack != 0 && nUnpack != 1) {
+        TraceMessage("Unpack file to %s failed", achTarget);
+        // What the host left behind is a half-written file. When the target
+        // was a temporary or redirect file, the installed file is untouched.
+        DeleteFileA(achTarget);
+        if (pItem->FailureControl.IsNull()) {
+            pItem->State = ITEM_FAILED;
+            return GPC_INSTALL_UNPACK_FAILED;
+        }
+        if (FieldIs(pItem->FailureControl, "ignore") || FieldIs(pItem->FailureControl, "redirect")) {
+            TraceMessage("WRONG(IGNORE): fail to decompress the file.");
+            pItem->State = ITEM_DONE;
+            return GPC_INSTALL_OK;
+        }
+        pItem->State = ITEM_FAILED;
+        return GPC_INSTALL_UNPACK_FAILED;
+    }
+
+    // A file that does not match the manifest is kept: the server's files
+    // win, and the trace tells who looks.
+    char achCurrent[256] = "";
+    if (pItem->NeedUpdate(achTarget, achCurrent)) {
+        TraceMessage("WARNING:The version/tag/size of the destination isn't the same as in the config file.");
+        TraceMessage("WARNING:The file is: %s, File version info: %s, Version info in INI file: %s", achTarget,
+                     achCurrent, TraceText(pItem->Version.GetText()));
+    }
+
+    TraceMessage("filename = %s", TraceText(pItem->SourceName.GetText()));
+    FixStdNamesFileTime(achTarget, pItem->SourceName.GetText());
+
+    if (IsPrinterDriverFile(pItem)) {
+        // The spooler's own copy is only added, never replaced here.
+        char achCopy[GPC_MAX_PATH];
+        GetPrinterDriverCopyPath(pItem, achCopy);
+        if (achCopy[0] && CopyFileA(achTarget, achCopy, TRUE))
+            FixStdNamesFileTime(achCopy, pItem->SourceName.GetText());
+    }
+
+    if (bRestart) {
+        ReplaceFileAtReboot(achTarget, achFinal);
+        pItem->State = ITEM_FAILED;
+        return GPC_INSTALL_RESTART_NEEDED;
+    }
+
+    pItem->State = ITEM_INSTALLED;
+    if (LogMgr)
+        LogMgr->WriteLog(this, pItem);
+    return bRedirectedOverExisting ? GPC_INSTALL_RESTART_NEEDED : GPC_INSTALL_OK;
 }
 
-int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem*)
+int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)
 {
+    if (!pItem)
+        return 1;
+    // Installers and servers find their sibling files in their own directory.
+    CGpcCurrentDirectory savedDir;
+    char achDir[GPC_MAX_PATH];
+    GetInstallDir(pItem, achDir);
+    if (achDir[0])
+        SetCurrentDirectoryA(achDir);
+
+    if (pItem->State != ITEM_INSTALLED)
+        return 1;
+
+    char achPath[GPC_MAX_PATH];
+    GetInstallPath(pItem, achPath);
+
+    if (pItem->Action.IsNull()) {
+        pItem->State = ITEM_DONE;
+        return 1;
+    }
+    if (FieldIs(pItem->Action, "r")) {
+        // A server that cannot register leaves the item failed; the user is
+        // not asked about it.
+        pItem->State = achPath[0] && RegisterServerDll(achPath) ? ITEM_DONE : ITEM_FAILED;
+        return 1;
+    }
+    bool bRegister = FieldIs(pItem->Action, "e");
+    if (bRegister || FieldIs(pItem->Action, "p")) {
+        const char* lpszSwitch = bRegister ? " /r" : " /p";
+        // WinExec splits its command line at spaces: the short form of the
+        // path has none. Without a short form the long path is quoted.
+        char achShort[GPC_MAX_PATH] = "";
+        DWORD dwLength = achPath[0] ? GetShortPathNameA(achPath, achShort, sizeof(achShort)) : 0;
+        char achCommand[GPC_MAX_PATH + 8] = "";
+        int nWritten;
+        if (dwLength > 0 && dwLength < sizeof(achShort))
+            nWritten = GpcFormat(achCommand, sizeof(achCommand), "%s%s", achShort, lpszSwitch);
+        else
+            nWritten = GpcFormat(achCommand, sizeof(achCommand), "\"%s\"%s", achPath, lpszSwitch);
+        if (bRegister)
+            TraceMessage("Register file(e): %s", achCommand);
+        UINT nResult = achPath[0] && nWritten >= 0 ? WinExec(achCommand, SW_HIDE) : 0;
+        if (nResult > 31) {
+            pItem->State = ITEM_DONE;
+            return 1;
+        }
+        pItem->State = ITEM_FAILED;
+        return 0;
+    }
+    pItem->State = ITEM_DONE;
     return 1;
 }
 
-int RegisterServerDll(const char*)
+int RegisterServerDll(const char* lpszPath)
 {
-    return 0;
+    if (!lpszPath || !lpszPath[0])
+        return 0;
+    CGpcModule hModule(LoadLibraryA(lpszPath));
+    if (!hModule) {
+        TraceMessage("Load library failed, GetLastError() = %lu", static_cast<unsigned long>(GetLastError()));
+        return 0;
+    }
+    typedef HRESULT(STDAPICALLTYPE * PFN_DllRegisterServer)();
+    PFN_DllRegisterServer pfnRegister =
+        reinterpret_cast<PFN_DllRegisterServer>(reinterpret_cast<void*>(GetProcAddress(hModule.Get(), "DllRegisterServer")));
+    if (!pfnRegister)
+        return 0;
+    HRESULT hr = pfnRegister();
+    hModule.Reset();
+    return SUCCEEDED(hr) ? 1 : 0;
 }
 
-void ReplaceFileAtReboot(const char*, const char*)
+void ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination)
 {
+    if (!lpszNewFile || !lpszNewFile[0] || !lpszDestination || !lpszDestination[0])
+        return;
+
+    if (IsWindowsNT()) {
+        // One entry that replaces the destination: a separate deletion of
+        // the destination would still run at the restart if the move then
+        // failed (the temporary directory may lie on another volume), and
+        // the installed file would be lost.
+        if (!MoveFileExA(lpszNewFile, lpszDestination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING))
+            TraceMessage("Can not replace %s at reboot, GetLastError() = %lu", lpszDestination,
+                         static_cast<unsigned long>(GetLastError()));
+        return;
+    }
+
+    // Windows 9x: WININIT.INI's "rename" section, which only takes short names.
+    char achIni[GPC_MAX_PATH];
+    UINT nLength = GetWindowsDirectoryA(achIni, sizeof(achIni));
+    if (nLength == 0 || nLength >= sizeof(achIni) || !AppendPathComponent(achIni, sizeof(achIni), "WININIT.INI"))
+        return;
+    if (!FileExists(achIni)) {
+        CGpcHandle hIni(CreateFileA(achIni, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    }
+
+    char achShortNew[GPC_MAX_PATH];
+    char achShortDest[GPC_MAX_PATH];
+    DWORD dwNew = GetShortPathNameA(lpszNewFile, achShortNew, sizeof(achShortNew));
+    if (dwNew == 0 || dwNew >= sizeof(achShortNew))
+        GpcCopyString(achShortNew, sizeof(achShortNew), lpszNewFile);
+    DWORD dwDest = GetShortPathNameA(lpszDestination, achShortDest, sizeof(achShortDest));
+    if (dwDest == 0 || dwDest >= sizeof(achShortDest))
+        GpcCopyString(achShortDest, sizeof(achShortDest), lpszDestination);
+    WritePrivateProfileStringA("rename", achShortDest, achShortNew, achIni);
 }
 
-void FixStdNamesFileTime(const char*, const char*)
+void FixStdNamesFileTime(const char* lpszPath, const char* lpszName)
 {
+    if (!lpszPath || !lpszName || _stricmp(lpszName, "STDNAMES.GPD") != 0)
+        return;
+    // The printer driver compares this file's time stamp with its own
+    // record; it must carry the date the driver was built with.
+    CGpcHandle hFile(CreateFileA(lpszPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!hFile)
+        return;
+    FILETIME ft;
+    if (!DosDateTimeToFileTime(0x2C21, 0, &ft))
+        return;
+    SetFileTime(hFile.Get(), &ft, &ft, &ft);
 }
 
 int CanManageServices()
 {
-    return 0;
+    CGpcScHandle hManager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    return hManager ? 1 : 0;
 }
