@@ -1,8 +1,90 @@
 // The extension object: construction, start-up and the page parameters.
 #include "extension/extension.h"
 
+#include <new>
+
 #include "extension/module_state.h"
+#include "feedback/messages.h"
 #include "feedback/trace.h"
+#include "npvrgpc/text_seam.h"
+
+namespace {
+
+// Size of the buffer the manifest url is built in.
+enum { GPC_URL_BUFFER = 1024 };
+// Room for "?random=" and the decimal tick count after a full manifest url.
+enum { GPC_RANDOM_SUFFIX = 32 };
+
+char* DuplicateText(const char* lpszText, size_t nLength)
+{
+    char* lpszCopy = new (std::nothrow) char[nLength + 1];
+    if (!lpszCopy) return nullptr;
+    memcpy(lpszCopy, lpszText, nLength);
+    lpszCopy[nLength] = '\0';
+    return lpszCopy;
+}
+
+// Appends a heap copy of a piece to a list that owns its strings; a piece
+// that cannot be copied or stored is dropped.
+void AppendCopy(CGpcPtrArray* pList, const char* lpszText, size_t nLength)
+{
+    char* lpszCopy = DuplicateText(lpszText, nLength);
+    if (!lpszCopy) return;
+    if (!pList->Add(lpszCopy)) delete[] lpszCopy;
+}
+
+bool IsUrlBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// "GpcUrls": fields between "|" (empty ones skipped); each loses its leading
+// blanks but is kept even when nothing is left.
+void SplitUrls(CGpcPtrArray* pList, const char* lpszText)
+{
+    const char* p = lpszText;
+    while (*p) {
+        while (*p == '|') ++p;
+        if (!*p) break;
+        const char* lpszStart = p;
+        while (*p && *p != '|') ++p;
+        const char* lpszPiece = lpszStart;
+        while (lpszPiece < p && IsUrlBlank(*lpszPiece)) ++lpszPiece;
+        AppendCopy(pList, lpszPiece, static_cast<size_t>(p - lpszPiece));
+    }
+}
+
+// "GpcActions": fields between "|" (empty ones skipped), untrimmed. A "|"
+// that is the second byte of a double-byte character belongs to that
+// character and does not end the field.
+void SplitActions(CGpcPtrArray* pList, const char* lpszText)
+{
+    const char* p = lpszText;
+    while (*p) {
+        while (*p == '|') ++p;
+        if (!*p) break;
+        const char* lpszStart = p;
+        while (*p && *p != '|') {
+            if (GpcIsLeadByte(static_cast<unsigned char>(*p)) && p[1]) ++p;
+            ++p;
+        }
+        AppendCopy(pList, lpszStart, static_cast<size_t>(p - lpszStart));
+    }
+}
+
+void FreeStringList(CGpcPtrArray* pList)
+{
+    for (int i = 0; i < pList->GetCount(); ++i) delete[] static_cast<char*>(pList->GetAt(i));
+    pList->RemoveAll();
+}
+
+const char* ListAt(const CGpcPtrArray& list, int nIndex)
+{
+    if (nIndex < 0 || nIndex >= list.GetCount()) return nullptr;
+    return static_cast<const char*>(list.GetAt(nIndex));
+}
+
+}  // namespace
 
 CVRGpcExtension::CVRGpcExtension(GpcCookie pCookie)
     : m_pGpcCookie(pCookie),
@@ -28,20 +110,172 @@ CVRGpcExtension::CVRGpcExtension(GpcCookie pCookie)
       m_pfnNSpyStop(nullptr),
       m_achCurIniFile(),
       m_nSectionResult(0),
-      m_bCancelRequested(0)
+      m_bCancelRequested(0),
+      m_bOwnCurIniFile(0)
 {
+    // An earlier instance in this process may have found the product
+    // directory unwritable; the desktop property outlives the library.
+    char achProp[32];
+    GpcFormat(achProp, sizeof(achProp), "UH%lu", static_cast<unsigned long>(GetCurrentProcessId()));
+    HANDLE hMark = GetPropA(GetDesktopWindow(), achProp);
+    m_bUserDirAsRoot = (reinterpret_cast<ULONG_PTR>(hMark) == GPC_USER_DIR_MARK) ? 1 : 0;
+
+    g_nProgressSwitch = 1;
+    g_nMessageWndSwitch = 1;
 }
 
-CVRGpcExtension::~CVRGpcExtension() {}
+CVRGpcExtension::~CVRGpcExtension()
+{
+    FreeStringList(&m_UrlList);
+    FreeStringList(&m_ActionList);
 
-void CVRGpcExtension::InitInstance() {}
-int CVRGpcExtension::GetOsClass() { return GPC_OS_UNKNOWN; }
-int CVRGpcExtension::CheckVersionParams() { return 0; }
+    if (m_hMainComponent) {
+        FreeLibrary(m_hMainComponent);
+        m_hMainComponent = nullptr;
+    }
+    if (m_achSavedCurDir[0]) SetCurrentDirectoryA(m_achSavedCurDir);
+    if (m_hNetMonitor) {
+        FreeLibrary(m_hNetMonitor);
+        m_hNetMonitor = nullptr;
+    }
+    if (m_achCurIniFile[0]) {
+        // Only the manifest copy this object made is removed: a path that a
+        // page script handed in names a file the extension does not own.
+        if (m_bOwnCurIniFile) DeleteFileA(m_achCurIniFile);
+        m_achCurIniFile[0] = '\0';
+    }
+    TraceMessage("Delete CVRGpcExtension object");
+    // The members go next, in reverse order of declaration: the control
+    // container, the call engine, the two lists, the installation manager.
+}
+
+void CVRGpcExtension::InitInstance()
+{
+    if (!m_hMessageWnd && g_nMessageWndSwitch == 0) m_hMessageWnd = CreateMessageWindow(this);
+
+    if (const char* lpszUrls = GetParam("GpcUrls")) SplitUrls(&m_UrlList, lpszUrls);
+    if (const char* lpszActions = GetParam("GpcActions")) SplitActions(&m_ActionList, lpszActions);
+
+    // Every page parameter becomes a script variable; the count is asked
+    // again on every pass, as the host may change it.
+    GpcHostTable* pTable = g_pHostTable;
+    if (pTable && pTable->HostGetParamCount && pTable->HostGetParamAt) {
+        for (int i = 0; i < pTable->HostGetParamCount(m_pGpcCookie); ++i) {
+            const char* lpszName = nullptr;
+            const char* lpszValue = nullptr;
+            if (pTable->HostGetParamAt(m_pGpcCookie, i, &lpszName, &lpszValue) && lpszName && lpszValue) {
+                m_CallEngine.SetVariable(lpszName, lpszValue);
+            }
+        }
+    }
+
+    const char* lpszSuppress = GetParam("GpcSuppressInstallation");
+    if (lpszSuppress && lstrcmpiA(lpszSuppress, "True") == 0) m_bSuppressInstallation = 1;
+
+    if (m_bSuppressInstallation) {
+        SuppressedStart();
+        return;
+    }
+    if (CheckVersionParams()) {
+        PrepareInstallation(nullptr);
+        return;
+    }
+    if (GetParam("GpcStdDownload")) {
+        m_bStdDownload = 1;
+        PrepareInstallation(nullptr);
+        return;
+    }
+
+    char achUrl[GPC_URL_BUFFER];
+    if (!BuildManifestUrl(GetOsClass(), achUrl, sizeof(achUrl))) return;
+    // The full url gets its own room for the suffix, so that a url that just
+    // fits its buffer still carries the whole random number.
+    char achRequest[GPC_URL_BUFFER + GPC_RANDOM_SUFFIX];
+    GpcFormat(achRequest, sizeof(achRequest), "%s?random=%lu", achUrl, static_cast<unsigned long>(GetTickCount()));
+    TraceMessage("CVRGpcExtension::InitInstance url=%s", achRequest);
+    if (pTable && pTable->HostDownloadUrl) {
+        pTable->HostDownloadUrl(m_pGpcCookie, &CVRGpcExtension::OnManifestDownload, this, achRequest);
+    }
+}
+
+int CVRGpcExtension::GetOsClass()
+{
+    OSVERSIONINFOA info;
+    memset(&info, 0, sizeof(info));
+    info.dwOSVersionInfoSize = sizeof(info);
+    if (!GetVersionExA(&info)) return GPC_OS_UNKNOWN;
+    switch (info.dwPlatformId) {
+    case VER_PLATFORM_WIN32s:
+        return GPC_OS_UNKNOWN;
+    case VER_PLATFORM_WIN32_WINDOWS:
+        return info.dwMinorVersion == 0 ? GPC_OS_WIN95 : GPC_OS_WIN98;
+    case VER_PLATFORM_WIN32_NT:
+        return info.dwMajorVersion <= 4 ? GPC_OS_NT4 : GPC_OS_WIN2K;
+    default:
+        return GPC_OS_UNKNOWN;
+    }
+}
+
+int CVRGpcExtension::CheckVersionParams()
+{
+    if (!g_pHostTable || !g_pHostTable->HostPluginMarker) return 0;
+    const char* lpszUnpack = GetParam("GpcUnpackVersion");
+    const char* lpszExt = GetParam("GpcExtVersion");
+    if (!lpszUnpack || !*lpszUnpack || !lpszExt || !*lpszExt) {
+        m_bCheckItemOsVersion = 1;
+        return 1;
+    }
+    return 0;
+}
+
 void CVRGpcExtension::GetHostProductVersion(char* lpszBuffer, int nSize)
 {
-    if (lpszBuffer && nSize > 0) lpszBuffer[0] = '\0';
+    if (!lpszBuffer || nSize <= 0) return;
+    GpcCopyString(lpszBuffer, nSize, "NS_Unknown");
+
+    char achPath[GPC_MAX_PATH];
+    DWORD dwLen = GetModuleFileNameA(nullptr, achPath, sizeof(achPath));
+    if (dwLen == 0 || dwLen >= sizeof(achPath)) return;
+
+    DWORD dwHandle = 0;
+    DWORD dwSize = GetFileVersionInfoSizeA(achPath, &dwHandle);
+    if (dwSize == 0) return;
+    char* pBlock = new (std::nothrow) char[dwSize];
+    if (!pBlock) return;
+    if (GetFileVersionInfoA(achPath, 0, dwSize, pBlock)) {
+        char* lpszValue = nullptr;
+        UINT nValue = 0;
+        char achQuery[] = "\\StringFileInfo\\040904e4\\ProductVersion";
+        if (VerQueryValueA(pBlock, achQuery, reinterpret_cast<void**>(&lpszValue), &nValue) && lpszValue) {
+            // The value may lack its terminator; nValue counts characters.
+            char achValue[GPC_MAX_PATH];
+            int nCopy = static_cast<int>(nValue) < static_cast<int>(sizeof(achValue)) ? static_cast<int>(nValue)
+                                                                                        : static_cast<int>(sizeof(achValue)) - 1;
+            memcpy(achValue, lpszValue, static_cast<size_t>(nCopy));
+            achValue[nCopy] = '\0';
+            GpcFormat(lpszBuffer, nSize, "NS%s", achValue);
+        }
+    }
+    delete[] pBlock;
 }
-const char* CVRGpcExtension::GetMessageTitle() { return "Corvo"; }
-const char* CVRGpcExtension::GetUrl(int) { return nullptr; }
-const char* CVRGpcExtension::GetAction(int) { return nullptr; }
-const char* CVRGpcExtension::GetParam(const char* lpszName) { return GetHostParam(m_pGpcCookie, lpszName); }
+
+const char* CVRGpcExtension::GetMessageTitle()
+{
+    const char* lpszTitle = GetParam("GpcMessageTitle");
+    return lpszTitle ? lpszTitle : "Corvo";
+}
+
+const char* CVRGpcExtension::GetUrl(int nIndex)
+{
+    return ListAt(m_UrlList, nIndex);
+}
+
+const char* CVRGpcExtension::GetAction(int nIndex)
+{
+    return ListAt(m_ActionList, nIndex);
+}
+
+const char* CVRGpcExtension::GetParam(const char* lpszName)
+{
+    return GetHostParam(m_pGpcCookie, lpszName);
+}

@@ -120,4 +120,25 @@ public:
     char m_achCurIniFile[GPC_MAX_PATH];
     int m_nSectionResult;
     int m_bCancelRequested;
+    // Set only while HandleNotification runs an action for the host: the
+    // text behind "$LPARAM" is read at the host's own value then, never at
+    // a number that a page or a script put into "%LPARAM".
+    int m_bNotificationActive = 0;
+    DWORD m_dwNotificationValue = 0;
+
+private:
+    // Reads one section of a manifest into the installation manager's list
+    // (cleared first); with a file name the list ends with that item alone.
+    // Returns the section's "Count" (0 without a section name).
+    int ReadOdeSection(const char* lpszIniFile, const char* lpszSectionName, const char* lpszFileName);
+    // The manifest the on-demand operations read: the caller's, else the
+    // start-up copy; the caller's becomes the default while none is kept.
+    const char* ChooseOdeManifest(const char* lpszIniFile);
+    // Copies the downloaded manifest beside the library and to a temporary
+    // file that becomes m_achCurIniFile.
+    void KeepManifestCopies(const char* lpszDownloaded);
+
+    // 1 when m_achCurIniFile names the temporary copy this object made (the
+    // destructor deletes only that one).
+    int m_bOwnCurIniFile;
 };

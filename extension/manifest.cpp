@@ -1,18 +1,354 @@
 // Manifest selection, the product directory, update settings and parsing.
 #include "extension/extension.h"
 
-int CVRGpcExtension::BuildManifestUrl(int, char* lpszUrl, int nSize)
+#include <cstring>
+
+#include "extension/module_state.h"
+#include "feedback/messages.h"
+#include "feedback/trace.h"
+#include "npvrgpc/handles.h"
+#include "npvrgpc/text_seam.h"
+
+namespace {
+
+// "GpcUrlRoot" must stay below this length, so that the root, the manifest
+// name and the random suffix fit the url buffers.
+enum { GPC_MAX_URL_ROOT = 950 };
+// "GpcIniFileName" must stay below this length; longer names are ignored.
+enum { GPC_MAX_INI_NAME = 64 };
+// Registry setting values are read into buffers of this size.
+enum { GPC_SETTING_BUFFER = 256 };
+
+const char* const s_aManifestNames[] = {
+    nullptr,         // 0: unknown platform
+    "gpc95.ini",     // 1: Windows 9x, minor version 0
+    "gpc95.ini",     // 2: Windows 9x, later minor versions
+    "gpcnt.ini",     // 3: NT 4 and older
+    "gpc2k.ini",     // 4: NT 5 and later
+    "gpcmac.ini",    // 5
+    "gpcsun86.ini",  // 6
+    "gpcsunsp.ini",  // 7
+};
+
+const char* ManifestNameFor(int nOsClass)
 {
-    if (lpszUrl && nSize > 0) lpszUrl[0] = '\0';
-    return 0;
+    if (nOsClass < 0 || nOsClass >= static_cast<int>(sizeof(s_aManifestNames) / sizeof(s_aManifestNames[0]))) {
+        return nullptr;
+    }
+    return s_aManifestNames[nOsClass];
 }
-void WINAPI CVRGpcExtension::OnManifestDownload(void*, void*, DWORD, ULONG_PTR) {}
-void CVRGpcExtension::OnManifestStatus(DWORD, ULONG_PTR) {}
-void CVRGpcExtension::PrepareInstallation(const char*) {}
-void CVRGpcExtension::GetProductDir(char* lpszDir, int)
+
+// Text as the formatter prints it, "(null)" for an absent one.
+const char* Printable(const char* lpszText)
 {
-    if (lpszDir) lpszDir[0] = '\0';
+    return lpszText ? lpszText : "(null)";
 }
-void CVRGpcExtension::EnableUserDirAsRoot(int bValue) { m_bUserDirAsRoot = bValue; }
-int CVRGpcExtension::CheckUpdateStatus(int) { return 0; }
-void CVRGpcExtension::ParseInitFile(const char*, int) {}
+
+// Position just after the last path separator of a text ("\" that is not
+// the trail byte of a double-byte character, "/" or ":"), or the text
+// itself when it has none.
+const char* AfterLastSeparator(const char* lpszPath)
+{
+    const char* lpszName = lpszPath;
+    for (const char* p = lpszPath; *p; ++p) {
+        if (GpcIsLeadByte(static_cast<unsigned char>(*p)) && p[1]) {
+            ++p;
+            continue;
+        }
+        if (*p == '\\' || *p == '/' || *p == ':') lpszName = p + 1;
+    }
+    return lpszName;
+}
+
+// Reads a string setting into a zeroed 256-byte buffer, offering 255 bytes
+// so that the text always ends inside the buffer.
+bool ReadSetting(CGpcRegKey& key, const char* lpszName, char* lpszValue, DWORD* pdwType = nullptr)
+{
+    memset(lpszValue, 0, GPC_SETTING_BUFFER);
+    DWORD dwSize = GPC_SETTING_BUFFER - 1;
+    return key.QueryValue(lpszValue, lpszName, &dwSize, pdwType) == ERROR_SUCCESS;
+}
+
+// Environment value into a path buffer; false when unset, empty or too long.
+bool GetEnvPath(const char* lpszName, char* lpszDir)
+{
+    DWORD dwLen = GetEnvironmentVariableA(lpszName, lpszDir, GPC_MAX_PATH);
+    if (dwLen == 0 || dwLen >= GPC_MAX_PATH) {
+        lpszDir[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int CVRGpcExtension::BuildManifestUrl(int nOsClass, char* lpszUrl, int nSize)
+{
+    if (!lpszUrl || nSize <= 0) return 0;
+    lpszUrl[0] = '\0';
+
+    const char* lpszRoot = GetParam("GpcUrlRoot");
+    if (!lpszRoot || strlen(lpszRoot) >= GPC_MAX_URL_ROOT) {
+        ShowErrorMessage(this, 2);
+        m_bFailed = 1;
+        return 0;
+    }
+    GpcCopyString(lpszUrl, nSize, lpszRoot);
+    size_t nLen = strlen(lpszUrl);
+    if (nLen == 0 || lpszUrl[nLen - 1] != '/') GpcAppendString(lpszUrl, nSize, "/");
+
+    const char* lpszIniName = GetParam("GpcIniFileName");
+    if (lpszIniName) {
+        if (strlen(lpszIniName) < GPC_MAX_INI_NAME) {
+            GpcAppendString(lpszUrl, nSize, lpszIniName);
+            return 1;
+        }
+        TraceMessage("Error: Invalid value of the parameter 'GpcIniFileName', use default name");
+    }
+
+    const char* lpszName = ManifestNameFor(nOsClass);
+    if (!lpszName) {
+        ShowErrorMessage(this, 4, GetMessageTitle());
+        m_bFailed = 1;
+        return 0;
+    }
+    GpcAppendString(lpszUrl, nSize, lpszName);
+    return 1;
+}
+
+void WINAPI CVRGpcExtension::OnManifestDownload(void* /*pIgnored*/, void* pContext, DWORD dwStatus, ULONG_PTR value)
+{
+    CVRGpcExtension* pExtension = static_cast<CVRGpcExtension*>(pContext);
+    if (!pExtension) return;
+    try {
+        pExtension->OnManifestStatus(dwStatus, value);
+    } catch (...) {
+        // Nothing may unwind into the host's download code.
+        TraceMessage("vrgpcext: manifest callback ended by an unexpected exception");
+    }
+}
+
+void CVRGpcExtension::OnManifestStatus(DWORD dwStatus, ULONG_PTR value)
+{
+    if (dwStatus != 0) return;  // progress of the manifest itself is not shown
+    const char* lpszPath = reinterpret_cast<const char*>(value);
+    if (!lpszPath) {
+        ShowErrorMessage(this, 5);
+        m_bFailed = 1;
+        return;
+    }
+    PrepareInstallation(lpszPath);
+    KeepManifestCopies(lpszPath);
+}
+
+void CVRGpcExtension::KeepManifestCopies(const char* lpszDownloaded)
+{
+    char achUrl[1024];
+    if (BuildManifestUrl(GetOsClass(), achUrl, sizeof(achUrl))) {
+        // Only the last name of the url is used, never a path the page
+        // smuggled into "GpcIniFileName": the copy must stay beside us.
+        const char* lpszName = AfterLastSeparator(achUrl);
+        if (*lpszName) {
+            char achCopy[GPC_MAX_PATH];
+            GetGpcModulePath(achCopy, sizeof(achCopy));
+            char* lpszDirEnd = const_cast<char*>(AfterLastSeparator(achCopy));
+            *lpszDirEnd = '\0';
+            if (achCopy[0] && GpcAppendString(achCopy, sizeof(achCopy), lpszName)) {
+                CopyFileA(lpszDownloaded, achCopy, FALSE);
+            }
+        }
+    }
+
+    // The temporary copy is the default manifest of the on-demand requests.
+    if (m_achCurIniFile[0] && m_bOwnCurIniFile) DeleteFileA(m_achCurIniFile);
+    m_achCurIniFile[0] = '\0';
+    m_bOwnCurIniFile = 0;
+    char achTempDir[GPC_MAX_PATH];
+    DWORD dwLen = GetTempPathA(sizeof(achTempDir), achTempDir);
+    if (dwLen == 0 || dwLen >= sizeof(achTempDir)) return;
+    if (!GetTempFileNameA(achTempDir, "VRK", 0, m_achCurIniFile)) {
+        m_achCurIniFile[0] = '\0';
+        return;
+    }
+    m_bOwnCurIniFile = 1;
+    CopyFileA(lpszDownloaded, m_achCurIniFile, FALSE);
+}
+
+void CVRGpcExtension::PrepareInstallation(const char* lpszIniFile)
+{
+    if (!m_bStdDownload && !GetParam("GpcComponentName")) {
+        ShowErrorMessage(this, 1);
+        m_bFailed = 1;
+        return;
+    }
+    const char* lpszRoot = GetParam("GpcUrlRoot");
+    if (!lpszRoot || strlen(lpszRoot) >= GPC_MAX_URL_ROOT) {
+        ShowErrorMessage(this, 2);
+        m_bFailed = 1;
+        return;
+    }
+
+    m_InstallationMgr.UrlRoot.Assign(lpszRoot);
+    char achDir[GPC_MAX_PATH];
+    GetProductDir(achDir, 0);
+    m_InstallationMgr.DefaultInstallDir.Assign(achDir);
+
+    if (m_InstallationMgr.LogMgr) {
+        char achTag[GPC_MAX_PATH];
+        if (g_pHostTable && g_pHostTable->HostPluginMarker) {
+            GetHostProductVersion(achTag, sizeof(achTag));
+        } else {
+            GpcCopyString(achTag, sizeof(achTag), "Internet Explorer");
+        }
+        m_InstallationMgr.LogMgr->OpenLogRoot(achDir, achTag, GetParam("GpcProductRoot"),
+                                              GetParam("GpcProductVersion"));
+    }
+
+    if (!m_bStdDownload) ParseInitFile(lpszIniFile, m_bSuppressInstallation);
+    m_bReady = 1;
+}
+
+void CVRGpcExtension::GetProductDir(char* lpszDir, int bRootOnly)
+{
+    if (!lpszDir) return;
+    lpszDir[0] = '\0';
+
+    if (m_bUserDirAsRoot) {
+        if (!GetEnvPath("USERPROFILE", lpszDir) && !GetEnvPath("TEMP", lpszDir) && !GetEnvPath("TMP", lpszDir)) {
+            GpcCopyString(lpszDir, GPC_MAX_PATH, "\\");
+        }
+    } else if (g_pHostTable && g_pHostTable->HostGetDirectory) {
+        g_pHostTable->HostGetDirectory(lpszDir, GPC_MAX_PATH);
+        lpszDir[GPC_MAX_PATH - 1] = '\0';  // the host's text may fill the buffer
+    }
+    if (bRootOnly) return;
+
+    const char* const apszParts[] = {GetParam("GpcProductRoot"), GetParam("GpcProductVersion")};
+    for (const char* lpszPart : apszParts) {
+        if (!lpszPart) continue;
+        if (!AppendPathComponent(lpszDir, GPC_MAX_PATH, lpszPart)) {
+            TraceMessage("VRGPCEXT::GetProductDir, path too long: %s", lpszPart);
+            continue;
+        }
+        CreateDirectoryPath(lpszDir);
+    }
+}
+
+void CVRGpcExtension::EnableUserDirAsRoot(int bValue)
+{
+    TraceMessage("VRGPCEXT::EnableUserDirAsRoot,bValue = %d", bValue);
+    m_bUserDirAsRoot = bValue;
+    if (bValue) {
+        char achProp[32];
+        GpcFormat(achProp, sizeof(achProp), "UH%lu", static_cast<unsigned long>(GetCurrentProcessId()));
+        SetPropA(GetDesktopWindow(), achProp, reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(GPC_USER_DIR_MARK)));
+    }
+}
+
+int CVRGpcExtension::CheckUpdateStatus(int bUpdate)
+{
+    const char* lpszRoot = GetParam("GpcProductRoot");
+    const char* lpszVersion = GetParam("GpcProductVersion");
+    char achKey[GPC_MAX_PATH * 2];
+    if (m_bStdDownload && lpszRoot && *lpszRoot) {
+        GpcFormat(achKey, sizeof(achKey), "Software\\%s\\", Printable(lpszVersion));
+    } else {
+        GpcFormat(achKey, sizeof(achKey), "Software\\%s\\%s\\", Printable(lpszRoot), Printable(lpszVersion));
+    }
+    TraceMessage("CheckUpdateStatus:%s,%s,%s", Printable(lpszRoot), Printable(lpszVersion), achKey);
+
+    // The registry wants the key without its closing separator.
+    char achOpen[sizeof(achKey)];
+    GpcCopyString(achOpen, sizeof(achOpen), achKey);
+    size_t nLen = strlen(achOpen);
+    if (nLen && achOpen[nLen - 1] == '\\') achOpen[nLen - 1] = '\0';
+
+    char achValue[GPC_SETTING_BUFFER];
+    CGpcRegKey key;
+    bool bFound = key.Open(HKEY_LOCAL_MACHINE, achOpen, KEY_READ) == ERROR_SUCCESS &&
+                  ReadSetting(key, "autoupdate", achValue);
+    if (!bFound) {
+        key.Close();
+        bFound = key.Open(HKEY_CURRENT_USER, achOpen, KEY_READ) == ERROR_SUCCESS &&
+                 ReadSetting(key, "autoupdate", achValue);
+    }
+    if (!bFound || achValue[0] != '0') return 0;
+    if (!bUpdate) return 1;
+
+    if (!ReadSetting(key, "alwaysconnect", achValue) || achValue[0] == '1') return 1;
+
+    DWORD dwType = REG_NONE;
+    if (ReadSetting(key, "connectmsg", achValue, &dwType) && (dwType == REG_SZ || dwType == REG_EXPAND_SZ)) {
+        ShowErrorMessageText(this, achValue);
+    } else {
+        ShowErrorMessageText(this, "Meeting halt!!");
+    }
+    m_bFailed = 1;
+    return 2;
+}
+
+void CVRGpcExtension::ParseInitFile(const char* lpszIniFile, int bSuppress)
+{
+    if (!lpszIniFile) {
+        if (const char* lpszDependency = GetParam("GpcDependency")) m_InstallationMgr.ParseItemList(lpszDependency);
+    } else {
+        const char* lpszSection = GetParam("GpcActiveIniSection");
+        if (!lpszSection) lpszSection = "Corvo";
+        TraceMessage("vrgpcext: regular sec %s", lpszSection);
+        int nCount = IniGetInt(lpszSection, "Count", 0, lpszIniFile);
+        if (nCount <= 0) {
+            TraceMessage("Invalid INI file format(0 files in Ini)");
+        } else {
+            TraceMessage("There are %d files in the file list", nCount);
+            char achKey[32];
+            char achItem[GPC_INI_LINE];
+            for (int i = 1; i <= nCount; ++i) {
+                GpcFormat(achKey, sizeof(achKey), "File%d", i);
+                IniGetString(lpszSection, achKey, "", achItem, sizeof(achItem), lpszIniFile);
+                if (strlen(achItem) < 2) {
+                    TraceMessage("Invalid INI file format");
+                    break;
+                }
+                m_InstallationMgr.ParseItem(achItem);
+            }
+        }
+    }
+
+    int nSetting = 0;
+    if (!m_bUserDirAsRoot) {
+        int bUpdate = m_InstallationMgr.HasAnyUpdate();
+        nSetting = CheckUpdateStatus(bUpdate);
+        TraceMessage("Update setting: %d,%d", bUpdate, nSetting);
+        if (bUpdate && nSetting == 0) {
+            // Installing needs a product directory we can write to; a locked
+            // one moves the installation below the user's profile.
+            TraceMessage("VRGPCEXT::ParseInitFile,bUpdate = %d", bUpdate);
+            char achDir[GPC_MAX_PATH];
+            GetProductDir(achDir, 0);
+            char achTestFile[GPC_MAX_PATH];
+            achTestFile[0] = '\0';
+            UINT nUnique = GetTempFileNameA(achDir, "WT", 0, achTestFile);
+            if (!nUnique) achTestFile[0] = '\0';
+            TraceMessage("VRGPCEXT::achTestFile : %s", achTestFile);
+            bool bWritable = false;
+            if (nUnique) {
+                CGpcFile file(fopen(achTestFile, "wb"));
+                bWritable = file.IsValid();
+                file.Reset();
+                DeleteFileA(achTestFile);  // also when only the name could be made
+            }
+            if (!bWritable) {
+                EnableUserDirAsRoot(1);
+                GetProductDir(achDir, 0);
+                m_InstallationMgr.DefaultInstallDir.Assign(achDir);
+                TraceMessage("Change default installation directory to %s", achDir);
+            }
+        }
+    }
+
+    if (!bSuppress && nSetting == 0) {
+        m_InstallationMgr.ScheduleDownloads();
+    } else {
+        m_InstallationMgr.MarkAllItemsDone();
+    }
+}
