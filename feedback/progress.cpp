@@ -114,8 +114,13 @@ void CloseProgressWindow(HWND* phWnd)
 
 void CountProgressBytes(GpcProgressCounters& counters, DWORD dwBytes)
 {
+    CountProgressBytesAt(counters, dwBytes, GetTickCount());
+}
+
+void CountProgressBytesAt(GpcProgressCounters& counters, DWORD dwBytes, DWORD dwNow)
+{
     counters.ReceivedBytes += dwBytes;
-    DWORD dwElapsed = static_cast<DWORD>(TickDelta(counters.StartTick, GetTickCount()));
+    DWORD dwElapsed = static_cast<DWORD>(TickDelta(counters.StartTick, dwNow));
     if (dwElapsed == 0) dwElapsed = 1;
     // Beyond 4,294,967 bytes the product with 1000 no longer fits 32 bits.
     ULONGLONG ullRate = static_cast<ULONGLONG>(counters.ReceivedBytes) * 1000u / dwElapsed;

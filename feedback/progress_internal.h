@@ -19,6 +19,8 @@ HWND CreateProgressDialog(HRSRC hResource, DLGPROC pfnProc, LPARAM lOwner);
 // Counts the bytes and refreshes the rate (64-bit product, wrap-safe
 // elapsed time, never a division by zero).
 void CountProgressBytes(GpcProgressCounters& counters, DWORD dwBytes);
+// The same at a given tick count.
+void CountProgressBytesAt(GpcProgressCounters& counters, DWORD dwBytes, DWORD dwNow);
 
 // Whole minutes for a number of seconds, rounded up.
 DWORD MinutesLeft(DWORD dwSeconds);

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "extension/module_state.h"
+#include "npvrgpc/npbase.h"
 
 int g_bTraceEnabled = 1;
 HWND g_hTracerWindow = nullptr;
