@@ -8,6 +8,7 @@
 //   --ode SECTION     once downloads are done, check and download SECTION on demand
 //   --message-boxes   show host messages as message boxes
 //   --quiet           do not print trace lines
+//   --linger MS       keep running MS milliseconds after --until matched
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,6 +35,7 @@ int main(int argc, char** argv)
         else if (!std::strcmp(a, "--ode")) options.odeSection = next(a);
         else if (!std::strcmp(a, "--message-boxes")) options.messageBoxes = true;
         else if (!std::strcmp(a, "--quiet")) options.quietTrace = true;
+        else if (!std::strcmp(a, "--linger")) options.lingerMs = static_cast<DWORD>(std::strtoul(next(a), nullptr, 10));
         else if (a[0] == '-' && a[1] == '-') {
             std::fprintf(stderr, "gpchost: unknown option %s\n", a);
             return 2;

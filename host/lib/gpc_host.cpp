@@ -255,10 +255,10 @@ int CGpcHost::Run()
             pfnHeartbeat(m_pCookie);
             if (m_bDownloadDone && !m_Options.odeSection.empty() && !m_bOdeStarted) StartOde();
             bool bOdeWaiting = !m_Options.odeSection.empty() && !m_bOdeFinished;
-            if (m_bUntilSeen && !bOdeWaiting) {
-                // One more beat so that work queued by the matching line completes.
-                KillTimer(m_hFrame, TIMER_HEARTBEAT);
-                SetTimer(m_hFrame, TIMER_END, m_Options.heartbeatMs, nullptr);
+            if (m_bUntilSeen && !bOdeWaiting && !m_bEndScheduled) {
+                // At least one more beat, so that work queued by the matching line completes.
+                m_bEndScheduled = true;
+                SetTimer(m_hFrame, TIMER_END, m_Options.heartbeatMs + m_Options.lingerMs, nullptr);
             }
             continue;
         }

@@ -22,7 +22,8 @@ struct GpcHostOptions {
     DWORD heartbeatMs = 100;
     std::string until;         // the run ends once a trace line contains this text
     std::string odeSection;    // after "Download is done": check and download this section
-    bool quietTrace = false;   // print trace lines only with --trace
+    bool quietTrace = false;   // do not print trace lines
+    DWORD lingerMs = 0;        // time the run goes on after "until" matched
 };
 
 class CGpcHost {
@@ -89,6 +90,7 @@ private:
     std::map<int, DownloadTask*> m_Downloads;
     int m_nNextDownload = 1;
     bool m_bUntilSeen = false;
+    bool m_bEndScheduled = false;
     bool m_bDownloadDone = false;
     bool m_bOdeStarted = false;
     bool m_bOdeFinished = false;
