@@ -1,0 +1,214 @@
+"""The sample site of the demo and the end-to-end tests: manifests, files, the
+meeting page, and a small HTTP server on 127.0.0.1 that records requests."""
+import http.server
+import os
+import random
+import shutil
+import socketserver
+import subprocess
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+PAGE = """<html><head><title>Demo meeting</title></head>
+<body>
+<h1>Demo meeting</h1>
+<object id="meeting" classid="clsid:00000000-0000-0000-0000-000000000000" width="640" height="480">
+  <param name="GpcUrlRoot" value="{root}">
+  <param name="GpcComponentName" value="gpcdemo.dll">
+  <param name="GpcProductRoot" value="DemoConclave">
+  <param name="GpcProductVersion" value="1.0">
+  <param name="GpcActiveIniSection" value="Corvo">
+  <param name="GpcMessageTitle" value="Demo Meeting">
+  <param name="GpcProgressBarTitle" value="Setting up the demo meeting">
+  <param name="MeetingTitle" value="Demo meeting &amp; friends">
+  <param name="GpcInitCall" value="started = Start(%HWND, MeetingTitle)">
+  <param name="GpcExitCall" value="Stop()">
+  <param name="GpcActions" value="OnAction(%WPARAM, %LPARAM)|GpcChangeLocation(#LPARAM)|OnAction(%WPARAM, %LPARAM)">
+  <param name="GpcUrls" value="{root}/welcome.html|{root}/goodbye.html">
+  <param name="LoggingURL" value="{log}">
+  <param name="MeetingID" value="4711">
+  <param name="SessionID" value="demo-session">
+{extra}</object>
+</body></html>
+"""
+
+
+def item(source, url, target, version, size, csize, action, update, failure):
+    return ";".join([source, url, target, version, str(size), str(csize), action, update, failure])
+
+
+def build_site(bin_dir, site_dir, variant=None):
+    """Lays out the site; returns its folder. variant: dict of tweaks for tests."""
+    variant = variant or {}
+    if os.path.isdir(site_dir):
+        shutil.rmtree(site_dir)
+    os.makedirs(site_dir)
+    for name in ("gpcdemo.dll", "gpcdata.dll"):
+        shutil.copy(os.path.join(bin_dir, name), os.path.join(site_dir, name))
+    shutil.copy(os.path.join(HERE, "files", "readme.txt"), os.path.join(site_dir, "readme.txt"))
+    # readme.txt travels SZDD-compressed as readme.tx_, as the classic tools ship it.
+    subprocess.run(["mscompress", os.path.join(site_dir, "readme.txt")], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.remove(os.path.join(site_dir, "readme.txt"))
+    rnd = random.Random(7)
+    with open(os.path.join(site_dir, "welcome.dat"), "wb") as f:
+        f.write(bytes(rnd.getrandbits(8) for _ in range(variant.get("welcome_size", 384 * 1024))))
+    with open(os.path.join(site_dir, "extras.txt"), "w") as f:
+        f.write("Extra material, fetched on demand.\n")
+
+    def size(n):
+        return os.path.getsize(os.path.join(site_dir, n))
+
+    readme_size = len(open(os.path.join(HERE, "files", "readme.txt"), "rb").read())
+    files = [
+        item("gpcdata.dll", "gpcdata.dll", "", variant.get("data_version", "2,1,0,5"), size("gpcdata.dll"),
+             size("gpcdata.dll"), "", "version", variant.get("data_failure", "")),
+        item("readme.txt", "readme.tx_", "docs", "", readme_size, size("readme.tx_"), "", "existence", ""),
+        item("gpcdemo.dll", "gpcdemo.dll", "", "", size("gpcdemo.dll"), size("gpcdemo.dll"), "", "existence",
+             "redirect"),
+        item("welcome.dat", variant.get("welcome_url", "welcome.dat"), "media", "", size("welcome.dat"),
+             size("welcome.dat"), "", "size", variant.get("welcome_failure", "")),
+    ]
+    lines = ["; Demo manifest. Each entry: source;url;target;version;size;compressed;action;update;failure",
+             "[Corvo]", "Count=%d" % len(files)]
+    lines += ["File%d=%s" % (i + 1, f) for i, f in enumerate(files)]
+    lines += ["", "[Extras]", "Count=1",
+              "File1=" + item("extras.txt", "extras.txt", "extras", "", size("extras.txt"), size("extras.txt"), "",
+                              "existence", "")]
+    manifest = "\r\n".join(lines) + "\r\n"
+    for name in ("gpc2k.ini", "gpcnt.ini", "gpc95.ini"):
+        with open(os.path.join(site_dir, name), "w", newline="") as f:
+            f.write(manifest)
+    with open(os.path.join(site_dir, "welcome.html"), "w") as f:
+        f.write("<html><body>Welcome</body></html>\n")
+    return site_dir
+
+
+def write_page(site_dir, root, log, extra_params=None, name="meeting.html"):
+    extra = "".join('  <param name="%s" value="%s">\n' % kv for kv in (extra_params or []))
+    with open(os.path.join(site_dir, name), "w") as f:
+        f.write(PAGE.format(root=root, log=log, extra=extra))
+
+
+class _Handler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, fmt, *args):
+        pass
+
+    def do_GET(self):
+        server = self.server.owner
+        server.requests.append(self.requestline)
+        path = self.path.split("?", 1)[0]
+        if path.startswith("/log"):
+            body = b"logged"
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+            return
+        name = os.path.basename(path)
+        if name in server.missing:
+            self.send_error(404)
+            return
+        if name in server.truncate:
+            full = os.path.join(server.root, name)
+            data = open(full, "rb").read()
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            self.wfile.write(data[: len(data) // 2])
+            self.wfile.flush()
+            self.close_connection = True
+            return
+        rate = server.throttle.get(name)
+        if rate:
+            full = os.path.join(server.root, name)
+            data = open(full, "rb").read()
+            self.send_response(200)
+            self.send_header("Content-Length", str(len(data)))
+            self.end_headers()
+            chunk = max(1024, rate // 10)
+            for i in range(0, len(data), chunk):
+                self.wfile.write(data[i:i + chunk])
+                self.wfile.flush()
+                time.sleep(chunk / float(rate))
+            return
+        super().do_GET()
+
+
+class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+class DemoServer:
+    """Serves a folder from 127.0.0.1 on a free port and records request lines."""
+
+    def __init__(self, root, throttle=None, missing=(), truncate=()):
+        self.root = root
+        self.throttle = throttle or {}
+        self.missing = set(missing)
+        self.truncate = set(truncate)
+        self.requests = []
+        root_dir = root
+
+        class Handler(_Handler):
+            def __init__(self, *a, **kw):
+                super().__init__(*a, directory=root_dir, **kw)
+
+        self.httpd = _Server(("127.0.0.1", 0), Handler)
+        self.httpd.owner = self
+        self.port = self.httpd.server_address[1]
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    def url(self, path):
+        return "http://127.0.0.1:%d%s" % (self.port, path)
+
+    def start(self):
+        write_page(self.root, self.url(""), self.url("/log?"))
+        self.thread.start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+
+def summarize(lines, requests, host_dir):
+    """A short account of a run from the host's output and the server's log."""
+    out = ["What happened:"]
+    manifests = [l for l in lines if l.startswith("host: download ") and ".ini" in l]
+    files = [l.split(" ", 3)[3] for l in lines if l.startswith("host: download ") and ".ini" not in l]
+    for l in manifests:
+        out.append("  manifest fetched: %s" % l.split(" ", 3)[3])
+    if files:
+        out.append("  files downloaded: %d" % len(files))
+        for f in files:
+            out.append("    %s" % f)
+    else:
+        out.append("  nothing needed downloading: every file of the manifest is current")
+    for l in lines:
+        if l.startswith("trace: Write log:"):
+            path, name = l[len("trace: Write log:"):].rsplit(",", 1)
+            out.append("  installed %s at %s" % (name, path))
+        elif l.startswith("host: unpack ") and "readme" in l:
+            out.append("  expanded the compressed readme.tx_")
+        elif l.startswith("trace: Main component is ready to be loaded"):
+            out.append("  main component ready")
+        elif l.startswith("component: "):
+            out.append("  %s" % l)
+        elif l.startswith("trace: NPVRGPC : Handle notification message"):
+            out.append("  notification %s sent to the component" % l.rsplit(" ", 1)[1])
+        elif l.startswith("trace: Download is done"):
+            out.append("  all downloads done")
+        elif l.startswith("host: navigate"):
+            out.append("  %s" % l[len("host: "):])
+        elif l.startswith("host: message:"):
+            out.append("  message to the user: %s" % l[len("host: message: "):])
+    reports = [r for r in requests if r.split(" ")[1].startswith("/log")]
+    for r in reports:
+        out.append("  failure reported to the server: %s" % r)
+    ended = [l for l in lines if l.startswith("host: GpcExitInstance")]
+    out.append("  extension shut down cleanly" if ended else "  the host did not shut the extension down")
+    out.append("  installed under %s" % host_dir)
+    return out
