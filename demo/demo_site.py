@@ -17,7 +17,7 @@ PAGE = """<html><head><title>Demo meeting</title></head>
 <object id="meeting" classid="clsid:00000000-0000-0000-0000-000000000000" width="640" height="480">
   <param name="GpcUrlRoot" value="{root}">
   <param name="GpcComponentName" value="gpcdemo.dll">
-  <param name="GpcProductRoot" value="DemoConclave">
+  <param name="GpcProductRoot" value="{product}">
   <param name="GpcProductVersion" value="1.0">
   <param name="GpcActiveIniSection" value="Corvo">
   <param name="GpcMessageTitle" value="Demo Meeting">
@@ -86,10 +86,10 @@ def build_site(bin_dir, site_dir, variant=None):
     return site_dir
 
 
-def write_page(site_dir, root, log, extra_params=None, name="meeting.html"):
+def write_page(site_dir, root, log, extra_params=None, name="meeting.html", product="DemoConclave"):
     extra = "".join('  <param name="%s" value="%s">\n' % kv for kv in (extra_params or []))
     with open(os.path.join(site_dir, name), "w") as f:
-        f.write(PAGE.format(root=root, log=log, extra=extra))
+        f.write(PAGE.format(root=root, log=log, extra=extra, product=product))
 
 
 class _Handler(http.server.SimpleHTTPRequestHandler):
