@@ -166,9 +166,14 @@ bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
                 ++p;
             if (!*p)
                 break;
+            // A "\" byte that is the second half of a double-byte character
+            // belongs to that character, not to the path structure.
             const char* pEnd = p;
-            while (*pEnd && !IsSeparator(*pEnd))
+            while (*pEnd && !IsSeparator(*pEnd)) {
+                if (IsDBCSLeadByte(static_cast<BYTE>(*pEnd)) && pEnd[1])
+                    ++pEnd;
                 ++pEnd;
+            }
             size_t nComponent = static_cast<size_t>(pEnd - p);
             if (nComponent >= GPC_MAX_PATH) {
                 path.bTooLong = true;

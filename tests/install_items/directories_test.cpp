@@ -1,0 +1,308 @@
+// Install directories, install and redirect paths, system targets and the
+// print spooler, against this Wine prefix's real directories.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstring>
+#include <string>
+
+#include "feedback/trace.h"
+#include "items_test_util.h"
+#include "npvrgpc/handles.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+const char kDefaultDir[] = "C:\\Program Files\\App\\1.0";
+const char kSystemDir[] = "C:\\windows\\system32";
+const char kWindowsDir[] = "C:\\windows";
+const char kPrinterDriverDir[] = "C:\\windows\\system32\\spool\\drivers\\w32x86";
+
+std::string ModuleDir()
+{
+    std::string dir = TestBinDir();
+    return dir.substr(0, dir.size() - 1);
+}
+
+GpcInstallItem MakeItem(const char* lpszName, const char* lpszTarget)
+{
+    GpcInstallItem item(nullptr);
+    item.SourceName.Assign(lpszName);
+    item.Target.Assign(lpszTarget);
+    return item;
+}
+
+std::string InstallDir(CVRGpcInstallationMgr& mgr, const char* lpszTarget, const char* lpszName = "x.dll")
+{
+    GpcInstallItem item = MakeItem(lpszName, lpszTarget);
+    char achDir[GPC_MAX_PATH];
+    memset(achDir, '#', sizeof(achDir));
+    mgr.GetInstallDir(&item, achDir);
+    return achDir;
+}
+
+struct DirCase {
+    const char* target;  // null: absent
+    std::string expected;
+};
+
+TEST(InstallDir, TargetsResolveAgainstDefaultAndSystemDirectories)
+{
+    CVRGpcInstallationMgr mgr(nullptr);
+    mgr.DefaultInstallDir.Assign(kDefaultDir);
+    const std::string def = kDefaultDir;
+    const DirCase cases[] = {
+        {nullptr, def},
+        {"", def},
+        {"%system%", kSystemDir},
+        {"%SYSTEM%", kSystemDir},
+        {"%kdriver%", std::string(kSystemDir) + "\\drivers"},
+        {"%windows%/Fonts", std::string(kWindowsDir) + "\\Fonts"},
+        {"%Windows%", kWindowsDir},
+        {"Plugins\\Extra", def + "\\Plugins\\Extra"},
+        {"Plugins//Extra\\", def + "\\Plugins\\Extra"},
+        {"\\Shared", "C:\\Shared"},
+        {"/Shared/%system%", "C:\\Shared\\%system%"},
+        {"/", "C:"},
+        {"\\\\/", "C:"},
+        {"D:\\Tools", "D:\\Tools"},
+        {"x:rel", "x:rel"},
+        {"Sub/%system%", def + "\\Sub\\%system%"},
+        {"%bogus%\\x", def + "\\%bogus%\\x"},
+        {"%pdriver%", kPrinterDriverDir},
+        {"%pdriver%/sub", std::string(kPrinterDriverDir) + "\\sub"},
+        {"%uninstall%", ModuleDir()},
+        {"%uninstall%\\Remove", ModuleDir() + "\\Remove"},
+    };
+    for (const DirCase& c : cases)
+        EXPECT_EQ(c.expected, InstallDir(mgr, c.target)) << (c.target ? c.target : "(absent)");
+}
+
+TEST(InstallDir, DefaultWithoutDriveOrWithTrailingSeparator)
+{
+    CVRGpcInstallationMgr mgr(nullptr);
+    mgr.DefaultInstallDir.Assign("C:\\App\\");
+    EXPECT_EQ("C:\\App\\Plugins", InstallDir(mgr, "Plugins"));
+    EXPECT_EQ("C:\\App\\", InstallDir(mgr, ""));
+    mgr.DefaultInstallDir.Assign("\\\\server\\share\\App");
+    EXPECT_EQ("\\Shared", InstallDir(mgr, "\\Shared"));
+    EXPECT_EQ("", InstallDir(mgr, "/"));
+    EXPECT_EQ("\\\\server\\share\\App\\Sub", InstallDir(mgr, "Sub"));
+}
+
+TEST(InstallDir, TracesTheResultWithTheItemName)
+{
+    TraceCapture trace;
+    CVRGpcInstallationMgr mgr(nullptr);
+    mgr.DefaultInstallDir.Assign(kDefaultDir);
+    InstallDir(mgr, "%windows%/Fonts", "font.ttf");
+    EXPECT_TRUE(trace.HasLine("CVRGPCEXT::GetInstallDir,installdir = C:\\windows\\Fonts,file = font.ttf"))
+        << trace.Dump();
+}
+
+TEST(InstallDir, UninstallTokenUsesTheProfileBaseInUserDirectoryMode)
+{
+    OwnedManager owned;
+    owned.Manager().DefaultInstallDir.Assign(kDefaultDir);
+    EXPECT_EQ(ModuleDir(), InstallDir(owned.Manager(), "%uninstall%"));
+
+    owned.Extension().m_bUserDirAsRoot = 1;
+    struct {
+        const char* profile;
+        const char* temp;
+        const char* tmp;
+        const char* expected;
+    } cases[] = {
+        {"C:\\users\\probe", "C:\\t1", "C:\\t2", "C:\\users\\probe"},
+        {nullptr, "C:\\t1", "C:\\t2", "C:\\t1"},
+        {nullptr, nullptr, "C:\\t2", "C:\\t2"},
+        {nullptr, nullptr, nullptr, "\\"},
+    };
+    for (const auto& c : cases) {
+        ScopedEnv profile("USERPROFILE", c.profile);
+        ScopedEnv temp("TEMP", c.temp);
+        ScopedEnv tmp("TMP", c.tmp);
+        TraceCapture trace;
+        EXPECT_EQ(c.expected, InstallDir(owned.Manager(), "%uninstall%"));
+        EXPECT_TRUE(trace.HasLine(std::string("Use alternate path instead of %uninstall%:") + c.expected))
+            << trace.Dump();
+        EXPECT_EQ(std::string(c.expected) + (std::string(c.expected) == "\\" ? "" : "\\") + "Bin",
+                  InstallDir(owned.Manager(), "%uninstall%/Bin"));
+    }
+}
+
+TEST(InstallPath, JoinsDirectoryAndNameAndRedirectsToTheDefault)
+{
+    CVRGpcInstallationMgr mgr(nullptr);
+    mgr.DefaultInstallDir.Assign(kDefaultDir);
+    GpcInstallItem item = MakeItem("x.dll", "%system%");
+    char achPath[GPC_MAX_PATH];
+
+    mgr.GetInstallPath(&item, achPath);
+    EXPECT_STREQ("C:\\windows\\system32\\x.dll", achPath);
+    mgr.GetRedirectDir(&item, achPath);
+    EXPECT_STREQ(kDefaultDir, achPath);
+    mgr.GetRedirectPath(&item, achPath);
+    EXPECT_STREQ("C:\\Program Files\\App\\1.0\\x.dll", achPath);
+    EXPECT_STREQ("%system%", item.Target.GetText());
+
+    mgr.DefaultInstallDir.Assign("C:\\App\\");
+    mgr.GetRedirectPath(&item, achPath);
+    EXPECT_STREQ("C:\\App\\x.dll", achPath);
+    GpcInstallItem plain = MakeItem("y.dll", nullptr);
+    mgr.GetInstallPath(&plain, achPath);
+    EXPECT_STREQ("C:\\App\\y.dll", achPath);
+    EXPECT_TRUE(plain.Target.IsNull());
+}
+
+TEST(InstallPath, SystemTargetsAreOnlyTheWholeSystemTokens)
+{
+    CVRGpcInstallationMgr mgr(nullptr);
+    const struct {
+        const char* target;
+        int expected;
+    } cases[] = {
+        {"%system%", 1}, {"%WINDOWS%", 1}, {"%pdriver%", 1}, {"%KDriver%", 1},
+        {"%uninstall%", 0}, {"%system%\\sub", 0}, {"/%system%", 0}, {"", 0},
+        {nullptr, 0}, {"system", 0},
+    };
+    for (const auto& c : cases) {
+        GpcInstallItem item = MakeItem("x.dll", c.target);
+        EXPECT_EQ(c.expected, mgr.IsSystemTarget(&item)) << (c.target ? c.target : "(absent)");
+    }
+}
+
+std::string Dir(size_t nLength)
+{
+    return "C:\\" + std::string(nLength - 3, 'a');
+}
+
+// Paths beyond 259 characters are refused (an empty result and a trace),
+// never cut: a cut path would name some other directory.
+TEST(InstallPath, OverlongResultsAreRefusedWithoutOverrun)
+{
+    const struct {
+        std::string defaultDir;
+        std::string target;
+        std::string expected;
+    } cases[] = {
+        {Dir(259), "", Dir(259)},
+        {Dir(260), "", ""},
+        {Dir(251), "Plugins", Dir(251) + "\\Plugins"},
+        {Dir(252), "Plugins", ""},
+        {"C:\\App", "D:\\" + std::string(300, 'd'), ""},
+        {"C:\\App", "Sub\\" + std::string(300, 'c') + "\\x", ""},
+        {"C:\\App", "%system%\\" + std::string(255, 's'), ""},
+        {Dir(300), "\\Shared", "C:\\Shared"},
+    };
+    for (const auto& c : cases) {
+        CVRGpcInstallationMgr mgr(nullptr);
+        mgr.DefaultInstallDir.Assign(c.defaultDir.c_str());
+        GpcInstallItem item = MakeItem("x.dll", c.target.c_str());
+        char achBuffer[600];
+        memset(achBuffer, '#', sizeof(achBuffer));
+        TraceCapture trace;
+        mgr.GetInstallDir(&item, achBuffer);
+        EXPECT_EQ(c.expected, std::string(achBuffer)) << c.target;
+        EXPECT_EQ(std::string(sizeof(achBuffer) - GPC_MAX_PATH, '#'),
+                  std::string(achBuffer + GPC_MAX_PATH, sizeof(achBuffer) - GPC_MAX_PATH));
+        EXPECT_EQ(c.expected.empty(), trace.HasLine("CVRGPCEXT::GetInstallDir,path too long,file = x.dll"))
+            << trace.Dump();
+    }
+}
+
+TEST(InstallPath, PathThatNoLongerFitsWithItsNameIsRefused)
+{
+    CVRGpcInstallationMgr mgr(nullptr);
+    mgr.DefaultInstallDir.Assign(Dir(250).c_str());
+    char achBuffer[600];
+
+    GpcInstallItem fits = MakeItem("12345678", nullptr);  // 250 + 1 + 8 = 259
+    mgr.GetInstallPath(&fits, achBuffer);
+    EXPECT_EQ(Dir(250) + "\\12345678", achBuffer);
+
+    GpcInstallItem tooLong = MakeItem("123456789", nullptr);
+    memset(achBuffer, '#', sizeof(achBuffer));
+    TraceCapture trace;
+    mgr.GetInstallPath(&tooLong, achBuffer);
+    EXPECT_STREQ("", achBuffer);
+    EXPECT_EQ('#', achBuffer[GPC_MAX_PATH]);
+    EXPECT_TRUE(trace.HasLine("CVRGPCEXT::GetInstallPath,path too long,file = 123456789")) << trace.Dump();
+    mgr.GetRedirectPath(&tooLong, achBuffer);
+    EXPECT_STREQ("", achBuffer);
+}
+
+TEST(InstallPath, OverlongProfileForUninstallIsRefused)
+{
+    OwnedManager owned;
+    owned.Extension().m_bUserDirAsRoot = 1;
+    std::string profile = Dir(300);
+    ScopedEnv env("USERPROFILE", profile.c_str());
+    EXPECT_EQ("", InstallDir(owned.Manager(), "%uninstall%"));
+}
+
+// The real "Spooler" service of the Wine prefix.
+class Spooler : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_hManager.Reset(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+        ASSERT_TRUE(m_hManager);
+        m_hService.Reset(OpenServiceA(m_hManager.Get(), "Spooler", SERVICE_ALL_ACCESS));
+        ASSERT_TRUE(m_hService);
+    }
+    DWORD State()
+    {
+        SERVICE_STATUS status;
+        memset(&status, 0, sizeof(status));
+        QueryServiceStatus(m_hService.Get(), &status);
+        return status.dwCurrentState;
+    }
+    void Stop()
+    {
+        SERVICE_STATUS status;
+        ControlService(m_hService.Get(), SERVICE_CONTROL_STOP, &status);
+        for (int i = 0; i < 100 && State() != SERVICE_STOPPED; ++i)
+            Sleep(100);
+        ASSERT_EQ(static_cast<DWORD>(SERVICE_STOPPED), State());
+    }
+
+    CGpcScHandle m_hManager;
+    CGpcScHandle m_hService;
+};
+
+TEST_F(Spooler, StoppedSpoolerIsStartedAndReportedRunning)
+{
+    Stop();
+    EXPECT_EQ(1, StartSpoolerService());
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State());
+}
+
+TEST_F(Spooler, RunningSpoolerIsReportedWithoutWaiting)
+{
+    StartSpoolerService();
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State());
+    DWORD dwStart = GetTickCount();
+    EXPECT_EQ(1, StartSpoolerService());
+    EXPECT_LT(GetTickCount() - dwStart, 900u);
+}
+
+TEST_F(Spooler, PrinterDriverTargetStartsTheSpoolerFirst)
+{
+    Stop();
+    CVRGpcInstallationMgr mgr(nullptr);
+    mgr.DefaultInstallDir.Assign(kDefaultDir);
+    EXPECT_EQ(std::string(kPrinterDriverDir) + "\\x", InstallDir(mgr, "%pdriver%\\x"));
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State());
+}
+
+TEST_F(Spooler, VersionedDriverDirectoryIsThreeOnWindows2000AndLater)
+{
+    char achDir[GPC_MAX_PATH];
+    GetVersionedPrinterDriverDir(achDir);
+    EXPECT_EQ(std::string(kPrinterDriverDir) + "\\3\\", achDir);
+}
+
+}  // namespace

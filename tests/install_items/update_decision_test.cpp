@@ -1,0 +1,355 @@
+// The update decision: version resources, sizes, presence and embedded
+// version tags; and the list queries the heartbeat relies on.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "feedback/trace.h"
+#include "items_test_util.h"
+#include "support/trace_capture.h"
+
+namespace {
+
+const std::string kMarker = "#~@CorvoVersionTag@~#";
+
+GpcInstallItem MakeItem(const char* lpszUpdate, const char* lpszVersion, DWORD dwSize = 0)
+{
+    GpcInstallItem item(nullptr);
+    item.SourceName.Assign("probe.dll");
+    item.UpdateControl.Assign(lpszUpdate);
+    item.Version.Assign(lpszVersion);
+    item.FileSize = dwSize;
+    return item;
+}
+
+const char kUntouched[] = "untouched";
+
+struct Decision {
+    int result;
+    std::string current;
+};
+
+Decision Decide(GpcInstallItem& item, const std::string& path)
+{
+    char achCurrent[256];
+    strcpy(achCurrent, kUntouched);
+    Decision d;
+    d.result = item.NeedUpdate(path.c_str(), achCurrent);
+    d.current = achCurrent;
+    return d;
+}
+
+std::string Fixture(const char* name)
+{
+    return TestBinDir() + name;
+}
+
+TEST(NeedUpdateVersion, EqualFileVersionIsCurrentAndAnyOtherNeedsTheDownload)
+{
+    const std::string v7 = Fixture("ver_1_0_0_7.dll");
+    const std::string v8 = Fixture("ver_1_0_0_8.dll");
+    ASSERT_TRUE(PathExists(v7)) << v7;
+    ASSERT_TRUE(PathExists(v8)) << v8;
+    const struct {
+        const char* update;
+        const char* version;
+        std::string path;
+        int result;
+        const char* current;
+    } cases[] = {
+        {"version", "1,0,0,7", v7, 0, kUntouched},
+        {"VERSION", "1,0,0,7", v7, 0, kUntouched},
+        {"Version", "1,0,0,7", v8, 1, "1,0,0,8"},
+        // A newer installed file still gets the manifest's version.
+        {"version", "1,0,0,7", v8, 1, "1,0,0,8"},
+        {"version", "1,0,0,8", v7, 1, "1,0,0,7"},
+        {"version", "", v7, 1, "1,0,0,7"},
+        {"version", nullptr, v7, 1, "1,0,0,7"},
+        {"version", "1.0.0.7", v7, 1, "1,0,0,7"},
+        {"version", "2,5,300,40000", Fixture("ver_2_5_300_40000.dll"), 0, kUntouched},
+        {"version", "1,0,0,7", Fixture("nover.dll"), 1, ""},
+        {"version", "1,0,0,7", Fixture("missing_file.dll"), 1, ""},
+    };
+    for (const auto& c : cases) {
+        GpcInstallItem item = MakeItem(c.update, c.version);
+        Decision d = Decide(item, c.path);
+        EXPECT_EQ(c.result, d.result) << c.update << " " << (c.version ? c.version : "(absent)") << " " << c.path;
+        EXPECT_EQ(c.current, d.current) << c.path;
+    }
+}
+
+TEST(NeedUpdateVersion, TracesTheUpdateOrTheUnreadableFile)
+{
+    const std::string v8 = Fixture("ver_1_0_0_8.dll");
+    const std::string nover = Fixture("nover.dll");
+    TraceCapture trace;
+    GpcInstallItem item = MakeItem("version", "1,0,0,7");
+    item.NeedUpdate(v8.c_str());
+    item.NeedUpdate(nover.c_str());
+    EXPECT_TRUE(trace.HasLine("Update " + v8 + " from version 1,0,0,8 to version 1,0,0,7")) << trace.Dump();
+    EXPECT_TRUE(trace.HasLine("Can not get version info for file " + nover)) << trace.Dump();
+
+    trace.Clear();
+    const std::string v7 = Fixture("ver_1_0_0_7.dll");
+    EXPECT_EQ(0, item.NeedUpdate(v7.c_str()));
+    EXPECT_FALSE(trace.Contains("Update ")) << trace.Dump();
+}
+
+class TaggedFiles : public testing::Test {
+protected:
+    void SetUp() override { m_strDir = MakeTempDir("items_tagged"); }
+    std::string Write(const std::string& name, const std::string& bytes)
+    {
+        std::string path = m_strDir + "\\" + name;
+        WriteFileBytes(path, bytes);
+        return path;
+    }
+    std::string m_strDir;
+};
+
+TEST_F(TaggedFiles, TagIsTheTextAfterTheFirstCompleteMarker)
+{
+    const std::string binary("MZ\x90\0\x03\0\0\0", 8);
+    const struct {
+        const char* name;
+        std::string bytes;
+        int found;
+        std::string tag;
+    } cases[] = {
+        {"start.bin", kMarker + "5.1.2" + std::string("\0tail", 5), 1, "5.1.2"},
+        {"middle.bin", binary + "padding" + kMarker + "2,0,0,17" + std::string("\0\0", 2) + binary, 1, "2,0,0,17"},
+        {"to_eof.bin", binary + kMarker + "3.0 beta", 1, "3.0 beta"},
+        {"very_end.bin", binary + kMarker, 1, ""},
+        {"cut_marker.bin", binary + kMarker.substr(0, 15), 0, ""},
+        {"broken_then_whole.bin", kMarker.substr(0, 10) + "x" + kMarker + "7", 1, "7"},
+        {"twice.bin", binary + kMarker + "first" + std::string("\0", 1) + kMarker + "second", 1, "first"},
+        {"twice_no_nul.bin", kMarker + "one" + kMarker + "two", 1, "one" + kMarker + "two"},
+        {"no_marker.bin", binary + "#~@CorvoVersion", 0, ""},
+        {"empty.bin", "", 0, ""},
+        {"long_tag.bin", kMarker + std::string(400, 'v'), 1, std::string(255, 'v')},
+    };
+    for (const auto& c : cases) {
+        std::string path = Write(c.name, c.bytes);
+        char achTag[256];
+        strcpy(achTag, "stale");
+        int found = GetTaggedVersion(path.c_str(), achTag, sizeof(achTag));
+        EXPECT_EQ(c.found, found) << c.name;
+        if (c.found) {
+            EXPECT_EQ(c.tag, achTag) << c.name;
+        }
+    }
+}
+
+TEST_F(TaggedFiles, MissingFileOrTinyBufferNeverOverruns)
+{
+    char achTag[16];
+    EXPECT_EQ(0, GetTaggedVersion((m_strDir + "\\absent.bin").c_str(), achTag, sizeof(achTag)));
+
+    std::string path = Write("small_buffer.bin", kMarker + "123456789");
+    memset(achTag, '#', sizeof(achTag));
+    EXPECT_EQ(1, GetTaggedVersion(path.c_str(), achTag, 5));
+    EXPECT_STREQ("1234", achTag);
+    EXPECT_EQ('#', achTag[5]);
+    EXPECT_EQ(0, GetTaggedVersion(path.c_str(), achTag, 0));
+    EXPECT_EQ(0, GetTaggedVersion(path.c_str(), nullptr, 16));
+    EXPECT_EQ(0, GetTaggedVersion(nullptr, achTag, 16));
+}
+
+TEST_F(TaggedFiles, VertagComparesTheTagByteForByte)
+{
+    const std::string tagged = Write("tagged.dll", "MZ" + kMarker + std::string("4.2\0", 4));
+    const std::string atEnd = Write("at_end.dll", "MZ" + kMarker);
+    const std::string untagged = Write("untagged.dll", "MZ plain");
+    const struct {
+        const char* update;
+        const char* version;
+        std::string path;
+        int result;
+        const char* current;
+    } cases[] = {
+        {"vertag", "4.2", tagged, 0, kUntouched},
+        {"VerTag", "4.2", tagged, 0, kUntouched},
+        {"vertag", "4.3", tagged, 1, "4.2"},
+        {"vertag", "", tagged, 1, "4.2"},
+        {"vertag", "4.2", atEnd, 1, ""},
+        {"vertag", "", atEnd, 1, ""},
+        {"vertag", "4.2", untagged, 1, ""},
+    };
+    for (const auto& c : cases) {
+        GpcInstallItem item = MakeItem(c.update, c.version);
+        Decision d = Decide(item, c.path);
+        EXPECT_EQ(c.result, d.result) << c.version << " " << c.path;
+        EXPECT_EQ(c.current, d.current) << c.version << " " << c.path;
+    }
+
+    TraceCapture trace;
+    GpcInstallItem item = MakeItem("vertag", "4.3");
+    item.NeedUpdate(tagged.c_str());
+    item.NeedUpdate(untagged.c_str());
+    EXPECT_TRUE(trace.HasLine("Update " + tagged + " from version(tagged) 4.2 to version(tagged) 4.3"))
+        << trace.Dump();
+    EXPECT_TRUE(trace.HasLine("Can not get the tagged version info for file " + untagged)) << trace.Dump();
+}
+
+TEST_F(TaggedFiles, SizeExistenceAndUnknownRules)
+{
+    const std::string file = Write("sized.bin", std::string(1234, 'z'));
+    const std::string missing = m_strDir + "\\missing.bin";
+    const struct {
+        const char* update;
+        DWORD size;
+        std::string path;
+        int result;
+        const char* current;
+    } cases[] = {
+        {"size", 1234, file, 0, kUntouched},
+        {"SIZE", 1234, file, 0, kUntouched},
+        {"size", 1000, file, 1, "1234"},
+        {"size", 5, missing, 1, "0"},
+        // An unreadable file reads as size 0, which matches a size of 0.
+        {"size", 0, missing, 0, kUntouched},
+        {"existence", 0, missing, 0, kUntouched},
+        {"Existence", 99, file, 0, kUntouched},
+        {nullptr, 1234, file, 1, kUntouched},
+        {"", 1234, file, 1, ""},
+        {"checksum", 1234, file, 1, ""},
+    };
+    for (const auto& c : cases) {
+        GpcInstallItem item = MakeItem(c.update, "1", c.size);
+        Decision d = Decide(item, c.path);
+        EXPECT_EQ(c.result, d.result) << (c.update ? c.update : "(absent)") << " " << c.size;
+        EXPECT_EQ(c.current, d.current) << (c.update ? c.update : "(absent)") << " " << c.size;
+    }
+    GpcInstallItem item = MakeItem("size", "1", 1);
+    EXPECT_EQ(1, item.NeedUpdate(file.c_str(), nullptr));
+}
+
+class ItemQueries : public testing::Test {
+protected:
+    void Add(const char* lpszText, int nState)
+    {
+        ParseText(m_Mgr, lpszText);
+        m_Mgr.GetItem(m_Mgr.GetItemCount() - 1)->State = nState;
+    }
+    CVRGpcInstallationMgr m_Mgr{nullptr};
+};
+
+TEST_F(ItemQueries, HasAnyUpdateReportsTheFirstMissingOrStaleFile)
+{
+    std::string dir = MakeTempDir("items_any_update");
+    m_Mgr.DefaultInstallDir.Assign(dir.c_str());
+    EXPECT_EQ(0, m_Mgr.HasAnyUpdate());
+
+    WriteFileBytes(dir + "\\a.dll", "aaaa");
+    WriteFileBytes(dir + "\\b.dll", "bb");
+    ParseText(m_Mgr, "a.dll;u;;;4;;;size");
+    ParseText(m_Mgr, "b.dll;u;;;;;;existence");
+    EXPECT_EQ(0, m_Mgr.HasAnyUpdate());
+
+    TraceCapture trace;
+    ParseText(m_Mgr, "c.dll;u;;;;;;existence");
+    EXPECT_EQ(1, m_Mgr.HasAnyUpdate());
+    EXPECT_TRUE(trace.HasLine("HasAnyUpdate -- FileExist,filePath = " + dir + "\\c.dll")) << trace.Dump();
+
+    trace.Clear();
+    m_Mgr.GetItem(0)->FileSize = 5;
+    EXPECT_EQ(1, m_Mgr.HasAnyUpdate());
+    EXPECT_TRUE(trace.HasLine("HasAnyUpdate -- NeedUpdate,filePath = " + dir + "\\a.dll")) << trace.Dump();
+    EXPECT_FALSE(trace.Contains("c.dll"));
+}
+
+TEST_F(ItemQueries, HasAnyUpdateLooksInEachItemsInstallDirectory)
+{
+    std::string dir = MakeTempDir("items_any_update_sub");
+    m_Mgr.DefaultInstallDir.Assign(dir.c_str());
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(dir + "\\Sub\\s.dll", "s");
+    ParseText(m_Mgr, "s.dll;u;Sub;;;;;existence");
+    ParseText(m_Mgr, "kernel32.dll;u;%system%;;;;;existence");
+    EXPECT_EQ(0, m_Mgr.HasAnyUpdate());
+}
+
+TEST_F(ItemQueries, NamesMatchIgnoringCaseButNeverEmptyOrAbsent)
+{
+    Add("Main.ocx;u", ITEM_LISTED);
+    Add(";u", ITEM_LISTED);
+    EXPECT_EQ(1, CVRGpcInstallationMgr::IsItemNamed(m_Mgr.GetItem(0), "MAIN.OCX"));
+    EXPECT_EQ(0, CVRGpcInstallationMgr::IsItemNamed(m_Mgr.GetItem(0), "main"));
+    EXPECT_EQ(0, CVRGpcInstallationMgr::IsItemNamed(m_Mgr.GetItem(1), ""));
+    EXPECT_EQ(0, CVRGpcInstallationMgr::IsItemNamed(m_Mgr.GetItem(0), nullptr));
+    EXPECT_EQ(0, CVRGpcInstallationMgr::IsItemNamed(nullptr, "main.ocx"));
+    EXPECT_EQ(m_Mgr.GetItem(0), m_Mgr.FindItem("main.ocx"));
+    EXPECT_EQ(nullptr, m_Mgr.FindItem(""));
+    EXPECT_EQ(nullptr, m_Mgr.FindItem(nullptr));
+    EXPECT_EQ(nullptr, m_Mgr.FindItem("other.dll"));
+}
+
+TEST_F(ItemQueries, MainComponentIsReadyWhenItAndEverythingBeforeItSettled)
+{
+    const struct {
+        std::vector<int> states;  // a.dll, main.ocx, z.dll
+        const char* name;
+        int ready;
+    } cases[] = {
+        {{ITEM_DONE, ITEM_INSTALLED, ITEM_LISTED}, "main.ocx", 1},
+        {{ITEM_FAILED, ITEM_DONE, ITEM_DOWNLOADING}, "MAIN.OCX", 1},
+        {{ITEM_DOWNLOADING, ITEM_DONE, ITEM_DONE}, "main.ocx", 0},
+        {{ITEM_DONE, ITEM_LISTED, ITEM_DONE}, "main.ocx", 0},
+        {{ITEM_DONE, ITEM_DONE, ITEM_LISTED}, "absent.ocx", 0},
+        {{ITEM_DONE, ITEM_FAILED, ITEM_INSTALLED}, "absent.ocx", 1},
+        {{ITEM_DONE, ITEM_DONE, ITEM_DONE}, nullptr, 1},
+    };
+    for (const auto& c : cases) {
+        CVRGpcInstallationMgr mgr(nullptr);
+        const char* names[] = {"a.dll", "main.ocx", "z.dll"};
+        for (int i = 0; i < 3; ++i) {
+            ParseText(mgr, names[i]);
+            mgr.GetItem(i)->State = c.states[i];
+        }
+        EXPECT_EQ(c.ready, mgr.IsMainComponentReady(c.name))
+            << (c.name ? c.name : "(null)") << " " << c.states[0] << c.states[1] << c.states[2];
+    }
+    CVRGpcInstallationMgr empty(nullptr);
+    EXPECT_EQ(1, empty.IsMainComponentReady("main.ocx"));
+}
+
+HWND MakeWindow()
+{
+    return CreateWindowA("STATIC", "progress", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                         GetModuleHandleA(nullptr), nullptr);
+}
+
+TEST_F(ItemQueries, AllItemsSettledNamesTheFirstItemStillInstalling)
+{
+    HWND hWnd = MakeWindow();
+    m_Mgr.ProgressWindow = hWnd;
+    Add("a.dll", ITEM_DONE);
+    Add("b.dll", ITEM_DOWNLOADING);
+    Add("c.dll", ITEM_LISTED);
+
+    TraceCapture trace;
+    EXPECT_EQ(0, m_Mgr.AllItemsSettled());
+    EXPECT_TRUE(trace.HasLine("item=b.dll is still installing.")) << trace.Dump();
+    EXPECT_FALSE(trace.Contains("item=c.dll"));
+    EXPECT_TRUE(IsWindow(hWnd));
+    EXPECT_EQ(hWnd, m_Mgr.ProgressWindow);
+
+    m_Mgr.GetItem(1)->State = ITEM_FAILED;
+    m_Mgr.GetItem(2)->State = ITEM_INSTALLED;
+    EXPECT_EQ(1, m_Mgr.AllItemsSettled());
+    EXPECT_FALSE(IsWindow(hWnd));
+    EXPECT_EQ(nullptr, m_Mgr.ProgressWindow);
+    EXPECT_EQ(1, m_Mgr.AllItemsSettled());
+}
+
+TEST_F(ItemQueries, EmptyListIsSettledAndClosesTheWindow)
+{
+    HWND hWnd = MakeWindow();
+    m_Mgr.ProgressWindow = hWnd;
+    EXPECT_EQ(1, m_Mgr.AllItemsSettled());
+    EXPECT_FALSE(IsWindow(hWnd));
+    EXPECT_EQ(nullptr, m_Mgr.ProgressWindow);
+}
+
+}  // namespace
