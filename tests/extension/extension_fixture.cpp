@@ -1,0 +1,211 @@
+#include "extension_fixture.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+int s_nSerial = 0;
+std::vector<OdeNotice> s_Notices;
+}  // namespace
+
+std::vector<OdeNotice>& OdeNotices()
+{
+    return s_Notices;
+}
+
+void WINAPI RecordOdeNotice(void* pContext, int nKind, const char* lpszFileName, const char* lpszSectionName,
+                            int nResult, GpcOdeFileInfo* pInfo)
+{
+    OdeNotice n;
+    n.context = pContext;
+    n.kind = nKind;
+    n.file = lpszFileName ? lpszFileName : "<null>";
+    n.section = lpszSectionName ? lpszSectionName : "<null>";
+    n.result = nResult;
+    n.hasInfo = pInfo != nullptr;
+    std::memset(&n.info, 0, sizeof(n.info));
+    if (pInfo) {
+        n.info = *pInfo;
+        if (pInfo->lpszUnpackedFile) {
+            n.unpackedFile = pInfo->lpszUnpackedFile;
+            n.unpackedExisted = PathExists(n.unpackedFile);
+            if (n.unpackedExisted) n.unpackedBytes = ReadFileBytes(n.unpackedFile);
+        }
+    }
+    s_Notices.push_back(n);
+}
+
+void DeleteRegTree(HKEY hRoot, const std::string& path)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
+    for (;;) {
+        char achName[512];
+        DWORD dwLen = sizeof(achName);
+        if (RegEnumKeyExA(hKey, 0, achName, &dwLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        DeleteRegTree(hKey, achName);
+    }
+    RegCloseKey(hKey);
+    RegDeleteKeyA(hRoot, path.c_str());
+}
+
+std::string ReadRegString(HKEY hRoot, const std::string& path, const std::string& name)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return "<missing>";
+    char achValue[1024];
+    DWORD dwSize = sizeof(achValue) - 1;
+    DWORD dwType = 0;
+    LONG lResult = RegQueryValueExA(hKey, name.c_str(), nullptr, &dwType, reinterpret_cast<BYTE*>(achValue), &dwSize);
+    RegCloseKey(hKey);
+    if (lResult != ERROR_SUCCESS) return "<missing>";
+    achValue[dwSize] = '\0';
+    return achValue;
+}
+
+std::string ExtensionTest::UserDirMarkName()
+{
+    return "UH" + std::to_string(GetCurrentProcessId());
+}
+
+void ExtensionTest::SetUp()
+{
+    ResetModuleStateForTesting();
+    // The user-directory mark outlives instances on purpose; tests start
+    // without it unless they set it themselves.
+    RemovePropA(GetDesktopWindow(), UserDirMarkName().c_str());
+    s_Notices.clear();
+    m_pHost.reset(new FakeHost());
+    m_pTrace.reset(new TraceCapture());
+    ++s_nSerial;
+    m_strWork = MakeTempDir("ext" + std::to_string(s_nSerial));
+    m_strProductRoot = "GpcExtTest" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(s_nSerial);
+    m_strIniName = "gpcext" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(s_nSerial) + ".ini";
+}
+
+void ExtensionTest::TearDown()
+{
+    Exit();
+    m_pTrace.reset();
+    m_pHost.reset();
+    RemovePropA(GetDesktopWindow(), UserDirMarkName().c_str());
+    DeleteFileA((TestBinDir() + m_strIniName).c_str());
+    DeleteRegTree(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, "Software\\" + m_strProductRoot);
+    for (auto it = m_SavedEnv.rbegin(); it != m_SavedEnv.rend(); ++it) {
+        size_t eq = it->find('=');
+        if (eq == std::string::npos) {
+            SetEnvironmentVariableA(it->c_str(), nullptr);
+        } else {
+            SetEnvironmentVariableA(it->substr(0, eq).c_str(), it->substr(eq + 1).c_str());
+        }
+    }
+    m_SavedEnv.clear();
+    ResetModuleStateForTesting();
+}
+
+void ExtensionTest::SetEnv(const char* lpszName, const char* lpszValue)
+{
+    char achOld[1024];
+    DWORD dwLen = GetEnvironmentVariableA(lpszName, achOld, sizeof(achOld));
+    m_SavedEnv.push_back(dwLen && dwLen < sizeof(achOld) ? std::string(lpszName) + "=" + achOld
+                                                          : std::string(lpszName));
+    SetEnvironmentVariableA(lpszName, lpszValue);
+}
+
+void ExtensionTest::SetOrdinaryPage()
+{
+    m_pHost->SetParam("GpcUrlRoot", "http://127.0.0.1/files");
+    m_pHost->SetParam("GpcComponentName", "main.dll");
+    m_pHost->SetParam("GpcIniFileName", m_strIniName);
+    m_pHost->SetParam("GpcProductRoot", m_strProductRoot);
+    m_pHost->SetParam("GpcProductVersion", "1.0");
+    m_pHost->SetParam("GpcUnpackVersion", "3");
+    m_pHost->SetParam("GpcExtVersion", "3");
+    m_pHost->SetParam("GpcDownloadOnly", "TRUE");
+    m_pHost->SetParam("GpcSuppressProgressBar", "True");
+}
+
+void ExtensionTest::EnableReports()
+{
+    m_pHost->SetParam("LoggingURL", "http://127.0.0.1:9/log");
+    m_pHost->SetParam("MeetingID", "m1");
+    m_pHost->SetParam("SessionID", "s1");
+}
+
+std::vector<int> ExtensionTest::ReportedCodes() const
+{
+    std::vector<int> codes;
+    for (const std::string& line : m_pTrace->Texts()) {
+        if (line.find("Save the error message log to [") == std::string::npos) continue;
+        size_t pos = line.find("ErrorCode=");
+        if (pos == std::string::npos) continue;
+        codes.push_back(std::atoi(line.c_str() + pos + 10));
+    }
+    return codes;
+}
+
+int ExtensionTest::Init()
+{
+    return GpcInitInstance(m_pHost->Cookie(), m_pHost->Table());
+}
+
+CVRGpcExtension* ExtensionTest::Ext()
+{
+    if (!m_pHost) return nullptr;
+    auto it = m_pHost->instances.find(m_pHost->Cookie());
+    return it == m_pHost->instances.end() ? nullptr : static_cast<CVRGpcExtension*>(it->second);
+}
+
+void ExtensionTest::Beat(int nTimes)
+{
+    for (int i = 0; i < nTimes; ++i) GpcHeartbeat(m_pHost->Cookie());
+}
+
+void ExtensionTest::Exit()
+{
+    if (m_pHost && Ext()) {
+        GpcExitInstance(m_pHost->Cookie());
+        m_pHost->instances.erase(m_pHost->Cookie());
+    }
+}
+
+std::string ExtensionTest::WriteWorkFile(const std::string& name, const std::string& bytes)
+{
+    std::string path = m_strWork + "\\" + name;
+    WriteFileBytes(path, bytes);
+    return path;
+}
+
+void ExtensionTest::CompleteWith(size_t i, const std::string& bytes)
+{
+    std::string path = WriteWorkFile("download" + std::to_string(i) + ".bin", bytes);
+    m_pHost->Complete(i, path.c_str());
+}
+
+void ExtensionTest::DeliverManifest(const std::string& text)
+{
+    ASSERT_FALSE(m_pHost->downloads.empty());
+    std::string path = WriteWorkFile("manifest_download.ini", text);
+    m_pHost->Complete(0, path.c_str());
+}
+
+std::string ExtensionTest::ProductDir() const
+{
+    return m_pHost->directory + "\\" + m_strProductRoot + "\\1.0";
+}
+
+void ExtensionTest::SetUpdateSetting(HKEY hRoot, const std::string& name, const std::string& value)
+{
+    SetRegString(hRoot, "Software\\" + m_strProductRoot + "\\1.0", name, value);
+}
+
+void SetRegString(HKEY hRoot, const std::string& path, const std::string& name, const std::string& value)
+{
+    HKEY hKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExA(hRoot, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
+    RegSetValueExA(hKey, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>(value.size() + 1));
+    RegCloseKey(hKey);
+}

@@ -1,0 +1,374 @@
+// On-demand requests: section integrity, section downloads with their
+// notices, and the start-up files' completion handler.
+#include "extension_fixture.h"
+
+namespace {
+
+std::string Entry(const std::string& name, const std::string& failure = "", int size = 10)
+{
+    return name + ";" + name + ";;;;" + std::to_string(size) + ";;existence;" + failure;
+}
+
+std::vector<OdeNotice> NoticesOf(void* pContext)
+{
+    std::vector<OdeNotice> v;
+    for (const OdeNotice& n : OdeNotices()) {
+        if (n.context == pContext) v.push_back(n);
+    }
+    return v;
+}
+
+}  // namespace
+
+// An instance in the standard-download mode: everything is driven by the
+// on-demand calls.
+class OnDemand : public ExtensionTest {
+protected:
+    void SetUp() override
+    {
+        ExtensionTest::SetUp();
+        SetOrdinaryPage();
+        m_pHost->SetParam("GpcStdDownload", "yes");
+        ASSERT_EQ(0, Init());
+        ASSERT_NE(nullptr, Ext());
+        m_strManifest = m_strWork + "\\sections.ini";
+    }
+    void WriteManifest(const std::string& text) { WriteFileBytes(m_strManifest, text); }
+    GpcCookie Cookie() { return m_pHost->Cookie(); }
+    int Download(const char* lpszSection, void* pContext, const char* lpszFile = nullptr)
+    {
+        if (lpszFile) {
+            return GpcOdeDownload2(Cookie(), m_strManifest.c_str(), lpszSection, lpszFile, RecordOdeNotice, pContext);
+        }
+        return GpcStdDownloadExt(Cookie(), m_strManifest.c_str(), lpszSection, RecordOdeNotice, pContext);
+    }
+    std::string m_strManifest;
+};
+
+TEST_F(OnDemand, IntegrityWithoutAnyManifestReadsNothingAndAnswersIntact)
+{
+    EXPECT_EQ(1, GpcOdeGetSectionIntegrity(Cookie(), nullptr, "Extras"));
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(Cookie(), nullptr, nullptr));
+}
+
+TEST_F(OnDemand, IntegrityFollowsTheInstalledFiles)
+{
+    WriteManifest("[Extras]\nCount=2\nFile1=" + Entry("a.dat") + "\nFile2=" + Entry("b.dat") + "\n");
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+    WriteFileBytes(ProductDir() + "\\a.dat", "a");
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+    // Asking for a single file looks at that file alone.
+    EXPECT_EQ(1, GpcOdeGetSectionIntegrity2(Cookie(), m_strManifest.c_str(), "Extras", "A.DAT"));
+    WriteFileBytes(ProductDir() + "\\b.dat", "b");
+    EXPECT_EQ(1, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+    EXPECT_TRUE(m_pHost->downloads.empty());
+}
+
+TEST_F(OnDemand, CallerManifestBecomesTheDefaultButIsNotDeletedAtExit)
+{
+    WriteManifest("[Extras]\nCount=1\nFile1=" + Entry("a.dat") + "\n");
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+    EXPECT_EQ(m_strManifest, Ext()->m_achCurIniFile);
+    // Later calls without a manifest read the same one.
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(Cookie(), nullptr, "Extras"));
+    EXPECT_EQ(1, GpcOdeGetSectionIntegrity(Cookie(), nullptr, "Missing"));
+    Exit();
+    EXPECT_TRUE(PathExists(m_strManifest));
+}
+
+TEST_F(OnDemand, EmptySectionReturnsOneAndNeverCallsBack)
+{
+    WriteManifest("[Extras]\nCount=0\n");
+    int nContext = 0;
+    EXPECT_EQ(1, Download("Extras", &nContext));
+    EXPECT_EQ(1, Download("Absent", &nContext));
+    EXPECT_EQ(0, Download(nullptr, &nContext));
+    EXPECT_TRUE(OdeNotices().empty());
+    EXPECT_TRUE(m_pHost->downloads.empty());
+}
+
+TEST_F(OnDemand, UnknownFileNameEndsTheSectionAtOnce)
+{
+    WriteManifest("[Extras]\nCount=2\nFile1=" + Entry("a.dat") + "\nFile2=" + Entry("b.dat") + "\n");
+    int nContext = 0;
+    EXPECT_EQ(1, Download("Extras", &nContext, "nothere.dat"));
+    auto notices = NoticesOf(&nContext);
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, notices[0].kind);
+    EXPECT_EQ(0, notices[0].result);
+    EXPECT_TRUE(m_pHost->downloads.empty());
+}
+
+TEST_F(OnDemand, SectionDownloadInstallsEachFileAndReportsProgressAndTheEnd)
+{
+    WriteManifest("[Extras]\nCount=2\nFile1=" + Entry("a.dat", "", 100) + "\nFile2=" + Entry("b.dat", "", 50) +
+                  "\n");
+    int nContext = 0;
+    EXPECT_EQ(1, Download("Extras", &nContext));
+    ASSERT_EQ(2u, m_pHost->downloads.size());
+    EXPECT_EQ(0u, m_pHost->downloads[0].url.find("http://127.0.0.1/files/a.dat?random="));
+    EXPECT_EQ(0, Ext()->m_InstallationMgr.GetItemCount());
+
+    m_pHost->Progress(0, 40);
+    auto notices = NoticesOf(&nContext);
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(GPC_ODE_PROGRESS, notices[0].kind);
+    EXPECT_EQ("a.dat", notices[0].file);
+    EXPECT_EQ("Extras", notices[0].section);
+    EXPECT_EQ(150u, notices[0].info.dwFileSize);
+    EXPECT_EQ(40u, notices[0].info.dwCompressedSize);
+    EXPECT_EQ(nullptr, notices[0].info.lpszSourceName);
+
+    CompleteWith(0, "AAAA");
+    CompleteWith(1, "BB");
+    notices = NoticesOf(&nContext);
+    ASSERT_EQ(4u, notices.size());
+    EXPECT_EQ(GPC_ODE_FILE_DONE, notices[1].kind);
+    EXPECT_EQ("a.dat", notices[1].file);
+    EXPECT_EQ(0, notices[1].result);
+    EXPECT_TRUE(notices[1].unpackedFile.empty());
+    EXPECT_EQ(GPC_ODE_FILE_DONE, notices[2].kind);
+    EXPECT_EQ("b.dat", notices[2].file);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, notices[3].kind);
+    EXPECT_EQ("<null>", notices[3].file);
+    EXPECT_EQ(0, notices[3].result);
+    EXPECT_FALSE(notices[3].hasInfo);
+    EXPECT_EQ("AAAA", ReadFileBytes(ProductDir() + "\\a.dat"));
+    EXPECT_EQ("BB", ReadFileBytes(ProductDir() + "\\b.dat"));
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: sec: Extras, file: a.dat, res: 0")) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->HasLine("StdDownload Finished"));
+}
+
+struct FailureCase {
+    const char* name;
+    std::string failureControl;  // "" for absent
+    bool cancel;
+    int expectedFileResult;
+    int expectedSectionResult;
+};
+
+TEST_F(OnDemand, FailedFileCountsForTheSectionOnlyWhenItsFailureMatters)
+{
+    const FailureCase cases[] = {
+        {"failure control absent", "", false, -1, 0},
+        {"ignore in capitals", "IGNORE", false, -1, 0},
+        {"redirect", "redirect", false, -1, -1},
+        {"cancelled, ignore", "ignore", true, -7, -1},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        // Eight fields leave the failure control absent; a ninth sets it.
+        std::string entry = "a.dat;a.dat;;;;10;;existence";
+        if (!c.failureControl.empty()) entry += ";" + c.failureControl;
+        WriteManifest("[Extras]\nCount=2\nFile1=" + entry + "\nFile2=" + Entry("b.dat") + "\n");
+        int nContext = 0;
+        ASSERT_EQ(1, Download("Extras", &nContext));
+        ASSERT_EQ(2u, m_pHost->downloads.size());
+        if (c.cancel) {
+            EXPECT_EQ(1, GpcCancelFileIndex(Cookie(), 0));
+        }
+        m_pHost->Complete(0, nullptr);
+        CompleteWith(1, "B");
+        auto notices = NoticesOf(&nContext);
+        ASSERT_EQ(3u, notices.size());
+        EXPECT_EQ(c.expectedFileResult, notices[0].result);
+        EXPECT_TRUE(notices[0].hasInfo);
+        EXPECT_EQ(GPC_ODE_SECTION_DONE, notices[2].kind);
+        EXPECT_EQ(c.expectedSectionResult, notices[2].result);
+        // The request's end resets what it shared with the extension.
+        EXPECT_EQ(0, Ext()->m_nSectionResult);
+        EXPECT_EQ(0, Ext()->m_bCancelRequested);
+        EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: sec: Extras, file: a.dat, res: -1"));
+    }
+}
+
+TEST_F(OnDemand, BusyTargetHandsTheCallerAnUnpackedCopyThatIsDeletedAfterwards)
+{
+    // No update test: the file present is replaced whatever it holds; the
+    // failure control is one that does not apply to a busy file.
+    WriteManifest("[Extras]\nCount=1\nFile1=busy.dat;busy.dat;;;;10;;;reboot2\n");
+    WriteFileBytes(ProductDir() + "\\busy.dat", "old");
+    // Held open without sharing: the installation cannot write it.
+    HANDLE hBusy = CreateFileA((ProductDir() + "\\busy.dat").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hBusy);
+    int nContext = 0;
+    ASSERT_EQ(1, Download("Extras", &nContext));
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    CompleteWith(0, "NEW CONTENT");
+    CloseHandle(hBusy);
+
+    auto notices = NoticesOf(&nContext);
+    ASSERT_EQ(2u, notices.size());
+    EXPECT_EQ(-2, notices[0].result);
+    ASSERT_FALSE(notices[0].unpackedFile.empty());
+    char achTempDir[MAX_PATH];
+    GetTempPathA(MAX_PATH, achTempDir);
+    EXPECT_EQ(0u, notices[0].unpackedFile.find(std::string(achTempDir) + "VR")) << notices[0].unpackedFile;
+    EXPECT_TRUE(notices[0].unpackedExisted);
+    EXPECT_EQ("NEW CONTENT", notices[0].unpackedBytes);
+    EXPECT_FALSE(PathExists(notices[0].unpackedFile));
+    EXPECT_EQ(-2, notices[1].result);
+    EXPECT_EQ("old", ReadFileBytes(ProductDir() + "\\busy.dat"));
+}
+
+TEST_F(OnDemand, TwoRequestsAtOnceEachOwnTheirItems)
+{
+    WriteManifest("[One]\nCount=2\nFile1=" + Entry("a.dat") + "\nFile2=" + Entry("b.dat") + "\n[Two]\nCount=1\nFile1=" +
+                  Entry("c.dat") + "\n");
+    int nFirst = 0, nSecond = 0;
+    ASSERT_EQ(1, Download("One", &nFirst));
+    ASSERT_EQ(1, Download("Two", &nSecond));
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    CompleteWith(2, "C");
+    auto second = NoticesOf(&nSecond);
+    ASSERT_EQ(2u, second.size());
+    EXPECT_EQ("c.dat", second[0].file);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, second[1].kind);
+    EXPECT_EQ("Two", second[1].section);
+    EXPECT_TRUE(NoticesOf(&nFirst).empty());
+
+    CompleteWith(1, "B");
+    CompleteWith(0, "A");
+    auto first = NoticesOf(&nFirst);
+    ASSERT_EQ(3u, first.size());
+    EXPECT_EQ("b.dat", first[0].file);
+    EXPECT_EQ("a.dat", first[1].file);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, first[2].kind);
+    EXPECT_EQ("One", first[2].section);
+    EXPECT_EQ("A", ReadFileBytes(ProductDir() + "\\a.dat"));
+    EXPECT_EQ("C", ReadFileBytes(ProductDir() + "\\c.dat"));
+}
+
+TEST_F(OnDemand, HaltedRequestIsAnsweredOnEveryHeartbeat)
+{
+    // On-demand mode reads "Software\<version>": a version name of this
+    // test's own keeps the key private.
+    m_pHost->SetParam("GpcProductVersion", m_strProductRoot);
+    SetRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "autoupdate", "0");
+    SetRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "alwaysconnect", "0");
+    WriteManifest("[Extras]\nCount=1\nFile1=" + Entry("a.dat") + "\n");
+    int nContext = 0;
+    EXPECT_EQ(1, Download("Extras", &nContext));
+    EXPECT_TRUE(m_pHost->downloads.empty());
+    EXPECT_EQ(1, Ext()->m_bFailed);
+    EXPECT_TRUE(OdeNotices().empty());
+    Beat(2);
+    ASSERT_EQ(2u, OdeNotices().size());
+    for (const OdeNotice& n : OdeNotices()) {
+        EXPECT_EQ(nullptr, n.context);
+        EXPECT_EQ(GPC_ODE_FILE_DONE, n.kind);
+        EXPECT_EQ("<null>", n.file);
+        EXPECT_EQ("<null>", n.section);
+        EXPECT_EQ(-1, n.result);
+        EXPECT_FALSE(n.hasInfo);
+    }
+}
+
+// The start-up downloads and the on-demand calls share the manager's list.
+using OnDemandDuringStartup = ExtensionTest;
+
+TEST_F(OnDemandDuringStartup, RequestsWaitUntilTheStartupFilesAreSettled)
+{
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=2\nFile1=" + Entry("main.dll") + "\nFile2=" + Entry("b.dll") +
+                    "\n[Extras]\nCount=1\nFile1=" + Entry("x.dat") + "\n");
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    CVRGpcExtension* p = Ext();
+    const std::string manifest = p->m_achCurIniFile;
+
+    EXPECT_EQ(2, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), nullptr, "Extras"));
+    EXPECT_TRUE(m_pTrace->Contains("CVRGpcExtension:OdeGetSectionIntegrityExt,lpszIniFile = (null),m_achCurIniFile = " +
+                                   manifest + ",LastDownload = 0"))
+        << m_pTrace->Dump();
+    int nContext = 0;
+    EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), nullptr, "Extras", RecordOdeNotice, &nContext));
+    ASSERT_EQ(2, p->m_InstallationMgr.GetItemCount());
+    EXPECT_EQ(ITEM_DOWNLOADING, p->m_InstallationMgr.GetItem(0)->State);
+    EXPECT_EQ(3u, m_pHost->downloads.size());
+
+    // Completions still reach the items that were left in place.
+    CompleteWith(1, "M");
+    CompleteWith(2, "B");
+    EXPECT_EQ("M", ReadFileBytes(ProductDir() + "\\main.dll"));
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), nullptr, "Extras"));
+    ASSERT_EQ(1, p->m_InstallationMgr.GetItemCount());
+    EXPECT_STREQ("x.dat", p->m_InstallationMgr.GetItem(0)->SourceName.GetText());
+    EXPECT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), nullptr, "Extras", RecordOdeNotice, &nContext));
+    EXPECT_EQ(4u, m_pHost->downloads.size());
+}
+
+struct StartupFileCase {
+    const char* name;
+    std::string failureControl;  // "<absent>" for no ninth field
+    int unpackResult;            // what the host answers to the unpack
+    int expectedResult;
+    int expectedIgnore;
+    bool failed;
+    std::vector<int> reported;
+};
+
+TEST_F(OnDemandDuringStartup, StartupFileFailureStopsOnlyWhenItsFailureMatters)
+{
+    const StartupFileCase cases[] = {
+        {"unpack failed, control absent", "<absent>", 7, -3, 1, false, {}},
+        {"unpack failed, reboot", "reboot", 7, -3, 0, true, {7}},
+        {"unpack failed, IGNORE", "IGNORE", 7, 0, 1, false, {}},
+        {"installed", "reboot", -1, 0, 0, false, {}},
+    };
+    for (const StartupFileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        SetOrdinaryPage();
+        EnableReports();
+        ASSERT_EQ(0, Init());
+        std::string entry = "main.dll;main.dll;;;;;;existence";
+        if (c.failureControl != "<absent>") entry += ";" + c.failureControl;
+        DeliverManifest("[Corvo]\nCount=1\nFile1=" + entry + "\n");
+        ASSERT_EQ(2u, m_pHost->downloads.size());
+        m_pHost->unpackResult = c.unpackResult;
+        CompleteWith(1, "M");
+        EXPECT_TRUE(m_pTrace->HasLine("DoItemInstall: " + std::to_string(c.expectedResult) +
+                                      ", IGNORE: " + std::to_string(c.expectedIgnore)))
+            << m_pTrace->Dump();
+        EXPECT_EQ(c.failed ? 1 : 0, Ext()->m_bFailed);
+        EXPECT_EQ(c.reported, ReportedCodes());
+    }
+}
+
+TEST_F(OnDemandDuringStartup, StartupDownloadWithoutFileShowsErrorSixOnce)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=2\nFile1=" + Entry("main.dll") + "\nFile2=" + Entry("b.dll") + "\n");
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    m_pHost->Progress(1, 5);
+    m_pHost->Complete(1, nullptr);
+    m_pHost->Complete(2, nullptr);
+    EXPECT_EQ(1, Ext()->m_bFailed);
+    EXPECT_EQ(std::vector<int>{6}, ReportedCodes());
+    // Nothing is on its way any more: the section can be asked about.
+    EXPECT_NE(2, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), nullptr, "Corvo"));
+}
+
+TEST_F(OnDemandDuringStartup, LateFileFailureAfterTheComponentStartedIsShownButNotFatal)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=2\nFile1=" + Entry("main.dll") + "\nFile2=" + Entry("late.dll", "reboot") + "\n");
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    CompleteWith(1, "M");
+    Beat();
+    ASSERT_EQ(1, Ext()->m_bComponentLoadStarted);
+    m_pHost->unpackResult = 7;
+    CompleteWith(2, "L");
+    EXPECT_TRUE(m_pTrace->HasLine("DoItemInstall: -3, IGNORE: 0")) << m_pTrace->Dump();
+    EXPECT_EQ(std::vector<int>{7}, ReportedCodes());
+    EXPECT_EQ(0, Ext()->m_bFailed);
+}

@@ -1,0 +1,80 @@
+// The manifest name follows the Windows version. Wine answers each program
+// with the version its AppDefaults key names, so a copy of this program runs
+// under each version and reports the manifest url it asked for.
+#include <cstdlib>
+
+#include "extension_fixture.h"
+
+namespace {
+
+const char kProbeEnv[] = "GPC_OS_PROBE_OUT";
+
+}  // namespace
+
+// Runs only inside the copies started below.
+TEST(OsProbe, ReportsTheManifestUrl)
+{
+    char achOut[MAX_PATH];
+    DWORD dwLen = GetEnvironmentVariableA(kProbeEnv, achOut, sizeof(achOut));
+    if (dwLen == 0 || dwLen >= sizeof(achOut)) GTEST_SKIP() << "started by OsClass only";
+    ResetModuleStateForTesting();
+    FakeHost host;
+    host.SetParam("GpcUrlRoot", "http://h/x");
+    host.SetParam("GpcComponentName", "main.dll");
+    host.SetPluginMarker(false);
+    ASSERT_EQ(0, GpcInitInstance(host.Cookie(), host.Table()));
+    std::string result = host.downloads.empty() ? "no download" : host.downloads[0].url;
+    CVRGpcExtension* p = static_cast<CVRGpcExtension*>(host.instances[host.Cookie()]);
+    if (p && p->m_bFailed) result += " failed";
+    WriteFileBytes(achOut, result);
+    GpcExitInstance(host.Cookie());
+}
+
+struct OsCase {
+    const char* version;
+    const char* expected;  // start of the reported text after the root
+};
+
+TEST(OsClass, ManifestNameFollowsTheWindowsVersion)
+{
+    const OsCase cases[] = {
+        {"win95", "gpc95.ini?random="}, {"win98", "gpc95.ini?random="}, {"nt40", "gpcnt.ini?random="},
+        {"win2k", "gpc2k.ini?random="}, {"winxp", "gpc2k.ini?random="}, {"win31", "no download failed"},
+    };
+    char achSelf[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(nullptr, achSelf, MAX_PATH));
+    const std::string work = MakeTempDir("osprobe");
+    for (const OsCase& c : cases) {
+        SCOPED_TRACE(c.version);
+        const std::string exeName = "gpcos_" + std::to_string(GetCurrentProcessId()) + "_" + c.version + ".exe";
+        const std::string exe = TestBinDir() + exeName;
+        const std::string out = work + "\\" + c.version + ".txt";
+        ASSERT_TRUE(CopyFileA(achSelf, exe.c_str(), FALSE));
+        const std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
+        SetRegString(HKEY_CURRENT_USER, key, "Version", c.version);
+
+        SetEnvironmentVariableA(kProbeEnv, out.c_str());
+        std::string cmd = "\"" + exe + "\" --gtest_filter=OsProbe.ReportsTheManifestUrl";
+        STARTUPINFOA si;
+        std::memset(&si, 0, sizeof(si));
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi;
+        std::vector<char> cmdLine(cmd.begin(), cmd.end());
+        cmdLine.push_back('\0');
+        BOOL bStarted = CreateProcessA(exe.c_str(), cmdLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                                       &pi);
+        SetEnvironmentVariableA(kProbeEnv, nullptr);
+        ASSERT_TRUE(bStarted);
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 120000));
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+
+        std::string reported = ReadFileBytes(out);
+        std::string expected = c.expected;
+        if (expected.find('?') != std::string::npos) expected = "http://h/x/" + expected;
+        EXPECT_EQ(0u, reported.find(expected)) << reported;
+
+        DeleteRegTree(HKEY_CURRENT_USER, key);
+        DeleteFileA(exe.c_str());
+    }
+}

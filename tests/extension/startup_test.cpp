@@ -1,0 +1,296 @@
+// Start-up: the lists and variables taken from the page, the four start
+// paths and the manifest url asked of the host.
+#include <regex>
+
+#include "extension_fixture.h"
+
+namespace {
+
+std::vector<std::string> Urls(CVRGpcExtension* p)
+{
+    std::vector<std::string> v;
+    for (int i = 0; p->GetUrl(i); ++i) v.push_back(p->GetUrl(i));
+    return v;
+}
+
+std::vector<std::string> Actions(CVRGpcExtension* p)
+{
+    std::vector<std::string> v;
+    for (int i = 0; p->GetAction(i); ++i) v.push_back(p->GetAction(i));
+    return v;
+}
+
+// The url part before "?random=" and whether the suffix is a whole number.
+struct SplitUrl {
+    std::string base;
+    bool randomOk;
+};
+SplitUrl SplitRandom(const std::string& url)
+{
+    static const std::regex re("^(.*)\\?random=([0-9]+)$");
+    std::smatch m;
+    if (!std::regex_match(url, m, re)) return {url, false};
+    return {m[1].str(), true};
+}
+
+}  // namespace
+
+using Startup = ExtensionTest;
+
+struct ListCase {
+    const char* name;
+    const char* urls;
+    const char* actions;
+    std::vector<std::string> expectedUrls;
+    std::vector<std::string> expectedActions;
+};
+
+TEST_F(Startup, UrlsAndActionsAreSplitAtBarsUrlsLoseLeadingBlanksOnly)
+{
+    const ListCase cases[] = {
+        {"three urls, blanks and an empty field", "http://a/1| \t\r\nhttp://b/2||http://c/3 ", "Do(1)",
+         {"http://a/1", "http://b/2", "http://c/3 "}, {"Do(1)"}},
+        {"action kept untrimmed", "x", "  Call(a, b)  ", {"x"}, {"  Call(a, b)  "}},
+        {"two actions", "", "A()|B( 1 )", {}, {"A()", "B( 1 )"}},
+        {"only separators", "||||", "|||", {}, {}},
+        {"blank pieces stay as empty urls", " | \t", " | ", {"", ""}, {" ", " "}},
+    };
+    for (const ListCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        SetOrdinaryPage();
+        m_pHost->SetParam("GpcUrls", c.urls);
+        m_pHost->SetParam("GpcActions", c.actions);
+        ASSERT_EQ(0, Init());
+        ASSERT_NE(nullptr, Ext());
+        EXPECT_EQ(c.expectedUrls, Urls(Ext()));
+        EXPECT_EQ(c.expectedActions, Actions(Ext()));
+        EXPECT_EQ(nullptr, Ext()->GetUrl(-1));
+        EXPECT_EQ(nullptr, Ext()->GetAction(-1));
+    }
+}
+
+TEST_F(Startup, MissingListParametersGiveEmptyLists)
+{
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    EXPECT_EQ(nullptr, Ext()->GetUrl(0));
+    EXPECT_EQ(nullptr, Ext()->GetAction(0));
+}
+
+TEST_F(Startup, EveryPageParameterBecomesAScriptVariable)
+{
+    SetOrdinaryPage();
+    m_pHost->SetParam("GpcExitCall", "Bye(1)");
+    m_pHost->SetParam("SomethingElse", "value with spaces");
+    ASSERT_EQ(0, Init());
+    for (const auto& p : m_pHost->Params()) {
+        const char* lpszValue = Ext()->m_CallEngine.GetVariable(p.first.c_str());
+        ASSERT_NE(nullptr, lpszValue) << p.first;
+        EXPECT_EQ(p.second, lpszValue) << p.first;
+    }
+}
+
+TEST_F(Startup, ConstructorSetsTheProcessSwitches)
+{
+    ASSERT_EQ(0, g_nProgressSwitch);
+    ASSERT_EQ(0, g_nMessageWndSwitch);
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    EXPECT_EQ(1, g_nProgressSwitch);
+    EXPECT_EQ(1, g_nMessageWndSwitch);
+    // So start-up never builds the message window.
+    EXPECT_EQ(nullptr, Ext()->m_hMessageWnd);
+}
+
+TEST_F(Startup, OrdinaryPathAsksForTheNamedManifestWithARandomSuffix)
+{
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    SplitUrl url = SplitRandom(m_pHost->downloads[0].url);
+    EXPECT_TRUE(url.randomOk) << m_pHost->downloads[0].url;
+    EXPECT_EQ("http://127.0.0.1/files/" + m_strIniName, url.base);
+    EXPECT_EQ(Ext(), m_pHost->downloads[0].context);
+    EXPECT_TRUE(m_pTrace->HasLine("CVRGpcExtension::InitInstance url=" + m_pHost->downloads[0].url))
+        << m_pTrace->Dump();
+    // Nothing is decided before the manifest arrives.
+    EXPECT_EQ(0, Ext()->m_bReady);
+    EXPECT_EQ(0, Ext()->m_bFailed);
+}
+
+struct UrlCase {
+    const char* name;
+    std::string root;       // "<absent>" for no parameter
+    std::string iniName;    // "<absent>" for no parameter
+    bool ok;
+    std::string expectedBase;  // without "?random=..."
+    bool defaultNameTrace;
+};
+
+TEST_F(Startup, ManifestUrlFromRootAndName)
+{
+    const std::string root949 = "http://127.0.0.1/" + std::string(949 - 17, 'r');
+    const std::string root950 = root949 + "s";
+    const std::string root5000 = "http://127.0.0.1/" + std::string(5000 - 17, 'r');
+    const std::string name63 = std::string(59, 'n') + ".ini";
+    const std::string name64 = std::string(60, 'n') + ".ini";
+    // The prefix reports Windows 7, an NT 5+ system.
+    const UrlCase cases[] = {
+        {"root without slash", "http://h/x", "a.ini", true, "http://h/x/a.ini", false},
+        {"root with slash gets no second one", "http://h/x/", "a.ini", true, "http://h/x/a.ini", false},
+        {"no name: per-OS name", "http://h/x", "<absent>", true, "http://h/x/gpc2k.ini", false},
+        {"63-character name is used", "http://h/x", name63, true, "http://h/x/" + name63, false},
+        {"64-character name is ignored", "http://h/x", name64, true, "http://h/x/gpc2k.ini", true},
+        {"949-character root with the longest name", root949, name63, true, root949 + "/" + name63, false},
+        {"950-character root", root950, "a.ini", false, "", false},
+        {"5000-character root", root5000, "a.ini", false, "", false},
+        {"no root", "<absent>", "a.ini", false, "", false},
+    };
+    for (const UrlCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        SetOrdinaryPage();
+        EnableReports();
+        if (c.root == "<absent>") {
+            m_pHost->RemoveParam("GpcUrlRoot");
+        } else {
+            m_pHost->SetParam("GpcUrlRoot", c.root);
+        }
+        if (c.iniName == "<absent>") {
+            m_pHost->RemoveParam("GpcIniFileName");
+        } else {
+            m_pHost->SetParam("GpcIniFileName", c.iniName);
+        }
+        ASSERT_EQ(0, Init());
+        EXPECT_EQ(c.defaultNameTrace,
+                  m_pTrace->HasLine("Error: Invalid value of the parameter 'GpcIniFileName', use default name"));
+        if (c.ok) {
+            ASSERT_EQ(1u, m_pHost->downloads.size());
+            SplitUrl url = SplitRandom(m_pHost->downloads[0].url);
+            EXPECT_TRUE(url.randomOk) << m_pHost->downloads[0].url.substr(m_pHost->downloads[0].url.size() - 40);
+            EXPECT_EQ(c.expectedBase, url.base);
+            EXPECT_EQ(0, Ext()->m_bFailed);
+        } else {
+            EXPECT_TRUE(m_pHost->downloads.empty());
+            EXPECT_EQ(1, Ext()->m_bFailed);
+            EXPECT_EQ(std::vector<int>{2}, ReportedCodes());
+        }
+    }
+}
+
+TEST_F(Startup, PluginHostWithoutVersionParametersTakesTheDependencyList)
+{
+    SetOrdinaryPage();
+    m_pHost->RemoveParam("GpcUnpackVersion");  // only "GpcExtVersion" given
+    m_pHost->SetParam("GpcDependency", "main.dll;main.dll;;;;;;existence;|other.dll;other.dll;;;;;;existence;");
+    ASSERT_EQ(0, Init());
+    CVRGpcExtension* p = Ext();
+    EXPECT_EQ(1, p->m_bCheckItemOsVersion);
+    EXPECT_EQ(1, p->m_bReady);
+    EXPECT_EQ(0, p->m_bFailed);
+    ASSERT_EQ(2, p->m_InstallationMgr.GetItemCount());
+    EXPECT_STREQ("main.dll", p->m_InstallationMgr.GetItem(0)->SourceName.GetText());
+    EXPECT_STREQ("other.dll", p->m_InstallationMgr.GetItem(1)->SourceName.GetText());
+    // No manifest: the two files are the only downloads.
+    ASSERT_EQ(2u, m_pHost->downloads.size());
+    EXPECT_EQ(0u, m_pHost->downloads[0].url.find("http://127.0.0.1/files/main.dll?random="));
+}
+
+TEST_F(Startup, EmptyVersionParameterCountsAsAbsent)
+{
+    SetOrdinaryPage();
+    m_pHost->SetParam("GpcExtVersion", "");
+    ASSERT_EQ(0, Init());
+    EXPECT_EQ(1, Ext()->m_bCheckItemOsVersion);
+    EXPECT_EQ(1, Ext()->m_bReady);
+}
+
+TEST_F(Startup, ActiveXHostNeverLooksAtVersionParameters)
+{
+    SetOrdinaryPage();
+    m_pHost->SetPluginMarker(false);
+    m_pHost->RemoveParam("GpcUnpackVersion");
+    m_pHost->RemoveParam("GpcExtVersion");
+    ASSERT_EQ(0, Init());
+    EXPECT_EQ(0, Ext()->m_bCheckItemOsVersion);
+    ASSERT_EQ(1u, m_pHost->downloads.size());  // the manifest
+    EXPECT_EQ(0, Ext()->m_bReady);
+}
+
+TEST_F(Startup, StandardDownloadPreparesWithoutManifestOrComponent)
+{
+    SetOrdinaryPage();
+    m_pHost->RemoveParam("GpcComponentName");
+    m_pHost->SetParam("GpcStdDownload", "");
+    ASSERT_EQ(0, Init());
+    CVRGpcExtension* p = Ext();
+    EXPECT_EQ(1, p->m_bStdDownload);
+    EXPECT_EQ(1, p->m_bReady);
+    EXPECT_EQ(0, p->m_bFailed);
+    EXPECT_TRUE(m_pHost->downloads.empty());
+    EXPECT_EQ(0, p->m_InstallationMgr.GetItemCount());
+    EXPECT_STREQ(ProductDir().c_str(), p->m_InstallationMgr.DefaultInstallDir.GetText());
+}
+
+TEST_F(Startup, SuppressedInstallationListsOnlyTheFinishedComponent)
+{
+    SetOrdinaryPage();
+    m_pHost->SetParam("GpcSuppressInstallation", "tRUE");
+    ASSERT_EQ(0, Init());
+    CVRGpcExtension* p = Ext();
+    EXPECT_EQ(1, p->m_bSuppressInstallation);
+    EXPECT_EQ(1, p->m_bReady);
+    EXPECT_TRUE(m_pHost->downloads.empty());
+    ASSERT_EQ(1, p->m_InstallationMgr.GetItemCount());
+    EXPECT_STREQ("main.dll", p->m_InstallationMgr.GetItem(0)->SourceName.GetText());
+    EXPECT_EQ(ITEM_DONE, p->m_InstallationMgr.GetItem(0)->State);
+    EXPECT_STREQ(ProductDir().c_str(), p->m_InstallationMgr.DefaultInstallDir.GetText());
+    EXPECT_TRUE(m_pTrace->HasLine("Suppress installation:init installation manager")) << m_pTrace->Dump();
+}
+
+TEST_F(Startup, MissingComponentNameFailsWithErrorOne)
+{
+    const char* const suppress[] = {"True", nullptr};
+    for (const char* lpszSuppress : suppress) {
+        SCOPED_TRACE(lpszSuppress ? "suppressed" : "dependency list");
+        TearDown();
+        SetUp();
+        SetOrdinaryPage();
+        EnableReports();
+        m_pHost->RemoveParam("GpcComponentName");
+        m_pHost->RemoveParam("GpcExtVersion");
+        if (lpszSuppress) m_pHost->SetParam("GpcSuppressInstallation", lpszSuppress);
+        ASSERT_EQ(0, Init());
+        EXPECT_EQ(1, Ext()->m_bFailed);
+        EXPECT_EQ(0, Ext()->m_bReady);
+        EXPECT_EQ(std::vector<int>{1}, ReportedCodes());
+    }
+}
+
+TEST_F(Startup, MessageTitleComesFromThePageOrIsCorvo)
+{
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    EXPECT_STREQ("Corvo", Ext()->GetMessageTitle());
+    m_pHost->SetParam("GpcMessageTitle", "Hub");
+    EXPECT_STREQ("Hub", Ext()->GetMessageTitle());
+}
+
+TEST_F(Startup, HostProductVersionIsTaggedNs)
+{
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    char achVersion[GPC_MAX_PATH];
+    Ext()->GetHostProductVersion(achVersion, sizeof(achVersion));
+    EXPECT_EQ(0, strncmp(achVersion, "NS", 2)) << achVersion;
+    EXPECT_GT(strlen(achVersion), 2u);
+    // A buffer too small for the text still ends inside itself.
+    char achSmall[4];
+    std::memset(achSmall, 'x', sizeof(achSmall));
+    Ext()->GetHostProductVersion(achSmall, 3);
+    EXPECT_EQ('\0', achSmall[2]);
+    EXPECT_EQ('x', achSmall[3]);
+}
