@@ -3,6 +3,7 @@
  * host's plug-in window and tells the console what it is asked to do. */
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 static HWND g_hBanner;
