@@ -190,7 +190,7 @@ void CVRGpcExtension::InitInstance()
     if (!BuildManifestUrl(GetOsClass(), achUrl, sizeof(achUrl))) return;
     // The full url gets its own room for the suffix, so that a url that just
     // fits its buffer still carries the whole random number.
-    char achRequest[GPC_URL_BUFFER];
+    char achRequest[GPC_URL_BUFFER + GPC_RANDOM_SUFFIX];
     GpcFormat(achRequest, sizeof(achRequest), "%s?random=%lu", achUrl, static_cast<unsigned long>(GetTickCount()));
     TraceMessage("CVRGpcExtension::InitInstance url=%s", achRequest);
     if (pTable && pTable->HostDownloadUrl) {

@@ -76,7 +76,7 @@ int CVRGpcExtension::StdDownloadExt(const char* lpszIniFile, const char* lpszSec
     // Reading a section replaces the manager's list; while the start-up
     // downloads run, their items are still waited for by the host, so the
     // request is refused rather than pulling the items from under them.
-    if (false) {
+    if (m_InstallationMgr.AnyItemStarted() && !m_InstallationMgr.AllItemsSettled()) {
         TraceMessage("VRGPCEXT::StdDownloadExt refused: the start-up downloads are still running");
         return 0;
     }
