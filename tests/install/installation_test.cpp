@@ -1,0 +1,632 @@
+// Installing downloaded items: the destination probe, busy destinations and
+// their failure controls, unpack failures, the checks after unpacking, the
+// printer-driver copies, replacement at restart, and the registration
+// actions.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "install_fixture.h"
+
+namespace {
+
+using Installation = InstallTest;
+
+// A host unpacker that writes part of the file and then gives up, as a host
+// does when the download is damaged.
+int WINAPI UnpackHalfAndFail(GpcCookie, const char*, const char* lpszDest)
+{
+    if (FakeHost::Current()) FakeHost::Current()->unpacks.push_back({nullptr, "", lpszDest ? lpszDest : ""});
+    if (lpszDest) WriteFileBytes(lpszDest, "HALF");
+    return 7;
+}
+
+FILETIME DosDate2002()
+{
+    FILETIME ft;
+    DosDateTimeToFileTime(0x2C21, 0, &ft);
+    return ft;
+}
+
+bool SameTime(const FILETIME& a, const FILETIME& b)
+{
+    return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+bool GetTimes(const std::string& path, FILETIME* pCreate, FILETIME* pAccess, FILETIME* pWrite)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    BOOL b = GetFileTime(h, pCreate, pAccess, pWrite);
+    CloseHandle(h);
+    return b != 0;
+}
+
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The destination probe and the unpack
+
+TEST_F(Installation, MissingDownloadFailsWithoutTouchingTheDestination)
+{
+    for (const char* lpszFile : {static_cast<const char*>(nullptr), ""}) {
+        GpcInstallItem* pItem = Add("a.dll;a.dll;;;;;;;ignore");
+        EXPECT_EQ(GPC_INSTALL_NO_FILE, mgr->DoItemInstallation(pItem, lpszFile));
+        EXPECT_EQ(ITEM_FAILED, pItem->State);
+        EXPECT_FALSE(PathExists(InstallPath(pItem)));
+    }
+    EXPECT_TRUE(host.unpacks.empty());
+}
+
+TEST_F(Installation, FreeDestinationIsCreatedProbedAndUnpackedIntoPlace)
+{
+    GpcInstallItem* pItem = Add("viewer.dll;bin/viewer.dll;Plugins\\Extra;;;;;existence;");
+    std::string target = dir + "\\Plugins\\Extra\\viewer.dll";
+    std::string download = Download("NEW CONTENT");
+
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, download.c_str()));
+
+    EXPECT_EQ(ITEM_INSTALLED, pItem->State);
+    ASSERT_EQ(1u, host.unpacks.size());
+    EXPECT_EQ(download, host.unpacks[0].source);
+    EXPECT_EQ(target, host.unpacks[0].dest);
+    EXPECT_EQ(host.Cookie(), host.unpacks[0].cookie);
+    EXPECT_EQ("NEW CONTENT", ReadFileBytes(target));
+
+    // The probe created the file, so it was removed before the host unpacked.
+    int nFirst = trace.IndexOf("CVRGpcInstallationMgr::DoItemInstallation");
+    int nDeleted = trace.IndexOf("The temp created file is deleted: " + target);
+    int nUnpack = trace.IndexOf("VRGPCEXT::DoItemInstall,SrcFileName = " + download + ",achPath = " + target);
+    int nName = trace.IndexOf("filename = viewer.dll");
+    ASSERT_GE(nFirst, 0) << trace.Dump();
+    EXPECT_LT(nFirst, nDeleted);
+    EXPECT_LT(nDeleted, nUnpack);
+    EXPECT_LT(nUnpack, nName);
+    EXPECT_FALSE(trace.Contains("WARNING:"));
+}
+
+TEST_F(Installation, ExistingDestinationIsOverwrittenInPlace)
+{
+    GpcInstallItem* pItem = Add("a.dll;a.dll;;;;;;;");
+    std::string target = InstallPath(pItem);
+    WriteFileBytes(target, "OLD");
+
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    EXPECT_EQ(ITEM_INSTALLED, pItem->State);
+    EXPECT_EQ("NEW", ReadFileBytes(target));
+    EXPECT_FALSE(trace.Contains("The temp created file is deleted"));
+}
+
+TEST_F(Installation, FileThatDoesNotMatchTheManifestIsKeptWithAWarning)
+{
+    GpcInstallItem* pItem = Add("a.dll;a.dll;;1, 0, 0, 7;999;;;size;");
+    std::string target = InstallPath(pItem);
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, Download("12345").c_str()));
+    EXPECT_EQ(ITEM_INSTALLED, pItem->State);
+    EXPECT_TRUE(trace.HasLine("WARNING:The version/tag/size of the destination isn't the same as in the config file."))
+        << trace.Dump();
+    EXPECT_TRUE(trace.HasLine("WARNING:The file is: " + target + ", File version info: 5, Version info in INI file: 1,0,0,7"))
+        << trace.Dump();
+}
+
+// A name that makes the path longer than a path may be is refused as a
+// whole: nothing is created under a cut name and the host is not asked.
+TEST_F(Installation, OverlongDestinationIsRefusedAndNothingIsWritten)
+{
+    std::string longName(260, 'n');
+    std::string longDir(250, 'd');
+    for (const std::string& text : {longName + ".dll;u;;;;;;;", "a.dll;u;" + longDir + "\\" + longDir + ";;;;;;reboot",
+                                    "b.dll;u;" + longDir + ";;;;;;redirect"}) {
+        host.unpacks.clear();
+        GpcInstallItem* pItem = Add(text);
+        EXPECT_EQ(GPC_INSTALL_NOT_WRITABLE, mgr->DoItemInstallation(pItem, Download("X").c_str())) << text;
+        EXPECT_EQ(ITEM_FAILED, pItem->State);
+        EXPECT_TRUE(host.unpacks.empty());
+    }
+    // Only the download itself is in the scratch folder; the install folder is empty.
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA((dir + "\\*").c_str(), &fd);
+    int nEntries = 0;
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            if (strcmp(fd.cFileName, ".") && strcmp(fd.cFileName, "..")) ++nEntries;
+        } while (FindNextFileA(hFind, &fd));
+        FindClose(hFind);
+    }
+    EXPECT_EQ(0, nEntries);
+}
+
+// ---------------------------------------------------------------------------
+// Busy destinations
+
+struct BusyCase {
+    const char* lpszFailureControl;  // null: absent
+    int nResult;
+    int nState;
+    const char* lpszTrace;  // null: none
+};
+
+TEST_F(Installation, BusyDestinationWithoutRedirectOrRebootKeepsTheInstalledFile)
+{
+    const BusyCase cases[] = {
+        {nullptr, GPC_INSTALL_NOT_WRITABLE, ITEM_FAILED, nullptr},
+        {"ignore", GPC_INSTALL_OK, ITEM_FAILED, "WRONG(IGNORE): fail to open the distination file."},
+        {"IGNORE", GPC_INSTALL_OK, ITEM_FAILED, "WRONG(IGNORE): fail to open the distination file."},
+        {"", GPC_INSTALL_NOT_WRITABLE, ITEM_FAILED, nullptr},
+        {"retry", GPC_INSTALL_NOT_WRITABLE, ITEM_FAILED, nullptr},
+    };
+    int n = 0;
+    for (const BusyCase& c : cases) {
+        std::string name = "busy" + std::to_string(++n) + ".dll";
+        std::string text = name + ";u;;;;;;;" + (c.lpszFailureControl ? c.lpszFailureControl : "");
+        if (!c.lpszFailureControl) text = name + ";u;;;;;;";
+        GpcInstallItem* pItem = Add(text);
+        ASSERT_EQ(c.lpszFailureControl == nullptr, pItem->FailureControl.IsNull()) << text;
+        std::string target = InstallPath(pItem);
+        WriteFileBytes(target, "INSTALLED");
+        trace.Clear();
+        host.unpacks.clear();
+        {
+            BusyFile busy(target);
+            ASSERT_TRUE(busy.IsOpen());
+            EXPECT_EQ(c.nResult, mgr->DoItemInstallation(pItem, Download("NEW").c_str())) << text;
+        }
+        EXPECT_EQ(c.nState, pItem->State) << text;
+        EXPECT_TRUE(host.unpacks.empty()) << text;
+        EXPECT_EQ("INSTALLED", ReadFileBytes(target)) << text;
+        if (c.lpszTrace) {
+            EXPECT_TRUE(trace.HasLine(c.lpszTrace)) << text;
+        }
+        EXPECT_FALSE(trace.Contains("The temp created file is deleted")) << text;
+    }
+}
+
+// A busy file in a system directory: on the NT family a user who cannot
+// manage services is told that administrator rights are missing.
+TEST_F(Installation, BusySystemTargetAsksForAdministratorRightsOnlyWithoutThem)
+{
+    std::string name = UniqueName("gpcsys") + ".dat";
+    GpcInstallItem* pItem = Add(name + ";u;%system%;;;;;;retry");
+    std::string target = InstallPath(pItem);
+    char achSystem[MAX_PATH];
+    GetSystemDirectoryA(achSystem, sizeof(achSystem));
+    ASSERT_EQ(std::string(achSystem) + "\\" + name, target);
+    WriteFileBytes(target, "INSTALLED");
+    int nResult;
+    {
+        BusyFile busy(target);
+        nResult = mgr->DoItemInstallation(pItem, Download("NEW").c_str());
+    }
+    EXPECT_EQ(CanManageServices() ? GPC_INSTALL_NOT_WRITABLE : GPC_INSTALL_NEED_ADMIN, nResult);
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+    DeleteFileA(target.c_str());
+}
+
+TEST_F(Installation, BusyDestinationWithRebootWaitsForTheRestartInATempFile)
+{
+    PendingRenamesGuard guard;
+    GpcInstallItem* pItem = Add("a.dll;u;;;;;;;reboot");
+    std::string target = InstallPath(pItem);
+    WriteFileBytes(target, "INSTALLED");
+    {
+        BusyFile busy(target);
+        EXPECT_EQ(GPC_INSTALL_RESTART_NEEDED, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    }
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+
+    // The new file went to a "VR" temporary file in the user's temp folder.
+    ASSERT_EQ(1u, host.unpacks.size());
+    std::string temp = host.unpacks[0].dest;
+    char achTempDir[MAX_PATH];
+    GetTempPathA(sizeof(achTempDir), achTempDir);
+    size_t nDir = strlen(achTempDir);
+    ASSERT_GT(temp.size(), nDir + 2);
+    EXPECT_EQ(0, _strnicmp(temp.c_str(), achTempDir, nDir)) << temp;
+    EXPECT_EQ(0, _strnicmp(temp.c_str() + nDir, "VR", 2)) << temp;
+    EXPECT_EQ("NEW", ReadFileBytes(temp));
+    EXPECT_TRUE(trace.HasLine("The temp created file is deleted: " + temp)) << trace.Dump();
+
+    // One entry moves it over the installed file at the restart.
+    std::vector<std::string> renames = PendingRenames();
+    ASSERT_GE(renames.size(), 2u);
+    std::string from = renames[renames.size() - 2];
+    std::string to = renames[renames.size() - 1];
+    EXPECT_EQ("\\??\\" + temp, from);
+    EXPECT_EQ("!\\??\\" + target, to);
+    DeleteFileA(temp.c_str());
+}
+
+TEST_F(Installation, BusyDestinationWithRedirectInstallsBesideItAndAsksForARestart)
+{
+    GpcInstallItem* pItem = Add("a.dll;u;Sub;;;;;;redirect");
+    std::string target = InstallPath(pItem);
+    std::string redirect = RedirectPath(pItem);
+    ASSERT_EQ(dir + "\\a.dll", redirect);
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(target, "INSTALLED");
+    {
+        BusyFile busy(target);
+        EXPECT_EQ(GPC_INSTALL_RESTART_NEEDED, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    }
+    EXPECT_EQ(ITEM_INSTALLED, pItem->State);
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+    EXPECT_EQ("NEW", ReadFileBytes(redirect));
+    EXPECT_TRUE(trace.HasLine("Redirect to " + redirect)) << trace.Dump();
+    EXPECT_TRUE(trace.HasLine("The temp created file is deleted: " + redirect));
+}
+
+TEST_F(Installation, RedirectIntoAMissingDirectoryAndWithoutAnInstalledFileIsNoRestart)
+{
+    // The install directory cannot hold a file (a file stands where the
+    // directory should be), so the probe fails although nothing is installed.
+    WriteFileBytes(dir + "\\Blocked", "not a directory");
+    GpcInstallItem* pItem = Add("a.dll;u;Blocked;;;;;;redirect");
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    EXPECT_EQ(ITEM_INSTALLED, pItem->State);
+    EXPECT_EQ("NEW", ReadFileBytes(dir + "\\a.dll"));
+}
+
+TEST_F(Installation, BusyDestinationWithCurrentRedirectCopyIsNotUnpackedAgain)
+{
+    GpcInstallItem* pItem = Add("a.dll;u;Sub;;3;;;size;Redirect");
+    std::string target = InstallPath(pItem);
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(target, "INSTALLED");
+    WriteFileBytes(RedirectPath(pItem), "CUR");
+    {
+        BusyFile busy(target);
+        EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    }
+    EXPECT_EQ(ITEM_INSTALLED, pItem->State);
+    EXPECT_TRUE(host.unpacks.empty());
+    EXPECT_EQ("CUR", ReadFileBytes(RedirectPath(pItem)));
+}
+
+// "existence" calls any file current without looking; a redirect copy that
+// is not there must still be installed, not reported as present.
+TEST_F(Installation, BusyDestinationWithMissingRedirectCopyIsInstalledEvenForExistence)
+{
+    GpcInstallItem* pItem = Add("a.dll;u;Sub;;;;;existence;redirect");
+    std::string target = InstallPath(pItem);
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(target, "INSTALLED");
+    {
+        BusyFile busy(target);
+        EXPECT_EQ(GPC_INSTALL_RESTART_NEEDED, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    }
+    EXPECT_EQ("NEW", ReadFileBytes(RedirectPath(pItem)));
+}
+
+TEST_F(Installation, BusyDestinationAndBusyRedirectFileIsPassedOver)
+{
+    GpcInstallItem* pItem = Add("a.dll;u;Sub;;;;;version;redirect");
+    std::string target = InstallPath(pItem);
+    std::string redirect = RedirectPath(pItem);
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(target, "INSTALLED");
+    WriteFileBytes(redirect, "OLD REDIRECT");
+    {
+        BusyFile busy(target);
+        BusyFile busyRedirect(redirect);
+        EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    }
+    EXPECT_EQ(ITEM_DONE, pItem->State);
+    EXPECT_TRUE(trace.HasLine("Can not create redirected file " + redirect)) << trace.Dump();
+    EXPECT_TRUE(host.unpacks.empty());
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+    EXPECT_EQ("OLD REDIRECT", ReadFileBytes(redirect));
+}
+
+// ---------------------------------------------------------------------------
+// Unpack failures
+
+struct UnpackFailureCase {
+    const char* lpszFailureControl;  // null: absent
+    int nResult;
+    int nState;
+};
+
+TEST_F(Installation, FailedUnpackRemovesTheHalfWrittenFile)
+{
+    host.Table()->HostUnpackFile = &UnpackHalfAndFail;
+    const UnpackFailureCase cases[] = {
+        {nullptr, GPC_INSTALL_UNPACK_FAILED, ITEM_FAILED},
+        {"ignore", GPC_INSTALL_OK, ITEM_DONE},
+        {"redirect", GPC_INSTALL_OK, ITEM_DONE},
+        {"reboot", GPC_INSTALL_UNPACK_FAILED, ITEM_FAILED},
+        {"other", GPC_INSTALL_UNPACK_FAILED, ITEM_FAILED},
+    };
+    int n = 0;
+    for (const UnpackFailureCase& c : cases) {
+        std::string name = "u" + std::to_string(++n) + ".dll";
+        std::string text = name + ";u;;;;;;;" + (c.lpszFailureControl ? c.lpszFailureControl : "");
+        if (!c.lpszFailureControl) text = name + ";u;;;;;;";
+        GpcInstallItem* pItem = Add(text);
+        std::string target = InstallPath(pItem);
+        trace.Clear();
+        EXPECT_EQ(c.nResult, mgr->DoItemInstallation(pItem, Download("NEW").c_str())) << text;
+        EXPECT_EQ(c.nState, pItem->State) << text;
+        EXPECT_FALSE(PathExists(target)) << text;
+        EXPECT_TRUE(trace.HasLine("Unpack file to " + target + " failed")) << text << trace.Dump();
+        bool bIgnored = c.nResult == GPC_INSTALL_OK;
+        EXPECT_EQ(bIgnored, trace.HasLine("WRONG(IGNORE): fail to decompress the file.")) << text;
+        EXPECT_FALSE(trace.Contains("filename = ")) << text;
+    }
+}
+
+TEST_F(Installation, FailedUnpackIntoRebootTempFileKeepsTheBusyInstalledFile)
+{
+    PendingRenamesGuard guard;
+    std::vector<std::string> before = PendingRenames();
+    host.Table()->HostUnpackFile = &UnpackHalfAndFail;
+    GpcInstallItem* pItem = Add("a.dll;u;;;;;;;reboot");
+    std::string target = InstallPath(pItem);
+    WriteFileBytes(target, "INSTALLED");
+    {
+        BusyFile busy(target);
+        EXPECT_EQ(GPC_INSTALL_UNPACK_FAILED, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    }
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+    ASSERT_EQ(1u, host.unpacks.size());
+    EXPECT_FALSE(PathExists(host.unpacks[0].dest));
+    EXPECT_EQ(before, PendingRenames());
+}
+
+TEST_F(Installation, FailedUnpackIntoRedirectFileKeepsTheBusyInstalledFile)
+{
+    host.Table()->HostUnpackFile = &UnpackHalfAndFail;
+    GpcInstallItem* pItem = Add("a.dll;u;Sub;;;;;;redirect");
+    std::string target = InstallPath(pItem);
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(target, "INSTALLED");
+    {
+        BusyFile busy(target);
+        EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    }
+    EXPECT_EQ(ITEM_DONE, pItem->State);
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+    EXPECT_FALSE(PathExists(RedirectPath(pItem)));
+}
+
+// ---------------------------------------------------------------------------
+// Time stamps, printer drivers, the log
+
+TEST_F(Installation, StdNamesGetsTheDriverDateAndOtherFilesKeepTheirTimes)
+{
+    GpcInstallItem* pStd = Add("StdNames.gpd;u;;;;;;;");
+    GpcInstallItem* pOther = Add("other.gpd;u;;;;;;;");
+    ASSERT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pStd, Download("A", "a.bin").c_str()));
+    ASSERT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pOther, Download("B", "b.bin").c_str()));
+
+    FILETIME create, access, write;
+    ASSERT_TRUE(GetTimes(InstallPath(pStd), &create, &access, &write));
+    EXPECT_TRUE(SameTime(DosDate2002(), write));
+    EXPECT_TRUE(SameTime(DosDate2002(), access));
+    ASSERT_TRUE(GetTimes(InstallPath(pOther), &create, &access, &write));
+    EXPECT_FALSE(SameTime(DosDate2002(), write));
+}
+
+TEST_F(Installation, FixStdNamesFileTimeActsOnlyOnThatName)
+{
+    std::string a = workDir + "\\x.gpd";
+    WriteFileBytes(a, "A");
+    FixStdNamesFileTime(a.c_str(), "stdnames.gpdx");
+    FixStdNamesFileTime(a.c_str(), nullptr);
+    FILETIME create, access, write;
+    ASSERT_TRUE(GetTimes(a, &create, &access, &write));
+    EXPECT_FALSE(SameTime(DosDate2002(), write));
+    FixStdNamesFileTime(a.c_str(), "STDNAMES.GPD");
+    ASSERT_TRUE(GetTimes(a, &create, &access, &write));
+    EXPECT_TRUE(SameTime(DosDate2002(), write));
+    // A file that is not there is left alone (and not created).
+    FixStdNamesFileTime((workDir + "\\none.gpd").c_str(), "stdnames.gpd");
+    EXPECT_FALSE(PathExists(workDir + "\\none.gpd"));
+}
+
+TEST_F(Installation, PrinterDriverFilesAreAddedToTheVersionedDirectoryButNotReplaced)
+{
+    std::string drivers = PrinterDriverDir();
+    ASSERT_FALSE(drivers.empty());
+    std::string versioned = drivers + "\\3";
+    CreateDirectoryA(versioned.c_str(), nullptr);
+    std::string fresh = UniqueName("gpcdrv") + ".dat";
+    std::string kept = UniqueName("gpcdrv") + ".dat";
+    WriteFileBytes(versioned + "\\" + kept, "SPOOLER COPY");
+
+    GpcInstallItem* pFresh = Add(fresh + ";u;%pdriver%;;;;;;");
+    GpcInstallItem* pKept = Add(kept + ";u;%PDRIVER%;;;;;;");
+    GpcInstallItem* pLibrary = Add("VRPDRVNT.DLL;u;%pdriver%;;;;;;");
+    std::string libraryCopy = versioned + "\\VRPDRVNT.DLL";
+    bool bLibraryCopyBefore = PathExists(libraryCopy);
+    std::string libraryInstalled = InstallPath(pLibrary);
+    bool bLibraryBefore = PathExists(libraryInstalled);
+    std::string libraryOld = bLibraryBefore ? ReadFileBytes(libraryInstalled) : std::string();
+
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pFresh, Download("NEW1", "1.bin").c_str()));
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pKept, Download("NEW2", "2.bin").c_str()));
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pLibrary, Download("LIB", "3.bin").c_str()));
+
+    EXPECT_EQ(drivers + "\\" + fresh, InstallPath(pFresh));
+    EXPECT_EQ("NEW1", ReadFileBytes(drivers + "\\" + fresh));
+    EXPECT_EQ("NEW1", ReadFileBytes(versioned + "\\" + fresh));
+    EXPECT_EQ("NEW2", ReadFileBytes(drivers + "\\" + kept));
+    EXPECT_EQ("SPOOLER COPY", ReadFileBytes(versioned + "\\" + kept));
+    EXPECT_EQ(bLibraryCopyBefore, PathExists(libraryCopy));
+
+    for (const std::string& f : {drivers + "\\" + fresh, versioned + "\\" + fresh, drivers + "\\" + kept,
+                                 versioned + "\\" + kept})
+        DeleteFileA(f.c_str());
+    if (bLibraryBefore)
+        WriteFileBytes(libraryInstalled, libraryOld);
+    else
+        DeleteFileA(libraryInstalled.c_str());
+}
+
+TEST_F(Installation, InstalledFilesAreLoggedUnderTheirInstallPathAndFailedOnesAreNot)
+{
+    std::string root = UniqueName("GpcInstLog");
+    std::string key = "SOFTWARE\\" + root + "\\Deinstall\\Internet Explorer\\" + root + "\\1.0";
+    ASSERT_TRUE(mgr->LogMgr);
+    ASSERT_EQ(1, mgr->LogMgr->OpenLogRoot(dir.c_str(), "Internet Explorer", root.c_str(), "1.0"));
+
+    GpcInstallItem* pPlain = Add("b.dll;u;;;;;;;");
+    GpcInstallItem* pRedirected = Add("a.dll;u;Sub;;;;;;redirect");
+    GpcInstallItem* pFailed = Add("c.dll;u;;;;;;;");
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(InstallPath(pRedirected), "INSTALLED");
+    WriteFileBytes(InstallPath(pFailed), "INSTALLED");
+
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pPlain, Download("B").c_str()));
+    {
+        BusyFile busy1(InstallPath(pRedirected));
+        BusyFile busy2(InstallPath(pFailed));
+        EXPECT_EQ(GPC_INSTALL_RESTART_NEEDED, mgr->DoItemInstallation(pRedirected, Download("A").c_str()));
+        EXPECT_EQ(GPC_INSTALL_NOT_WRITABLE, mgr->DoItemInstallation(pFailed, Download("C").c_str()));
+    }
+
+    EXPECT_EQ(InstallPath(pPlain), ReadRegString(HKEY_LOCAL_MACHINE, key, "b.dll"));
+    // The log names the install path, where the file is expected after a restart.
+    EXPECT_EQ(InstallPath(pRedirected), ReadRegString(HKEY_LOCAL_MACHINE, key, "a.dll"));
+    bool bFound = true;
+    ReadRegString(HKEY_LOCAL_MACHINE, key, "c.dll", &bFound);
+    EXPECT_FALSE(bFound);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + root);
+}
+
+// ---------------------------------------------------------------------------
+// Replacement at restart (NT family)
+
+TEST_F(Installation, ReplaceAtRebootRecordsOneReplacingMove)
+{
+    PendingRenamesGuard guard;
+    std::string from = workDir + "\\new.tmp";
+    std::string to = dir + "\\app.dll";
+    WriteFileBytes(from, "NEW");
+    WriteFileBytes(to, "OLD");
+    size_t nBefore = PendingRenames().size();
+
+    ReplaceFileAtReboot(from.c_str(), to.c_str());
+
+    std::vector<std::string> renames = PendingRenames();
+    ASSERT_EQ(nBefore + 2, renames.size());
+    EXPECT_EQ("\\??\\" + from, renames[nBefore]);
+    EXPECT_EQ("!\\??\\" + to, renames[nBefore + 1]);
+    // Nothing moves before the restart.
+    EXPECT_EQ("OLD", ReadFileBytes(to));
+    EXPECT_EQ("NEW", ReadFileBytes(from));
+}
+
+// ---------------------------------------------------------------------------
+// Registration actions
+
+TEST_F(Installation, ServerRegistrationRunsInTheInstallDirectoryAndRestoresTheCurrentOne)
+{
+    GpcInstallItem* pItem = Add("server.dll;u;Sub Dir;;;;r;;");
+    std::string path = InstallPath(pItem);
+    CreateDirectoryA(InstallDir(pItem).c_str(), nullptr);
+    ASSERT_TRUE(CopyFixture("regdll_ok.dll", path));
+    pItem->State = ITEM_INSTALLED;
+    SetCurrentDirectoryA(workDir.c_str());
+
+    EXPECT_EQ(1, mgr->RegisterItem(pItem));
+    EXPECT_EQ(ITEM_DONE, pItem->State);
+    std::vector<std::string> ran = ReadLines(path + ".ran");
+    ASSERT_EQ(1u, ran.size());
+    EXPECT_EQ(0, _stricmp(InstallDir(pItem).c_str(), ran[0].c_str())) << ran[0];
+    char achCur[MAX_PATH];
+    GetCurrentDirectoryA(sizeof(achCur), achCur);
+    EXPECT_EQ(0, _stricmp(workDir.c_str(), achCur));
+}
+
+TEST_F(Installation, FailedServerRegistrationFailsTheItemWithoutAMessage)
+{
+    struct {
+        const char* lpszFixture;  // null: no file at all
+        bool bRuns;
+    } cases[] = {{"regdll_fails.dll", true}, {"regdll_none.dll", false}, {nullptr, false}};
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string name = "srv" + std::to_string(++n) + ".dll";
+        GpcInstallItem* pItem = Add(name + ";u;;;;;R;;");
+        std::string path = InstallPath(pItem);
+        if (c.lpszFixture) {
+            ASSERT_TRUE(CopyFixture(c.lpszFixture, path));
+        }
+        pItem->State = ITEM_INSTALLED;
+        trace.Clear();
+        EXPECT_EQ(1, mgr->RegisterItem(pItem)) << name;
+        EXPECT_EQ(ITEM_FAILED, pItem->State) << name;
+        EXPECT_EQ(c.bRuns, PathExists(path + ".ran")) << name;
+        EXPECT_EQ(!c.lpszFixture, trace.Contains("Load library failed, GetLastError() = ")) << name;
+    }
+}
+
+TEST_F(Installation, ProgramActionsRunTheShortPathHiddenWithTheirSwitch)
+{
+    struct {
+        const char* lpszAction;
+        const char* lpszSwitch;
+    } cases[] = {{"e", "/r"}, {"P", "/p"}};
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string name = "setup" + std::to_string(++n) + ".exe";
+        GpcInstallItem* pItem = Add(name + ";u;Sub Dir;;;;" + c.lpszAction + ";;");
+        std::string path = InstallPath(pItem);
+        CreateDirectoryA(InstallDir(pItem).c_str(), nullptr);
+        ASSERT_TRUE(CopyFixture("record_args.exe", path));
+        pItem->State = ITEM_INSTALLED;
+        std::string shortPath = ShortPath(path);
+        ASSERT_FALSE(shortPath.empty());
+        ASSERT_EQ(std::string::npos, shortPath.find(' '));
+        trace.Clear();
+
+        EXPECT_EQ(1, mgr->RegisterItem(pItem)) << name;
+        EXPECT_EQ(ITEM_DONE, pItem->State);
+        std::string command = shortPath + " " + c.lpszSwitch;
+        EXPECT_EQ(c.lpszSwitch == std::string("/r"), trace.HasLine("Register file(e): " + command)) << trace.Dump();
+
+        ASSERT_TRUE(WaitForFile(path + ".args")) << name;
+        std::vector<std::string> lines = ReadLines(path + ".args");
+        ASSERT_EQ(3u, lines.size());
+        EXPECT_EQ(c.lpszSwitch, lines[0]);
+        EXPECT_EQ(0, _stricmp(command.c_str(), lines[1].c_str())) << lines[1];
+        EXPECT_EQ(0, _stricmp(InstallDir(pItem).c_str(), lines[2].c_str())) << lines[2];
+    }
+}
+
+TEST_F(Installation, ProgramThatCannotStartFailsTheItemAndAsksForAMessage)
+{
+    GpcInstallItem* pItem = Add("missing.exe;u;;;;;e;;");
+    pItem->State = ITEM_INSTALLED;
+    EXPECT_EQ(0, mgr->RegisterItem(pItem));
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+}
+
+TEST_F(Installation, RegistrationWithoutActionOrOutsideInstalledStateChangesOnlyWhatItMust)
+{
+    struct {
+        const char* lpszText;
+        int nStateBefore;
+        int nStateAfter;
+    } cases[] = {
+        {"a.dll;u;;;;;", ITEM_INSTALLED, ITEM_DONE},       // action absent
+        {"b.dll;u;;;;;;;", ITEM_INSTALLED, ITEM_DONE},     // action empty
+        {"c.dll;u;;;;;x;;", ITEM_INSTALLED, ITEM_DONE},    // unknown action
+        {"d.dll;u;;;;;r;;", ITEM_DOWNLOADING, ITEM_DOWNLOADING},
+        {"e.dll;u;;;;;e;;", ITEM_FAILED, ITEM_FAILED},
+        {"f.dll;u;;;;;e;;", ITEM_DONE, ITEM_DONE},
+    };
+    for (const auto& c : cases) {
+        GpcInstallItem* pItem = Add(c.lpszText);
+        pItem->State = c.nStateBefore;
+        EXPECT_EQ(1, mgr->RegisterItem(pItem)) << c.lpszText;
+        EXPECT_EQ(c.nStateAfter, pItem->State) << c.lpszText;
+    }
+}

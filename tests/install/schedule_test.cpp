@@ -1,0 +1,390 @@
+// Which items are downloaded: the start-up pass and the on-demand pass with
+// its job, the "redirect" shortcuts and the printer-driver recovery.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "install_fixture.h"
+
+namespace {
+
+using Scheduling = InstallTest;
+
+struct Notice {
+    void* context;
+    int kind;
+    std::string file;  // "<null>" when none
+    std::string section;
+    int result;
+    bool hasInfo;
+    std::string infoSource;
+    std::string infoFailureControl;
+    DWORD infoFileSize;
+    bool infoUnpackedNull;
+};
+
+std::vector<Notice> g_notices;
+
+const char* NullText(const char* p)
+{
+    return p ? p : "<null>";
+}
+
+void WINAPI RecordNotice(void* pContext, int nKind, const char* lpszFile, const char* lpszSection, int nResult,
+                         GpcOdeFileInfo* pInfo)
+{
+    Notice n;
+    n.context = pContext;
+    n.kind = nKind;
+    n.file = NullText(lpszFile);
+    n.section = NullText(lpszSection);
+    n.result = nResult;
+    n.hasInfo = pInfo != nullptr;
+    n.infoSource = pInfo ? NullText(pInfo->lpszSourceName) : "";
+    n.infoFailureControl = pInfo ? NullText(pInfo->lpszFailureControl) : "";
+    n.infoFileSize = pInfo ? pInfo->dwFileSize : 0;
+    n.infoUnpackedNull = pInfo ? pInfo->lpszUnpackedFile == nullptr : true;
+    g_notices.push_back(n);
+}
+
+void* const kContext = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x5EC7));
+
+// A host that has every file at hand: it completes each download before
+// HostDownloadUrl returns.
+std::string g_syncFile;
+int WINAPI DownloadAtOnce(GpcCookie, GpcDownloadCallback pfnCallback, void* pContext, const char* lpszUrl)
+{
+    if (FakeHost::Current()) {
+        FakeHost::Download d;
+        d.cookie = nullptr;
+        d.callback = pfnCallback;
+        d.context = pContext;
+        d.url = lpszUrl;
+        d.completed = true;
+        FakeHost::Current()->downloads.push_back(d);
+    }
+    pfnCallback(nullptr, pContext, 1, 10);
+    pfnCallback(nullptr, pContext, 0, reinterpret_cast<ULONG_PTR>(g_syncFile.c_str()));
+    return 0;
+}
+
+bool IsRandomUrl(const std::string& url, const std::string& base)
+{
+    std::string prefix = base + "?random=";
+    if (url.compare(0, prefix.size(), prefix) != 0 || url.size() == prefix.size()) return false;
+    return url.find_first_not_of("0123456789", prefix.size()) == std::string::npos;
+}
+
+
+class OdeScheduling : public InstallTest {
+protected:
+    void SetUp() override
+    {
+        InstallTest::SetUp();
+        g_notices.clear();
+        // The update settings are read below this product's own key.
+        root = UniqueName("GpcOdeRoot");
+        host.SetParam("GpcProductRoot", root);
+        host.SetParam("GpcProductVersion", "3.0");
+        settingsKey = "Software\\" + root + "\\3.0";
+    }
+    void TearDown() override
+    {
+        DeleteRegTree(HKEY_CURRENT_USER, "Software\\" + root);
+        InstallTest::TearDown();
+    }
+    std::string root;
+    std::string settingsKey;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Start-up pass
+
+TEST_F(Scheduling, OnlyMissingAndOutdatedFilesAreRequestedFromTheHost)
+{
+    GpcInstallItem* pMissing = Add("missing.dll;bin/missing.dll;;;;100;;;");
+    GpcInstallItem* pCurrent = Add("current.dll;c.dll;;;4;20;;size;");
+    GpcInstallItem* pOld = Add("old.dll;o.dll;;;9;30;;SIZE;");
+    GpcInstallItem* pPresent = Add("present.dll;p.dll;;;;40;;existence;");
+    GpcInstallItem* pNoRule = Add("norule.dll;n.dll;;;;50;;;");
+    for (GpcInstallItem* p : {pCurrent, pOld, pPresent, pNoRule}) WriteFileBytes(InstallPath(p), "1234");
+
+    EXPECT_EQ(1, mgr->ScheduleDownloads());
+
+    EXPECT_EQ(ITEM_DOWNLOADING, pMissing->State);
+    EXPECT_EQ(ITEM_INSTALLED, pCurrent->State);
+    EXPECT_EQ(ITEM_DOWNLOADING, pOld->State);
+    EXPECT_EQ(ITEM_INSTALLED, pPresent->State);
+    EXPECT_EQ(ITEM_DOWNLOADING, pNoRule->State);
+
+    ASSERT_EQ(3u, host.downloads.size());
+    EXPECT_TRUE(IsRandomUrl(host.downloads[0].url, "http://127.0.0.1/files/bin/missing.dll")) << host.downloads[0].url;
+    EXPECT_TRUE(IsRandomUrl(host.downloads[1].url, "http://127.0.0.1/files/o.dll")) << host.downloads[1].url;
+    EXPECT_TRUE(IsRandomUrl(host.downloads[2].url, "http://127.0.0.1/files/n.dll")) << host.downloads[2].url;
+    EXPECT_EQ(static_cast<void*>(pMissing), host.downloads[0].context);
+    EXPECT_EQ(static_cast<void*>(pOld), host.downloads[1].context);
+    for (const FakeHost::Download& d : host.downloads) {
+        EXPECT_EQ(&CVRGpcExtension::OnItemDownload, d.callback);
+        EXPECT_EQ(host.Cookie(), d.cookie);
+    }
+    EXPECT_EQ(180u, mgr->TotalBytes);
+    EXPECT_NE(0u, mgr->StartTick);
+    for (int i = 0; i < 5; ++i) EXPECT_TRUE(trace.HasLine("Count=5, item=" + std::to_string(i))) << trace.Dump();
+    EXPECT_TRUE(trace.HasLine("CVRGpcInstallationMgr::PrepareDownload Down file=" + host.downloads[2].url +
+                              ", TotalSize=180"))
+        << trace.Dump();
+}
+
+TEST_F(Scheduling, CurrentButBusyFileRemovesTheOldRedirectedCopy)
+{
+    GpcInstallItem* pWithCopy = Add("a.dll;u;Sub;;4;;;size;redirect");
+    GpcInstallItem* pWithout = Add("b.dll;u;Sub;;4;;;size;redirect");
+    GpcInstallItem* pFree = Add("c.dll;u;Sub;;4;;;size;redirect");
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    for (GpcInstallItem* p : {pWithCopy, pWithout, pFree}) WriteFileBytes(InstallPath(p), "1234");
+    WriteFileBytes(RedirectPath(pWithCopy), "COPY");
+    WriteFileBytes(RedirectPath(pFree), "COPY");
+    {
+        BusyFile busy1(InstallPath(pWithCopy));
+        BusyFile busy2(InstallPath(pWithout));
+        EXPECT_EQ(1, mgr->ScheduleDownloads());
+    }
+    for (GpcInstallItem* p : {pWithCopy, pWithout, pFree}) EXPECT_EQ(ITEM_INSTALLED, p->State);
+    EXPECT_TRUE(host.downloads.empty());
+    EXPECT_FALSE(PathExists(RedirectPath(pWithCopy)));
+    EXPECT_TRUE(trace.HasLine("Delete the previous redirected file: (1)," + RedirectPath(pWithCopy))) << trace.Dump();
+    EXPECT_TRUE(trace.HasLine("Delete the previous redirected file: (0)," + RedirectPath(pWithout)));
+    // The installed file can be written: the copy is left for later.
+    EXPECT_TRUE(PathExists(RedirectPath(pFree)));
+    EXPECT_FALSE(trace.Contains(RedirectPath(pFree)));
+}
+
+TEST_F(Scheduling, BusyOutdatedFileWithCurrentRedirectedCopyNeedsNoDownload)
+{
+    GpcInstallItem* pCurrentCopy = Add("a.dll;u;Sub;;4;;;size;redirect");
+    GpcInstallItem* pOldCopy = Add("b.dll;u;Sub;;4;;;size;redirect");
+    GpcInstallItem* pNoRedirect = Add("c.dll;u;Sub;;4;;;size;reboot");
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    for (GpcInstallItem* p : {pCurrentCopy, pOldCopy, pNoRedirect}) {
+        WriteFileBytes(InstallPath(p), "OLDFILE");
+        WriteFileBytes(RedirectPath(p), "1234");
+    }
+    WriteFileBytes(RedirectPath(pOldCopy), "OLDCOPY");
+    {
+        BusyFile busy1(InstallPath(pCurrentCopy));
+        BusyFile busy2(InstallPath(pOldCopy));
+        BusyFile busy3(InstallPath(pNoRedirect));
+        EXPECT_EQ(1, mgr->ScheduleDownloads());
+    }
+    EXPECT_EQ(ITEM_INSTALLED, pCurrentCopy->State);
+    EXPECT_EQ(ITEM_DOWNLOADING, pOldCopy->State);
+    EXPECT_EQ(ITEM_DOWNLOADING, pNoRedirect->State);
+    EXPECT_EQ(2u, host.downloads.size());
+}
+
+TEST_F(Scheduling, MissingFileThatCannotBeCreatedUsesACurrentRedirectedCopy)
+{
+    // "Blocked" is a file, so nothing can be created below it.
+    WriteFileBytes(dir + "\\Blocked", "x");
+    GpcInstallItem* pBlockedCurrent = Add("a.dll;u;Blocked;;4;;;size;redirect");
+    GpcInstallItem* pBlockedMissing = Add("b.dll;u;Blocked;;4;;;size;redirect");
+    GpcInstallItem* pCreatable = Add("c.dll;u;;;4;;;size;redirect");
+    GpcInstallItem* pCreatableSub = Add("d.dll;u;Sub;;4;;;size;redirect");
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(RedirectPath(pBlockedCurrent), "1234");
+    WriteFileBytes(RedirectPath(pCreatableSub), "1234");
+
+    EXPECT_EQ(1, mgr->ScheduleDownloads());
+
+    EXPECT_EQ(ITEM_INSTALLED, pBlockedCurrent->State);
+    EXPECT_EQ(ITEM_DOWNLOADING, pBlockedMissing->State);
+    EXPECT_EQ(ITEM_DOWNLOADING, pCreatable->State);
+    EXPECT_EQ(ITEM_DOWNLOADING, pCreatableSub->State);
+    // The creation test leaves nothing behind.
+    EXPECT_FALSE(PathExists(InstallPath(pCreatableSub)));
+    EXPECT_EQ(3u, host.downloads.size());
+}
+
+TEST_F(Scheduling, MissingPrinterDriverFileIsRestoredFromTheSpoolerCopy)
+{
+    std::string drivers = PrinterDriverDir();
+    ASSERT_FALSE(drivers.empty());
+    std::string versioned = drivers + "\\3";
+    CreateDirectoryA(versioned.c_str(), nullptr);
+    std::string name = UniqueName("gpcrest") + ".dat";
+    WriteFileBytes(versioned + "\\" + name, "SPOOLER COPY");
+    std::string absent = UniqueName("gpcabs") + ".dat";
+
+    GpcInstallItem* pRestored = Add(name + ";u;%pdriver%;;;;;;");
+    GpcInstallItem* pAbsent = Add(absent + ";u;%pdriver%;;;;;;");
+    EXPECT_EQ(1, mgr->ScheduleDownloads());
+
+    EXPECT_EQ(ITEM_DONE, pRestored->State);
+    EXPECT_EQ("SPOOLER COPY", ReadFileBytes(drivers + "\\" + name));
+    EXPECT_EQ(ITEM_DOWNLOADING, pAbsent->State);
+    ASSERT_EQ(1u, host.downloads.size());
+    EXPECT_EQ(static_cast<void*>(pAbsent), host.downloads[0].context);
+
+    DeleteFileA((drivers + "\\" + name).c_str());
+    DeleteFileA((versioned + "\\" + name).c_str());
+}
+
+TEST_F(Scheduling, ProgressWindowOpensOnceUnlessSuppressed)
+{
+    // Any letter case of "True" suppresses it; bytes are counted anyway.
+    host.SetParam("GpcSuppressProgressBar", "tRUE");
+    Add("a.dll;a.dll;;;;10;;;");
+    Add("b.dll;b.dll;;;;20;;;");
+    EXPECT_EQ(1, mgr->ScheduleDownloads());
+    EXPECT_EQ(nullptr, mgr->ProgressWindow);
+    EXPECT_EQ(30u, mgr->TotalBytes);
+    EXPECT_EQ(2u, host.downloads.size());
+}
+
+TEST_F(Scheduling, ProgressWindowTakesTheTitleFromThePage)
+{
+    host.SetParam("GpcSuppressProgressBar", "yes");
+    host.SetParam("GpcProgressBarTitle", "Fetching parts");
+    Add("a.dll;a.dll;;;;10;;;");
+    Add("b.dll;b.dll;;;;20;;;");
+    EXPECT_EQ(1, mgr->ScheduleDownloads());
+    HWND hWnd = mgr->ProgressWindow;
+    if (!hWnd) GTEST_SKIP() << "no progress window could be made here";
+    char achTitle[128] = "";
+    GetWindowTextA(hWnd, achTitle, sizeof(achTitle));
+    EXPECT_STREQ("Fetching parts", achTitle);
+    // The second request found the window open and made no other.
+    EXPECT_EQ(hWnd, mgr->ProgressWindow);
+}
+
+// ---------------------------------------------------------------------------
+// On-demand pass
+
+TEST_F(OdeScheduling, CurrentFilesAreReportedAndTheOthersBecomeTheJob)
+{
+    GpcInstallItem* pCurrent = Add("current.dll;c.dll;;1,0;4;20;;size;ignore");
+    GpcInstallItem* pMissing = Add("missing.dll;m.dll;;;;100;;;");
+    WriteFileBytes(InstallPath(pCurrent), "1234");
+
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Extras", &RecordNotice, kContext));
+
+    EXPECT_EQ(0, mgr->GetItemCount());
+    ASSERT_EQ(1u, g_notices.size());
+    EXPECT_EQ(kContext, g_notices[0].context);
+    EXPECT_EQ(GPC_ODE_FILE_DONE, g_notices[0].kind);
+    EXPECT_EQ("current.dll", g_notices[0].file);
+    EXPECT_EQ("Extras", g_notices[0].section);
+    EXPECT_EQ(0, g_notices[0].result);
+    ASSERT_TRUE(g_notices[0].hasInfo);
+    EXPECT_EQ("current.dll", g_notices[0].infoSource);
+    EXPECT_EQ("ignore", g_notices[0].infoFailureControl);
+    EXPECT_EQ(4u, g_notices[0].infoFileSize);
+    EXPECT_TRUE(g_notices[0].infoUnpackedNull);
+
+    ASSERT_EQ(1u, host.downloads.size());
+    EXPECT_EQ(static_cast<void*>(pMissing), host.downloads[0].context);
+    EXPECT_EQ(&CVRGpcExtension::OnStdItemDownload, host.downloads[0].callback);
+    EXPECT_TRUE(IsRandomUrl(host.downloads[0].url, "http://127.0.0.1/files/m.dll")) << host.downloads[0].url;
+    EXPECT_EQ(ITEM_DOWNLOADING, pMissing->State);
+    GpcDownloadJob* pJob = pMissing->Job;
+    ASSERT_NE(nullptr, pJob);
+    EXPECT_EQ(1, pJob->PendingItems.GetCount());
+    EXPECT_EQ(100u, pJob->TotalBytes);
+
+    // The download ends the job: one file notice, then the section notice.
+    host.Complete(0, Download("NEW").c_str());
+    ASSERT_EQ(3u, g_notices.size());
+    EXPECT_EQ(GPC_ODE_FILE_DONE, g_notices[1].kind);
+    EXPECT_EQ("missing.dll", g_notices[1].file);
+    EXPECT_EQ(0, g_notices[1].result);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, g_notices[2].kind);
+    EXPECT_EQ("<null>", g_notices[2].file);
+    EXPECT_FALSE(g_notices[2].hasInfo);
+}
+
+TEST_F(OdeScheduling, NothingToDownloadFinishesTheSectionAtOnce)
+{
+    for (bool bEmpty : {false, true}) {
+        g_notices.clear();
+        if (!bEmpty) {
+            GpcInstallItem* pItem = Add("a.dll;a.dll;;;;;;existence;");
+            WriteFileBytes(InstallPath(pItem), "x");
+        }
+        EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
+        ASSERT_EQ(bEmpty ? 1u : 2u, g_notices.size());
+        const Notice& last = g_notices.back();
+        EXPECT_EQ(GPC_ODE_SECTION_DONE, last.kind);
+        EXPECT_EQ("<null>", last.file);
+        EXPECT_EQ("Sec", last.section);
+        EXPECT_EQ(0, last.result);
+        EXPECT_FALSE(last.hasInfo);
+        EXPECT_TRUE(host.downloads.empty());
+        EXPECT_EQ(0, mgr->GetItemCount());
+    }
+}
+
+TEST_F(OdeScheduling, KeepingInstalledFilesReportsEveryItemDoneWithoutDownloading)
+{
+    WriteRegString(HKEY_CURRENT_USER, settingsKey, "autoupdate", "0");
+    Add("a.dll;a.dll;;;;;;;");
+    Add("b.dll;b.dll;;;;;;version;");
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
+    ASSERT_EQ(3u, g_notices.size());
+    EXPECT_EQ("a.dll", g_notices[0].file);
+    EXPECT_EQ("b.dll", g_notices[1].file);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(GPC_ODE_FILE_DONE, g_notices[i].kind);
+        EXPECT_EQ(0, g_notices[i].result);
+    }
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, g_notices[2].kind);
+    EXPECT_TRUE(host.downloads.empty());
+    EXPECT_FALSE(PathExists(dir + "\\a.dll"));
+}
+
+TEST_F(OdeScheduling, HaltedRequestLeavesTheCallbackForTheHeartbeat)
+{
+    WriteRegString(HKEY_CURRENT_USER, settingsKey, "autoupdate", "0");
+    WriteRegString(HKEY_CURRENT_USER, settingsKey, "alwaysconnect", "0");
+    Add("a.dll;a.dll;;;;;;;");
+    EXPECT_EQ(0, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
+    EXPECT_EQ(&RecordNotice, ext->m_pfnOdeFailureCallback);
+    EXPECT_EQ(0, mgr->GetItemCount());
+    EXPECT_TRUE(g_notices.empty());
+    EXPECT_TRUE(host.downloads.empty());
+}
+
+// A host that completes downloads inside HostDownloadUrl must not end the
+// job while the pass is still handing it items.
+TEST_F(OdeScheduling, HostThatCompletesDownloadsAtOnceEndsTheJobExactlyOnce)
+{
+    g_syncFile = Download("NEW");
+    host.Table()->HostDownloadUrl = &DownloadAtOnce;
+    Add("a.dll;a.dll;;;;10;;;");
+    Add("b.dll;b.dll;;;;20;;;redirect");
+    Add("c.dll;c.dll;;;;30;;;");
+
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sync", &RecordNotice, kContext));
+
+    EXPECT_EQ(3u, host.downloads.size());
+    std::vector<std::string> finished;
+    int nSectionNotices = 0;
+    for (const Notice& n : g_notices) {
+        if (n.kind == GPC_ODE_FILE_DONE) finished.push_back(n.file);
+        if (n.kind == GPC_ODE_SECTION_DONE) {
+            ++nSectionNotices;
+            EXPECT_EQ(0, n.result);
+            EXPECT_EQ("Sync", n.section);
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{"a.dll", "b.dll", "c.dll"}), finished);
+    EXPECT_EQ(1, nSectionNotices);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, g_notices.back().kind);
+    int nFinished = 0;
+    for (const std::string& t : trace.Texts()) nFinished += t == "StdDownload Finished" ? 1 : 0;
+    EXPECT_EQ(1, nFinished);
+    for (const char* name : {"a.dll", "b.dll", "c.dll"}) EXPECT_EQ("NEW", ReadFileBytes(dir + "\\" + name));
+}
