@@ -305,6 +305,7 @@ struct StartupFileCase {
     const char* name;
     std::string failureControl;  // "<absent>" for no ninth field
     int unpackResult;            // what the host answers to the unpack
+    bool busy;                   // the installed file is held open without sharing
     int expectedResult;
     int expectedIgnore;
     bool failed;
@@ -314,10 +315,13 @@ struct StartupFileCase {
 TEST_F(OnDemandDuringStartup, StartupFileFailureStopsOnlyWhenItsFailureMatters)
 {
     const StartupFileCase cases[] = {
-        {"unpack failed, control absent", "<absent>", 7, -3, 1, false, {}},
-        {"unpack failed, reboot", "reboot", 7, -3, 0, true, {7}},
-        {"unpack failed, IGNORE", "IGNORE", 7, 0, 1, false, {}},
-        {"installed", "reboot", -1, 0, 0, false, {}},
+        {"unpack failed, control absent", "<absent>", 7, false, -3, 1, false, {}},
+        {"unpack failed, reboot", "reboot", 7, false, -3, 0, true, {7}},
+        {"unpack failed, IGNORE", "IGNORE", 7, false, 0, 1, false, {}},
+        {"installed", "reboot", -1, false, 0, 0, false, {}},
+        {"busy, control absent", "<absent>", -1, true, -2, 1, false, {}},
+        {"busy, unknown control", "later", -1, true, -2, 0, true, {7}},
+        {"busy, reboot: restart needed is no failure", "reboot", -1, true, -4, 0, false, {8}},
     };
     for (const StartupFileCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -326,12 +330,21 @@ TEST_F(OnDemandDuringStartup, StartupFileFailureStopsOnlyWhenItsFailureMatters)
         SetOrdinaryPage();
         EnableReports();
         ASSERT_EQ(0, Init());
-        std::string entry = "main.dll;main.dll;;;;;;existence";
+        // An empty update control: the file is replaced whatever it holds.
+        std::string entry = "main.dll;main.dll;;;;;;";
         if (c.failureControl != "<absent>") entry += ";" + c.failureControl;
         DeliverManifest("[Corvo]\nCount=1\nFile1=" + entry + "\n");
         ASSERT_EQ(2u, m_pHost->downloads.size());
         m_pHost->unpackResult = c.unpackResult;
+        HANDLE hBusy = INVALID_HANDLE_VALUE;
+        if (c.busy) {
+            WriteFileBytes(ProductDir() + "\\main.dll", "old");
+            hBusy = CreateFileA((ProductDir() + "\\main.dll").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, hBusy);
+        }
         CompleteWith(1, "M");
+        if (hBusy != INVALID_HANDLE_VALUE) CloseHandle(hBusy);
         EXPECT_TRUE(m_pTrace->HasLine("DoItemInstall: " + std::to_string(c.expectedResult) +
                                       ", IGNORE: " + std::to_string(c.expectedIgnore)))
             << m_pTrace->Dump();

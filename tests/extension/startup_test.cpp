@@ -20,17 +20,19 @@ std::vector<std::string> Actions(CVRGpcExtension* p)
     return v;
 }
 
-// The url part before "?random=" and whether the suffix is a whole number.
+// The url part before "?random=", and whether the suffix is the whole
+// decimal tick count of a moment between two readings of the tick count.
 struct SplitUrl {
     std::string base;
     bool randomOk;
 };
-SplitUrl SplitRandom(const std::string& url)
+SplitUrl SplitRandom(const std::string& url, DWORD dwBefore, DWORD dwAfter)
 {
     static const std::regex re("^(.*)\\?random=([0-9]+)$");
     std::smatch m;
     if (!std::regex_match(url, m, re)) return {url, false};
-    return {m[1].str(), true};
+    unsigned long ulTick = std::stoul(m[2].str());
+    return {m[1].str(), ulTick >= dwBefore && ulTick <= dwAfter};
 }
 
 }  // namespace
@@ -107,9 +109,11 @@ TEST_F(Startup, ConstructorSetsTheProcessSwitches)
 TEST_F(Startup, OrdinaryPathAsksForTheNamedManifestWithARandomSuffix)
 {
     SetOrdinaryPage();
+    DWORD dwBefore = GetTickCount();
     ASSERT_EQ(0, Init());
+    DWORD dwAfter = GetTickCount();
     ASSERT_EQ(1u, m_pHost->downloads.size());
-    SplitUrl url = SplitRandom(m_pHost->downloads[0].url);
+    SplitUrl url = SplitRandom(m_pHost->downloads[0].url, dwBefore, dwAfter);
     EXPECT_TRUE(url.randomOk) << m_pHost->downloads[0].url;
     EXPECT_EQ("http://127.0.0.1/files/" + m_strIniName, url.base);
     EXPECT_EQ(Ext(), m_pHost->downloads[0].context);
@@ -164,12 +168,14 @@ TEST_F(Startup, ManifestUrlFromRootAndName)
         } else {
             m_pHost->SetParam("GpcIniFileName", c.iniName);
         }
+        DWORD dwBefore = GetTickCount();
         ASSERT_EQ(0, Init());
+        DWORD dwAfter = GetTickCount();
         EXPECT_EQ(c.defaultNameTrace,
                   m_pTrace->HasLine("Error: Invalid value of the parameter 'GpcIniFileName', use default name"));
         if (c.ok) {
             ASSERT_EQ(1u, m_pHost->downloads.size());
-            SplitUrl url = SplitRandom(m_pHost->downloads[0].url);
+            SplitUrl url = SplitRandom(m_pHost->downloads[0].url, dwBefore, dwAfter);
             EXPECT_TRUE(url.randomOk) << m_pHost->downloads[0].url.substr(m_pHost->downloads[0].url.size() - 40);
             EXPECT_EQ(c.expectedBase, url.base);
             EXPECT_EQ(0, Ext()->m_bFailed);
