@@ -227,7 +227,9 @@ TEST_P(CookieResolution, GetFileAtUrlReachesTheHostWithTheResolvedCookie)
     auto init = ext.Get<PFN_Init>("GpcInitInstance");
     ASSERT_EQ(init(host.Cookie(), host.Table()), 0);
     host.downloads.clear();
-    if (c.configOff) EXPECT_EQ(ext.Get<PFN_Config>("GpcOdeConfig")(0, 7, 9), 1);
+    if (c.configOff) {
+        EXPECT_EQ(ext.Get<PFN_Config>("GpcOdeConfig")(0, 7, 9), 1);
+    }
 
     GpcCookie arg = nullptr;
     if (c.argument == 1) arg = reinterpret_cast<GpcCookie>(static_cast<ULONG_PTR>(0x777));

@@ -61,6 +61,8 @@ TEST_F(Heartbeat, ComponentLoadsOnceItsItemIsInPlaceAndTheRunEndsWithTheLastItem
     Beat();
     EXPECT_EQ(1, p->m_bDownloadDone);
     EXPECT_TRUE(m_pTrace->HasLine("Download is done"));
+    // The component hears that every download is over.
+    EXPECT_GT(m_pTrace->IndexOf("NPVRGPC : Handle notification message 2"), m_pTrace->IndexOf("Download is done"));
     EXPECT_FALSE(m_pTrace->Contains("Main component is ready"));
     // The item after the component is registered once all are settled.
     EXPECT_EQ(ITEM_DONE, p->m_InstallationMgr.GetItem(1)->State);

@@ -163,6 +163,29 @@ TEST_F(Scheduling, CurrentButBusyFileRemovesTheOldRedirectedCopy)
     EXPECT_FALSE(trace.Contains(RedirectPath(pFree)));
 }
 
+// The classic file API cannot open paths of 128 characters or more; such a
+// path is asked the same question another way instead of counting as busy.
+TEST_F(Scheduling, LongInstallPathIsTestedForWritingLikeAShortOne)
+{
+    std::string sub(110, 's');
+    GpcInstallItem* pFree = Add("a.dll;u;" + sub + ";;4;;;size;redirect");
+    GpcInstallItem* pBusy = Add("b.dll;u;" + sub + ";;4;;;size;redirect");
+    CreateDirectoryA((dir + "\\" + sub).c_str(), nullptr);
+    ASSERT_GE(InstallPath(pFree).size(), static_cast<size_t>(OFS_MAXPATHNAME));
+    for (GpcInstallItem* p : {pFree, pBusy}) {
+        WriteFileBytes(InstallPath(p), "1234");
+        WriteFileBytes(RedirectPath(p), "COPY");
+    }
+    {
+        BusyFile busy(InstallPath(pBusy));
+        EXPECT_EQ(1, mgr->ScheduleDownloads());
+    }
+    EXPECT_EQ(ITEM_INSTALLED, pFree->State);
+    EXPECT_EQ(ITEM_INSTALLED, pBusy->State);
+    EXPECT_TRUE(PathExists(RedirectPath(pFree)));
+    EXPECT_FALSE(PathExists(RedirectPath(pBusy)));
+}
+
 TEST_F(Scheduling, BusyOutdatedFileWithCurrentRedirectedCopyNeedsNoDownload)
 {
     GpcInstallItem* pCurrentCopy = Add("a.dll;u;Sub;;4;;;size;redirect");
