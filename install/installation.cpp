@@ -34,7 +34,7 @@ int CanOpenForWriting(const char* lpszPath)
 {
     if (!lpszPath || !lpszPath[0])
         return 0;
-    if (true) {
+    if (strlen(lpszPath) < OFS_MAXPATHNAME) {
         OFSTRUCT ofs;
         memset(&ofs, 0, sizeof(ofs));
         HFILE hFile = OpenFile(lpszPath, &ofs, OF_WRITE);
