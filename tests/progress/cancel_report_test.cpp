@@ -1,0 +1,92 @@
+// Cancel in a progress window reaches the page's logging server as report
+// 901, checked against a real HTTP server on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "extension/extension.h"
+#include "feedback/progress.h"
+#include "progress_fixture.h"
+
+namespace {
+
+const std::string kServerDir = GPC_PROGRESS_REPORT_SERVER_DIR;
+
+int ServerPort()
+{
+    std::string text = ReadFileBytes(kServerDir + "/port");
+    return text.empty() ? 0 : std::stoi(text);
+}
+
+std::vector<std::string> RequestsWith(const std::string& token)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFileBytes(kServerDir + "/requests.log"));
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(token) != std::string::npos) lines.push_back(line);
+    return lines;
+}
+
+class CancelReportTest : public ProgressTest {
+protected:
+    void SetUp() override
+    {
+        ProgressTest::SetUp();
+        ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << kServerDir << ")";
+        extension.reset(new CVRGpcExtension(host.Cookie()));
+        host.SetParam("MeetingID", "M5");
+        host.SetParam("SessionID", "S6");
+    }
+    void TearDown() override
+    {
+        extension.reset();
+        ProgressTest::TearDown();
+    }
+    void UseLog(const std::string& tag)
+    {
+        host.SetParam("LoggingURL", "http://127.0.0.1:" + std::to_string(ServerPort()) + "/" + tag);
+    }
+
+    std::unique_ptr<CVRGpcExtension> extension;
+};
+
+}  // namespace
+
+TEST_F(CancelReportTest, StartUpCancelIsReportedAs901WithoutDetail)
+{
+    UseLog("startup-cancel");
+    CVRGpcInstallationMgr& mgr = extension->m_InstallationMgr;
+    mgr.TotalBytes = 1000;
+    mgr.StartTick = GetTickCount();
+    OpenInstallProgressWindow(&mgr);
+    ASSERT_TRUE(IsWindow(mgr.ProgressWindow));
+    SendMessageA(GetDlgItem(mgr.ProgressWindow, IDCANCEL), BM_CLICK, 0, 0);
+
+    std::vector<std::string> lines = RequestsWith("/startup-cancel");
+    ASSERT_EQ(1u, lines.size()) << ReadFileBytes(kServerDir + "/requests.log");
+    EXPECT_NE(std::string::npos,
+              lines[0].find("/startup-cancel?ConfID=M5&SessionID=S6&Module=1&ErrorCode=901 "))
+        << lines[0];
+}
+
+TEST_F(CancelReportTest, JobCancelIsReportedAs901WithoutDetail)
+{
+    UseLog("job-cancel");
+    g_nProgressSwitch = 0;
+    GpcDownloadJob* pJob = CreateDownloadJob(extension.get(), "Sharing", nullptr, nullptr);
+    GpcInstallItem item(extension.get());
+    item.CompressedSize = 1000;
+    RegisterJobItem(pJob, &item);
+    ASSERT_TRUE(IsWindow(pJob->ProgressWindow));
+    SendMessageA(GetDlgItem(pJob->ProgressWindow, IDCANCEL), BM_CLICK, 0, 0);
+
+    std::vector<std::string> lines = RequestsWith("/job-cancel");
+    ASSERT_EQ(1u, lines.size()) << ReadFileBytes(kServerDir + "/requests.log");
+    EXPECT_NE(std::string::npos, lines[0].find("/job-cancel?ConfID=M5&SessionID=S6&Module=1&ErrorCode=901 "))
+        << lines[0];
+    DestroyDownloadJob(pJob);
+}
