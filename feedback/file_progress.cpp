@@ -76,6 +76,8 @@ void CVRGpcProgressMgr::CancelDownload()
 {
     FailureNoted = 1;
     CloseProgressWindow(&ProgressWindow);
+    // Last on purpose: a host may end the download inside this message,
+    // and the manager deletes itself then.
     SendCancelToHost(HostTable, Cookie);
 }
 
