@@ -127,7 +127,9 @@ int CGpcPtrArray::Add(void* lpv, int bUnique)
     if (m_nCount >= m_nCapacity) {
         if (m_nCapacity > INT_MAX - 16) return 0;
         size_t nNew = static_cast<size_t>(m_nCapacity) + 16;
-        if (nNew > SIZE_MAX / sizeof(void*)) return 0;
+        // Larger requests are not even handed to the allocator (the array
+        // form of new would throw for them instead of failing).
+        if (nNew > static_cast<size_t>(PTRDIFF_MAX) / sizeof(void*)) return 0;
         void** ppNew = new (std::nothrow) void*[nNew];
         if (ppNew == nullptr) return 0;  // the array stays as it was
         if (m_nCount > 0) memcpy(ppNew, m_ppHead, static_cast<size_t>(m_nCount) * sizeof(void*));

@@ -160,16 +160,18 @@ LONG CGpcRegKey::QueryValue(void* pBuffer, const char* lpszName, DWORD* pdwSize,
     DWORD dwType = REG_NONE;
     LONG lResult = RegQueryValueExA(m_hKey, lpszName, nullptr, &dwType, static_cast<BYTE*>(pBuffer), pdwSize);
     if (pdwType != nullptr) *pdwType = dwType;
-    if (lResult != ERROR_SUCCESS || pBuffer == nullptr) return lResult;
+    if (pBuffer == nullptr || dwCapacity == 0 || (dwType != REG_SZ && dwType != REG_EXPAND_SZ)) return lResult;
 
     // The registry keeps string data as written, terminator or not. Callers
-    // use what they read as C text, so it must end inside their buffer.
-    if (dwType == REG_SZ || dwType == REG_EXPAND_SZ) {
-        char* pText = static_cast<char*>(pBuffer);
+    // use what they read as C text, so it must end inside their buffer, even
+    // when it did not fit.
+    char* pText = static_cast<char*>(pBuffer);
+    if (lResult == ERROR_MORE_DATA) pText[dwCapacity - 1] = '\0';
+    if (lResult == ERROR_SUCCESS) {
         DWORD dwData = *pdwSize;
         if (dwData == 0 || pText[dwData - 1] != '\0') {
             if (dwData >= dwCapacity) {
-                if (dwCapacity > 0) pText[dwCapacity - 1] = '\0';
+                pText[dwCapacity - 1] = '\0';
                 *pdwSize = dwData + 1;
                 return ERROR_MORE_DATA;
             }
@@ -177,7 +179,7 @@ LONG CGpcRegKey::QueryValue(void* pBuffer, const char* lpszName, DWORD* pdwSize,
             *pdwSize = dwData + 1;
         }
     }
-    return ERROR_SUCCESS;
+    return lResult;
 }
 
 LONG CGpcRegKey::SetStringValue(const char* lpszValue, const char* lpszName)
