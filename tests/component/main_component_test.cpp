@@ -346,3 +346,23 @@ TEST_F(MainComponentTest, UnloadRunsTheExitCallBeforeTheLibraryGoes)
     EXPECT_EQ("unload", log.back());
     EXPECT_TRUE(Contains(trace.Texts(), "Execute GpcExitCall"));
 }
+
+TEST_F(MainComponentTest, TopLevelHostWindowKeepsItsSizeAndStillGetsWmSize)
+{
+    host.SetParam("GpcComponentProgID", kControlProgId);
+    CVRGpcExtension* p = StartIdle();
+    ASSERT_NE(nullptr, p);
+    RECT rcBefore, rcAfter;
+    GetWindowRect(host.Window(), &rcBefore);
+    host.windowMessages.clear();
+    p->LoadMainComponent();
+    ASSERT_NE(nullptr, p->GetControlObject());
+    FakeHost::PumpMessages();
+    // Without a parent there is no client area to fill: the window is not
+    // collapsed or moved, and the control still hears WM_SIZE.
+    GetWindowRect(host.Window(), &rcAfter);
+    EXPECT_TRUE(EqualRect(&rcBefore, &rcAfter));
+    ASSERT_FALSE(host.windowMessages.empty());
+    EXPECT_EQ(static_cast<UINT>(WM_SIZE), host.windowMessages.back().msg);
+    EXPECT_EQ(0, host.windowMessages.back().lParam);
+}
