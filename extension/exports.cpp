@@ -258,9 +258,12 @@ int WINAPI GpcGetFileAtUrlEx(GpcCookie pCookie, GpcDownloadCallback pfnCallback,
         GpcFileRequest request = {pContext, pfnCallback, pRequest};
         CVRGpcProgressMgr* pManager = new (std::nothrow) CVRGpcProgressMgr(pResolved, g_pHostTable, request);
         // Without a manager the download still runs, but nobody hears of it.
-        return g_pHostTable->HostDownloadUrl(pResolved, CVRGpcProgressMgr::OnDownloadStatus, pManager, lpszUrl) == 0
-                   ? 1
-                   : 0;
+        if (g_pHostTable->HostDownloadUrl(pResolved, CVRGpcProgressMgr::OnDownloadStatus, pManager, lpszUrl) == 0)
+            return 1;
+        // A refused download never reports back, so the manager (and its
+        // window) would otherwise stay for the life of the process.
+        delete pManager;
+        return 0;
     } catch (...) {
         TraceException("GpcGetFileAtUrlEx");
         return 0;
