@@ -16,6 +16,8 @@ PAGE = """<html><head><title>Demo meeting</title></head>
 <h1>Demo meeting</h1>
 <object id="meeting" classid="clsid:00000000-0000-0000-0000-000000000000" width="640" height="480">
   <param name="GpcUrlRoot" value="{root}">
+  <param name="GpcUnpackVersion" value="3.1">
+  <param name="GpcExtVersion" value="3.1">
   <param name="GpcComponentName" value="gpcdemo.dll">
   <param name="GpcProductRoot" value="{product}">
   <param name="GpcProductVersion" value="1.0">
@@ -52,6 +54,8 @@ def build_site(bin_dir, site_dir, variant=None):
     subprocess.run(["mscompress", os.path.join(site_dir, "readme.txt")], check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     os.remove(os.path.join(site_dir, "readme.txt"))
+    # mscompress appends "_" to the whole name; the classic name replaces the last letter.
+    os.replace(os.path.join(site_dir, "readme.txt_"), os.path.join(site_dir, "readme.tx_"))
     rnd = random.Random(7)
     with open(os.path.join(site_dir, "welcome.dat"), "wb") as f:
         f.write(bytes(rnd.getrandbits(8) for _ in range(variant.get("welcome_size", 384 * 1024))))

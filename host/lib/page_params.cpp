@@ -116,6 +116,7 @@ bool ParsePageParams(const std::string& html, GpcPageParams* pParams)
         std::string name;
         GpcPageParams attrs;
         size_t pos = ReadTag(html, obj, &name, &attrs);
+        if (pos == std::string::npos) return false;  // the element is never closed
         size_t end = lower.find("</object", obj);
         if (end == std::string::npos) end = html.size();
         while (pos != std::string::npos && pos < end) {
@@ -127,7 +128,8 @@ bool ParsePageParams(const std::string& html, GpcPageParams* pParams)
             const std::string* v = FindAttr(attrs, "value");
             if (n && !n->empty()) pParams->emplace_back(*n, v ? *v : std::string());
         }
-        return true;
+        // An object without parameters gives the extension nothing to start from.
+        return !pParams->empty();
     }
 
     size_t emb = lower.find("<embed");

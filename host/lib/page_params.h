@@ -9,8 +9,8 @@
 
 typedef std::vector<std::pair<std::string, std::string>> GpcPageParams;
 
-// Parses HTML text. Returns false (and no parameters) when the page has
-// neither element.
+// Parses HTML text. Returns false when the page has neither element, or an
+// <object> that is never closed or has no parameters.
 bool ParsePageParams(const std::string& html, GpcPageParams* pParams);
 
 // Decodes the character references a page may use in attribute values.
