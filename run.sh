@@ -97,10 +97,16 @@ ensure_prefix() {
         mkdir -p "$PREFIX"
         wineboot -i </dev/null >/dev/null 2>&1 || true
         wineserver -w
+    fi
+    if [ ! -f "$PREFIX/.gpc-settings-2" ]; then
         # Crashes must end the process at once instead of waiting in a debugger.
         wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' \
             /v Debugger /d '' /f </dev/null >/dev/null 2>&1
+        # Without a window manager, Wine waits 2 s whenever a managed window is
+        # destroyed; unmanaged windows close at once and draw their own caption.
+        wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
         wineserver -w
+        touch "$PREFIX/.gpc-settings-2"
     fi
 }
 
