@@ -85,6 +85,9 @@ def main():
         if line.startswith("component: Start(") and "component" not in shots_taken:
             shots_taken["component"] = None
             threads.append(take("demo_component.png", 0.8))
+        if line.startswith("component: NotifyControl(") and "done" not in shots_taken:
+            shots_taken["done"] = None
+            threads.append(take("demo_done.png", 0.5))
     proc.wait()
     for t in threads:
         t.join()

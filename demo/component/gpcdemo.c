@@ -38,13 +38,13 @@ static LRESULT CALLBACK BannerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lP
         SetTextColor(dc, RGB(255, 255, 255));
         RECT top = rc;
         top.bottom = rc.bottom / 2;
-        DrawTextA(dc, g_achTitle, -1, &top, DT_CENTER | DT_BOTTOM | DT_SINGLELINE);
+        DrawTextA(dc, g_achTitle, -1, &top, DT_CENTER | DT_BOTTOM | DT_SINGLELINE | DT_NOPREFIX);
         RECT bottom = rc;
         bottom.top = rc.bottom / 2 + 8;
         char line[320];
         _snprintf(line, sizeof(line) - 1, "%s  (notifications: %ld)", g_achStatus, g_lNotifications);
         line[sizeof(line) - 1] = '\0';
-        DrawTextA(dc, line, -1, &bottom, DT_CENTER | DT_TOP | DT_SINGLELINE);
+        DrawTextA(dc, line, -1, &bottom, DT_CENTER | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
         EndPaint(hWnd, &ps);
         return 0;
     }
