@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "extension/extension.h"
@@ -55,18 +56,82 @@ BaseForm ClassifyBase(const char* lpszBase)
     return chLast == '&' ? BASE_NOT_RIGHT : BASE_QUESTION;
 }
 
-HINTERNET OpenReportUrl(HINTERNET hSession, const char* lpszUrl, DWORD dwFlags)
-{
-    HINTERNET hRequest = InternetOpenUrlA(hSession, lpszUrl, nullptr, 0, dwFlags, kReportContext);
-    if (!hRequest)
-        TraceMessage("CVRGpcExtension:: InternetOpenUrl error code : %lu", GetLastError());
-    return hRequest;
-}
-
 void SetTimeout(HINTERNET hSession, DWORD dwOption)
 {
     DWORD dwValue = s_dwTimeoutMs;
     InternetSetOptionA(hSession, dwOption, &dwValue, sizeof(dwValue));
+}
+
+void SetTimeouts(HINTERNET hInternet)
+{
+    SetTimeout(hInternet, INTERNET_OPTION_CONNECT_TIMEOUT);
+    SetTimeout(hInternet, INTERNET_OPTION_SEND_TIMEOUT);
+    SetTimeout(hInternet, INTERNET_OPTION_RECEIVE_TIMEOUT);
+}
+
+// One open request and the connection it runs on.
+struct ReportRequest {
+    CInternetHandle connection;
+    CInternetHandle request;  // closed before the connection (declared after it)
+};
+
+std::string UrlPart(const char* lpszPart, DWORD dwLength)
+{
+    return lpszPart ? std::string(lpszPart, dwLength) : std::string();
+}
+
+// Opens the address like InternetOpenUrl, with the same flags. An HTTP(S)
+// address is opened in steps so that the send and receive time-outs sit on
+// the connection before the request goes out: some WinINet versions do not
+// hand the session's time-outs down to what InternetOpenUrl opens, and a
+// server that accepts but never answers would hold the caller for ever.
+bool OpenReportUrl(HINTERNET hSession, const char* lpszUrl, DWORD dwFlags, ReportRequest* pOpen)
+{
+    pOpen->request.Reset();
+    pOpen->connection.Reset();
+
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = 1;
+    parts.dwHostNameLength = 1;
+    parts.dwUserNameLength = 1;
+    parts.dwPasswordLength = 1;
+    parts.dwUrlPathLength = 1;
+    parts.dwExtraInfoLength = 1;
+    if (InternetCrackUrlA(lpszUrl, 0, 0, &parts) &&
+        (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS)) {
+        std::string host = UrlPart(parts.lpszHostName, parts.dwHostNameLength);
+        std::string user = UrlPart(parts.lpszUserName, parts.dwUserNameLength);
+        std::string password = UrlPart(parts.lpszPassword, parts.dwPasswordLength);
+        std::string object = UrlPart(parts.lpszUrlPath, parts.dwUrlPathLength) +
+                             UrlPart(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+        if (object.empty()) object = "/";
+        // The scheme decides the protocol, as it does for InternetOpenUrl.
+        DWORD dwRequestFlags = dwFlags;
+        if (parts.nScheme == INTERNET_SCHEME_HTTPS) dwRequestFlags |= INTERNET_FLAG_SECURE;
+
+        pOpen->connection.Reset(InternetConnectA(hSession, host.c_str(), parts.nPort,
+                                                 user.empty() ? nullptr : user.c_str(),
+                                                 password.empty() ? nullptr : password.c_str(),
+                                                 INTERNET_SERVICE_HTTP, 0, kReportContext));
+        if (pOpen->connection.Get()) {
+            SetTimeouts(pOpen->connection.Get());
+            pOpen->request.Reset(HttpOpenRequestA(pOpen->connection.Get(), "GET", object.c_str(), nullptr, nullptr,
+                                                  nullptr, dwRequestFlags, kReportContext));
+            if (pOpen->request.Get()) {
+                SetTimeouts(pOpen->request.Get());
+                if (!HttpSendRequestA(pOpen->request.Get(), nullptr, 0, nullptr, 0)) pOpen->request.Reset();
+            }
+        }
+    } else {
+        // Anything else (no scheme, another protocol) is left to WinINet,
+        // which refuses or serves it as it would.
+        pOpen->request.Reset(InternetOpenUrlA(hSession, lpszUrl, nullptr, 0, dwFlags, kReportContext));
+    }
+    if (pOpen->request.Get()) return true;
+    TraceMessage("CVRGpcExtension:: InternetOpenUrl error code : %lu", GetLastError());
+    pOpen->connection.Reset();
+    return false;
 }
 
 // Moves the proxy credentials that the prompt put on the request to the
@@ -172,21 +237,20 @@ int SendHttpRequest(const char* lpszUrl)
     if (!lpszUrl) return 0;
     CInternetHandle session(InternetOpenA("GPC", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session.Get()) return 0;
-    // The report runs on the host's thread and waits for the answer: bound
-    // every phase so a server that never answers cannot hold it for ever.
-    SetTimeout(session.Get(), INTERNET_OPTION_CONNECT_TIMEOUT);
-    SetTimeout(session.Get(), INTERNET_OPTION_SEND_TIMEOUT);
-    SetTimeout(session.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT);
+    // The report runs on the host's thread and waits for the answer: every
+    // phase is bounded so that a server that never answers cannot hold it
+    // for ever.
+    SetTimeouts(session.Get());
 
     const DWORD dwFlags = GetReportRequestFlags(lpszUrl);
-    CInternetHandle request(OpenReportUrl(session.Get(), lpszUrl, dwFlags));
-    if (!request.Get()) return 0;
+    ReportRequest open;
+    if (!OpenReportUrl(session.Get(), lpszUrl, dwFlags, &open)) return 0;
 
     int nCredentialRounds = 0;
     for (;;) {
         char achStatus[GPC_STATUS_TEXT] = {};
         DWORD dwLength = sizeof(achStatus) - 1;
-        if (!HttpQueryInfoA(request.Get(), HTTP_QUERY_STATUS_CODE, achStatus, &dwLength, nullptr)) {
+        if (!HttpQueryInfoA(open.request.Get(), HTTP_QUERY_STATUS_CODE, achStatus, &dwLength, nullptr)) {
             TraceMessage("CVRGpcExtension:: HttpQueryInfo error code : %lu", GetLastError());
             return 0;
         }
@@ -197,7 +261,7 @@ int SendHttpRequest(const char* lpszUrl)
             char achBody[GPC_BODY_PIECE];
             for (;;) {
                 DWORD dwRead = 0;
-                if (!InternetReadFile(request.Get(), achBody, sizeof(achBody), &dwRead)) return 0;
+                if (!InternetReadFile(open.request.Get(), achBody, sizeof(achBody), &dwRead)) return 0;
                 if (dwRead == 0) return 1;
             }
         }
@@ -205,24 +269,24 @@ int SendHttpRequest(const char* lpszUrl)
             nStatus != HTTP_STATUS_PROXY_AUTH_REQ)
             return 0;
 
-        // A server that keeps refusing would otherwise be asked again and
-        // again; a prompt that comes back at once (no window to show it over,
-        // a status it does not handle) would make that a tight loop.
+        // The prompt asks for a retry only when the user confirmed new
+        // credentials. Anything else ends the report: a status the prompt
+        // does not handle (403) comes back at once with nothing changed, and
+        // asking the server again would spin for ever. A user who keeps
+        // confirming is asked a few times at most.
         if (nCredentialRounds++ >= GPC_REPORT_MAX_CREDENTIAL_ROUNDS) {
             TraceMessage("CVRGpcExtension:: credentials refused %d times, giving up", nCredentialRounds - 1);
             return 0;
         }
-        DWORD dwPrompt = InternetErrorDlg(GetForegroundWindow(), request.Get(), ERROR_INTERNET_INCORRECT_PASSWORD,
+        DWORD dwPrompt = InternetErrorDlg(GetForegroundWindow(), open.request.Get(), ERROR_INTERNET_INCORRECT_PASSWORD,
                                           FLAGS_ERROR_UI_FILTER_FOR_ERRORS | FLAGS_ERROR_UI_FLAGS_CHANGE_OPTIONS,
                                           nullptr);
         if (dwPrompt == ERROR_CANCELLED) return 0;
-        if (dwPrompt != ERROR_SUCCESS && dwPrompt != ERROR_INTERNET_FORCE_RETRY) {
-            TraceMessage("CVRGpcExtension:: InternetErrorDlg error code : %lu", dwPrompt);
+        if (dwPrompt != ERROR_INTERNET_FORCE_RETRY) {
+            TraceMessage("CVRGpcExtension:: InternetErrorDlg result : %lu", dwPrompt);
             return 0;
         }
-        CarryProxyCredentials(request.Get(), session.Get());
-        request.Reset();
-        request.Reset(OpenReportUrl(session.Get(), lpszUrl, dwFlags));
-        if (!request.Get()) return 0;
+        CarryProxyCredentials(open.request.Get(), session.Get());
+        if (!OpenReportUrl(session.Get(), lpszUrl, dwFlags, &open)) return 0;
     }
 }

@@ -29,8 +29,8 @@ DWORD GetReportRequestFlags(const char* lpszUrl);
 // receive are bounded so that a server that never answers cannot hold the
 // host's thread for ever. Defaults: GPC_REPORT_TIMEOUT_MS each.
 enum { GPC_REPORT_TIMEOUT_MS = 30000 };
-// Credentials prompts per report at most; a server that keeps refusing
-// (or a prompt that cannot be shown) ends the report as failed.
+// Credentials prompts per report at most: a server that keeps refusing
+// what the user confirms ends the report as failed.
 enum { GPC_REPORT_MAX_CREDENTIAL_ROUNDS = 3 };
 // Tests shorten the time-outs; 0 restores the defaults.
 void SetReportTimeoutForTesting(DWORD dwMilliseconds);

@@ -1,0 +1,322 @@
+// Failure reports as the logging server sees them: real WinINet requests to
+// a local HTTP server (started by the test fixture), compared byte for byte.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "extension/extension.h"
+#include "extension/module_state.h"
+#include "tests/support/fake_host.h"
+#include "feedback/report.h"
+#include "tests/support/trace_capture.h"
+
+namespace {
+
+const std::string kServerDir = GPC_REPORT_SERVER_DIR;
+
+int ServerPort()
+{
+    std::string text = ReadFileBytes(kServerDir + "/port");
+    return text.empty() ? 0 : std::stoi(text);
+}
+
+std::string ServerRoot()
+{
+    return "http://127.0.0.1:" + std::to_string(ServerPort());
+}
+
+// The request lines the server received whose target contains token.
+std::vector<std::string> RequestsWith(const std::string& token, const char* lpszLog = "/requests.log")
+{
+    std::vector<std::string> lines;
+    std::istringstream in(ReadFileBytes(kServerDir + lpszLog));
+    std::string line;
+    while (std::getline(in, line))
+        if (line.find(token) != std::string::npos) lines.push_back(line);
+    return lines;
+}
+
+class ReportTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << kServerDir << ")";
+        g_pHostTable = host.Table();
+        g_pGpcCookie = host.Cookie();
+        extension.reset(new CVRGpcExtension(host.Cookie()));
+        host.SetParam("MeetingID", "M42");
+        host.SetParam("SessionID", "S7");
+    }
+    void TearDown() override
+    {
+        extension.reset();
+        SetReportTimeoutForTesting(0);
+        ResetModuleStateForTesting();
+    }
+
+    // A LoggingURL unique to the running test, so its requests can be told apart.
+    std::string Base(const std::string& status, const std::string& rest = "")
+    {
+        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        token = std::string(info->name());
+        return ServerRoot() + "/" + status + "/" + token + rest;
+    }
+    std::string SaveLine(const std::string& request, bool bSuccess)
+    {
+        return "CVRGpcExtension:: Save the error message log to [" + request + "] is [" +
+               (bSuccess ? "SUCCESS" : "FAILED") + "]";
+    }
+
+    FakeHost host;
+    TraceCapture trace;
+    std::unique_ptr<CVRGpcExtension> extension;
+    std::string token;
+};
+
+TEST_F(ReportTest, ReportReachesServerWithDetail)
+{
+    std::string base = Base("200", "/log.asp?a=1");
+    host.SetParam("LoggingURL", base);
+    EXPECT_EQ(1, ReportFailureToServer(extension.get(), 9, "Corvo-x.dll"));
+
+    std::vector<std::string> lines = RequestsWith(token);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("GET /200/" + token + "/log.asp?a=1&ConfID=M42&SessionID=S7&Module=1&ErrorCode=9&OptInfo1=Corvo-x.dll HTTP/1.1",
+              lines[0]);
+    std::vector<std::string> agents = RequestsWith(token, "/agents.log");
+    ASSERT_EQ(1u, agents.size());
+    EXPECT_EQ(" GPC", agents[0].substr(agents[0].size() - 4));
+    EXPECT_TRUE(trace.HasLine("QDL parameters: " + base + ",M42,S7")) << trace.Dump();
+    EXPECT_TRUE(trace.HasLine(SaveLine(base + "&ConfID=M42&SessionID=S7&Module=1&ErrorCode=9&OptInfo1=Corvo-x.dll", true)))
+        << trace.Dump();
+}
+
+TEST_F(ReportTest, CancelReportCarriesNoDetail)
+{
+    std::string base = Base("200", "/log.asp?");
+    host.SetParam("LoggingURL", base);
+    EXPECT_EQ(1, ReportFailureToServer(extension.get(), GPC_REPORT_CANCELLED, nullptr));
+    std::vector<std::string> lines = RequestsWith(token);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("GET /200/" + token + "/log.asp?ConfID=M42&SessionID=S7&Module=1&ErrorCode=901 HTTP/1.1", lines[0]);
+}
+
+TEST_F(ReportTest, LongAnswerIsReadToTheEnd)
+{
+    // Several 4,096-byte reads.
+    std::string base = Base("200", "?size=50000");
+    host.SetParam("LoggingURL", base);
+    EXPECT_EQ(1, ReportFailureToServer(extension.get(), 6, "http://x/y.cab"));
+    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_TRUE(trace.Contains("] is [SUCCESS]")) << trace.Dump();
+    EXPECT_EQ(1, SendHttpRequest((ServerRoot() + "/200/direct?size=50000").c_str()));
+}
+
+TEST_F(ReportTest, MissingParameterMeansNoRequest)
+{
+    const struct {
+        const char* removed;
+        const char* line;
+    } cases[] = {
+        {"SessionID", "QDL parameters: %s,M42,(null)"},
+        {"MeetingID", "QDL parameters: %s,(null),S7"},
+        {"LoggingURL", "QDL parameters: (null),M42,S7"},
+    };
+    for (const auto& c : cases) {
+        std::string base = Base("200", std::string("/") + c.removed);
+        host.SetParam("LoggingURL", base);
+        host.SetParam("MeetingID", "M42");
+        host.SetParam("SessionID", "S7");
+        host.RemoveParam(c.removed);
+        trace.Clear();
+        EXPECT_EQ(0, ReportFailureToServer(extension.get(), 3, "f.dll"));
+        char achLine[512];
+        snprintf(achLine, sizeof(achLine), c.line, base.c_str());
+        EXPECT_EQ(std::vector<std::string>{achLine}, trace.Texts());
+        EXPECT_TRUE(RequestsWith(token + "/" + c.removed).empty());
+    }
+}
+
+TEST_F(ReportTest, NoHostTableMeansNoReport)
+{
+    host.SetParam("LoggingURL", Base("200"));
+    g_pHostTable = nullptr;
+    EXPECT_EQ(0, ReportFailureToServer(extension.get(), 1, nullptr));
+    EXPECT_TRUE(RequestsWith(token).empty());
+    EXPECT_EQ(0, ReportFailureToServer(nullptr, 1, nullptr));
+}
+
+TEST_F(ReportTest, BaseWithoutQueryEndingInAmpersandIsWarnedAndFails)
+{
+    std::string base = Base("200", "/log.asp&");
+    host.SetParam("LoggingURL", base);
+    EXPECT_EQ(1, ReportFailureToServer(extension.get(), 2, nullptr));
+    EXPECT_TRUE(RequestsWith(token).empty());
+    int nWarning = trace.IndexOf("WARNING: LoggingURL is not right.");
+    int nOpenError = trace.IndexOf("CVRGpcExtension:: InternetOpenUrl error code : ");
+    int nSave = trace.IndexOf(SaveLine("", false));
+    EXPECT_GE(nWarning, 0) << trace.Dump();
+    EXPECT_GT(nOpenError, nWarning) << trace.Dump();
+    EXPECT_GT(nSave, nOpenError) << trace.Dump();
+}
+
+TEST_F(ReportTest, ErrorStatusesCountAsFailed)
+{
+    for (const char* status : {"404", "500"}) {
+        std::string base = Base(status);
+        host.SetParam("LoggingURL", base);
+        trace.Clear();
+        EXPECT_EQ(1, ReportFailureToServer(extension.get(), 5, nullptr));
+        EXPECT_EQ(1u, RequestsWith("/" + std::string(status) + "/" + token).size()) << status;
+        EXPECT_TRUE(trace.HasLine(SaveLine(base + "?ConfID=M42&SessionID=S7&Module=1&ErrorCode=5", false)))
+            << trace.Dump();
+    }
+}
+
+TEST_F(ReportTest, ClosedPortFailsWithTheOpenError)
+{
+    EXPECT_EQ(0, SendHttpRequest("http://127.0.0.1:1/nothing-listens"));
+    EXPECT_TRUE(trace.HasLine("CVRGpcExtension:: InternetOpenUrl error code : 12029")) << trace.Dump();
+}
+
+TEST_F(ReportTest, ServerThatNeverAnswersIsGivenUpOnInTime)
+{
+    SetReportTimeoutForTesting(1500);
+    DWORD dwStart = GetTickCount();
+    EXPECT_EQ(0, SendHttpRequest(Base("hang").c_str()));
+    DWORD dwElapsed = GetTickCount() - dwStart;
+    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_LT(dwElapsed, 15000u) << "the request waited " << dwElapsed << " ms";
+    // A time-out (12002) or an aborted connection (12030), depending on the
+    // WinINet version.
+    EXPECT_TRUE(trace.Contains("CVRGpcExtension:: InternetOpenUrl error code : 120")) << trace.Dump();
+}
+
+// Answers the credentials dialogs that appear on this thread: fills in a
+// user name and presses the buttons listed, one per dialog, in order.
+class CredentialsAnswerer {
+public:
+    explicit CredentialsAnswerer(std::vector<int> buttons) : m_Buttons(std::move(buttons))
+    {
+        s_pCurrent = this;
+        m_nTimer = SetTimer(nullptr, 0, 100, &CredentialsAnswerer::OnTimer);
+        // The prompt is shown over the foreground window.
+        m_hOwner = CreateWindowExA(0, "STATIC", "report test owner", WS_POPUP | WS_VISIBLE, 10, 10, 50, 50, nullptr,
+                                   nullptr, nullptr, nullptr);
+        SetForegroundWindow(m_hOwner);
+    }
+    ~CredentialsAnswerer()
+    {
+        KillTimer(nullptr, m_nTimer);
+        if (m_hOwner) DestroyWindow(m_hOwner);
+        s_pCurrent = nullptr;
+    }
+    int Answered() const { return m_nAnswered; }
+    // Every prompt was owned by the foreground window.
+    bool OverOwner() const { return m_bOverOwner; }
+    const std::vector<std::string>& Titles() const { return m_Titles; }
+
+private:
+    static BOOL CALLBACK FindDialog(HWND hWnd, LPARAM lParam)
+    {
+        char achClass[64] = {};
+        GetClassNameA(hWnd, achClass, sizeof(achClass));
+        if (std::string(achClass) == "#32770" && IsWindowVisible(hWnd)) {
+            *reinterpret_cast<HWND*>(lParam) = hWnd;
+            return FALSE;
+        }
+        return TRUE;
+    }
+    static BOOL CALLBACK FillEdit(HWND hWnd, LPARAM)
+    {
+        char achClass[64] = {};
+        GetClassNameA(hWnd, achClass, sizeof(achClass));
+        if (std::string(achClass) == "Edit") SendMessageA(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>("tester"));
+        return TRUE;
+    }
+    static void CALLBACK OnTimer(HWND, UINT, UINT_PTR, DWORD)
+    {
+        CredentialsAnswerer* self = s_pCurrent;
+        if (!self || self->m_nAnswered >= static_cast<int>(self->m_Buttons.size())) return;
+        HWND hDialog = nullptr;
+        EnumThreadWindows(GetCurrentThreadId(), &CredentialsAnswerer::FindDialog, reinterpret_cast<LPARAM>(&hDialog));
+        if (!hDialog || hDialog == self->m_hLastDialog) return;
+        self->m_hLastDialog = hDialog;
+        char achTitle[256] = {};
+        GetWindowTextA(hDialog, achTitle, sizeof(achTitle));
+        self->m_Titles.push_back(achTitle);
+        if (GetWindow(hDialog, GW_OWNER) != self->m_hOwner) self->m_bOverOwner = false;
+        EnumChildWindows(hDialog, &CredentialsAnswerer::FillEdit, 0);
+        int nButton = self->m_Buttons[self->m_nAnswered++];
+        PostMessageA(hDialog, WM_COMMAND, MAKEWPARAM(nButton, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(hDialog, nButton)));
+    }
+
+    static CredentialsAnswerer* s_pCurrent;
+    std::vector<int> m_Buttons;
+    int m_nAnswered = 0;
+    UINT_PTR m_nTimer = 0;
+    HWND m_hOwner = nullptr;
+    HWND m_hLastDialog = nullptr;
+    std::vector<std::string> m_Titles;
+    bool m_bOverOwner = true;
+};
+CredentialsAnswerer* CredentialsAnswerer::s_pCurrent = nullptr;
+
+TEST_F(ReportTest, CredentialsPromptCancelledEndsTheReport)
+{
+    CredentialsAnswerer answerer({IDCANCEL});
+    std::string base = Base("401");
+    host.SetParam("LoggingURL", base);
+    EXPECT_EQ(1, ReportFailureToServer(extension.get(), 4, "Corvo"));
+    EXPECT_EQ(1, answerer.Answered());
+    EXPECT_TRUE(answerer.OverOwner());
+    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_TRUE(trace.HasLine(SaveLine(base + "?ConfID=M42&SessionID=S7&Module=1&ErrorCode=4&OptInfo1=Corvo", false)))
+        << trace.Dump();
+}
+
+TEST_F(ReportTest, CredentialsPromptConfirmedRetriesWithAFreshRequest)
+{
+    CredentialsAnswerer answerer({IDOK, IDCANCEL});
+    std::string url = Base("401", "?x=1");
+    EXPECT_EQ(0, SendHttpRequest(url.c_str()));
+    EXPECT_EQ(2, answerer.Answered());
+    std::vector<std::string> lines = RequestsWith(token);
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_EQ("GET /401/" + token + "?x=1 HTTP/1.1", lines[0]);
+    EXPECT_EQ(lines[0], lines[1]);
+}
+
+TEST_F(ReportTest, CredentialsAreAskedForAFewTimesAtMost)
+{
+    CredentialsAnswerer answerer({IDOK, IDOK, IDOK, IDOK, IDOK, IDOK});
+    EXPECT_EQ(0, SendHttpRequest(Base("401").c_str()));
+    EXPECT_EQ(GPC_REPORT_MAX_CREDENTIAL_ROUNDS, answerer.Answered());
+    EXPECT_EQ(static_cast<size_t>(1 + GPC_REPORT_MAX_CREDENTIAL_ROUNDS), RequestsWith(token).size());
+}
+
+TEST_F(ReportTest, RefusalWithoutPromptIsNotRetried)
+{
+    // A 403 brings no prompt: the request is not repeated with nothing changed.
+    CredentialsAnswerer answerer({IDCANCEL});
+    EXPECT_EQ(0, SendHttpRequest(Base("403").c_str()));
+    EXPECT_EQ(0, answerer.Answered());
+    EXPECT_EQ(1u, RequestsWith(token).size());
+}
+
+TEST_F(ReportTest, PromptWithoutAWindowEndsTheReport)
+{
+    // No foreground window to show the prompt over: no retry, no hang.
+    HWND hForeground = GetForegroundWindow();
+    if (hForeground) GTEST_SKIP() << "a foreground window exists";
+    EXPECT_EQ(0, SendHttpRequest(Base("401").c_str()));
+    EXPECT_EQ(1u, RequestsWith(token).size());
+}
+
+}  // namespace

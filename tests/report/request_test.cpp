@@ -1,0 +1,113 @@
+// The report request text and the WinINet flags, without the network.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <wininet.h>
+
+#include <string>
+#include <vector>
+
+#include "feedback/report.h"
+
+namespace {
+
+struct RequestCase {
+    const char* base;
+    const char* detail;  // null: none
+    const char* expected;
+};
+
+std::string Build(const char* base, const char* meeting, const char* session, int code, const char* detail,
+                  int size = 2048, bool* pFits = nullptr)
+{
+    std::vector<char> out(size > 0 ? size : 1, 'x');
+    bool bFits = BuildReportRequest(base, meeting, session, code, detail, out.data(), size);
+    if (pFits) *pFits = bFits;
+    return std::string(out.data());
+}
+
+TEST(ReportRequest, JoinerFollowsTheFormOfTheBase)
+{
+    const RequestCase cases[] = {
+        // A base that already holds a query gets "&".
+        {"http://h/log.asp?a=1", "D", "http://h/log.asp?a=1&ConfID=M&SessionID=S&Module=1&ErrorCode=9&OptInfo1=D"},
+        {"http://h/log.asp?a=1", nullptr, "http://h/log.asp?a=1&ConfID=M&SessionID=S&Module=1&ErrorCode=9"},
+        // A bare "?" or a trailing "&" after a "?" needs no joiner.
+        {"http://h/log.asp?", "D", "http://h/log.asp?ConfID=M&SessionID=S&Module=1&ErrorCode=9&OptInfo1=D"},
+        {"http://h/log.asp?", nullptr, "http://h/log.asp?ConfID=M&SessionID=S&Module=1&ErrorCode=9"},
+        {"http://h/log.asp?a=1&", "D", "http://h/log.asp?a=1&ConfID=M&SessionID=S&Module=1&ErrorCode=9&OptInfo1=D"},
+        // No query at all: "?".
+        {"http://h/log.asp", "D", "http://h/log.asp?ConfID=M&SessionID=S&Module=1&ErrorCode=9&OptInfo1=D"},
+        {"http://h/log.asp", nullptr, "http://h/log.asp?ConfID=M&SessionID=S&Module=1&ErrorCode=9"},
+        // An empty base has no "?" and does not end in "&".
+        {"", nullptr, "?ConfID=M&SessionID=S&Module=1&ErrorCode=9"},
+        // No "?" but a trailing "&": no usable address, the text stays empty.
+        {"http://h/log.asp&", "D", ""},
+        {"http://h/log.asp&", nullptr, ""},
+    };
+    for (const RequestCase& c : cases) {
+        bool bFits = false;
+        EXPECT_EQ(c.expected, Build(c.base, "M", "S", 9, c.detail, 2048, &bFits)) << "base " << c.base;
+        EXPECT_TRUE(bFits) << "base " << c.base;
+    }
+}
+
+TEST(ReportRequest, ValuesAreInsertedUnescapedAndCodesAreSigned)
+{
+    EXPECT_EQ("http://h/l?ConfID=a b&SessionID=%20&Module=1&ErrorCode=-7&OptInfo1=C:\\x y\\f.dll",
+              Build("http://h/l", "a b", "%20", -7, "C:\\x y\\f.dll"));
+    EXPECT_EQ("http://h/l?ConfID=M&SessionID=S&Module=1&ErrorCode=901", Build("http://h/l", "M", "S", 901, nullptr));
+    EXPECT_EQ("http://h/l?ConfID=&SessionID=&Module=1&ErrorCode=-2147483648&OptInfo1=",
+              Build("http://h/l", "", "", static_cast<int>(0x80000000u), ""));
+}
+
+TEST(ReportRequest, TextThatDoesNotFitIsRefusedNotCut)
+{
+    const std::string full = "http://h/l?ConfID=M&SessionID=S&Module=1&ErrorCode=9";
+    bool bFits = false;
+    EXPECT_EQ(full, Build("http://h/l", "M", "S", 9, nullptr, static_cast<int>(full.size()) + 1, &bFits));
+    EXPECT_TRUE(bFits);
+    EXPECT_EQ("", Build("http://h/l", "M", "S", 9, nullptr, static_cast<int>(full.size()), &bFits));
+    EXPECT_FALSE(bFits);
+
+    // Long page values are no danger to a buffer sized from them.
+    std::string longBase = "http://h/" + std::string(5000, 'p');
+    std::string out = Build(longBase.c_str(), "M", "S", 9, nullptr, static_cast<int>(longBase.size()) + 512);
+    EXPECT_EQ(longBase + "?ConfID=M&SessionID=S&Module=1&ErrorCode=9", out);
+}
+
+TEST(ReportRequest, MissingInputsGiveNoText)
+{
+    bool bFits = true;
+    EXPECT_EQ("", Build(nullptr, "M", "S", 1, nullptr, 256, &bFits));
+    EXPECT_FALSE(bFits);
+    EXPECT_EQ("", Build("http://h/", "M", nullptr, 1, nullptr, 256, &bFits));
+    EXPECT_FALSE(bFits);
+    EXPECT_FALSE(BuildReportRequest("http://h/", "M", "S", 1, nullptr, nullptr, 100));
+    char ch = 'x';
+    EXPECT_FALSE(BuildReportRequest("http://h/", "M", "S", 1, nullptr, &ch, 0));
+    EXPECT_EQ('x', ch);
+}
+
+TEST(ReportRequestFlags, SecureOnlyForLowerCaseHttpsAfterBlanks)
+{
+    const DWORD kPlain = 0xA4003180;
+    const DWORD kSecure = 0xA4803180;
+    const struct {
+        const char* url;
+        DWORD flags;
+    } cases[] = {
+        {"http://h/l", kPlain},
+        {"https://h/l", kSecure},
+        {"  \t https://h/l", kSecure},
+        {"HTTPS://h/l", kPlain},
+        {"Https://h/l", kPlain},
+        {"\nhttps://h/l", kPlain},  // only blanks and tabs are skipped
+        {"httpsx", kSecure},
+        {"http", kPlain},
+        {"", kPlain},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.flags, GetReportRequestFlags(c.url)) << "url [" << c.url << "]";
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_SECURE), kSecure ^ kPlain);
+}
+
+}  // namespace
