@@ -317,4 +317,60 @@ TEST_F(BoundaryTest, OpenLocationWithTargetNavigatesThatTargetAndWithoutOpensANe
     ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
 }
 
+typedef int(WINAPI* PFN_GetFileEx)(GpcCookie, GpcDownloadCallback, void*, const char*, void*);
+struct ProgressRequest {
+    DWORD total;
+    const char* caption;
+};
+
+int g_nCallerNotices = 0;
+void WINAPI CountingCallback(void*, void*, DWORD, ULONG_PTR) { ++g_nCallerNotices; }
+
+TEST_F(BoundaryTest, GetFileAtUrlExShowsAWindowThatEndsWithTheDownload)
+{
+    ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
+    host.downloads.clear();
+    g_nCallerNotices = 0;
+    ProgressRequest req = {1000, "Fetching the slides"};
+    EXPECT_EQ(ext.Get<PFN_GetFileEx>("GpcGetFileAtUrlEx")(nullptr, &CountingCallback, nullptr, "http://h/s.bin", &req),
+              1);
+    HWND w = FindWindowA(nullptr, "Fetching the slides");
+    EXPECT_NE(w, nullptr);
+    ASSERT_EQ(host.downloads.size(), 1u);
+    EXPECT_NE(host.downloads[0].callback, &CountingCallback) << "the progress manager stands in between";
+    host.Progress(0, 500);
+    host.Complete(0, "C:\\windows\\win.ini");
+    EXPECT_EQ(g_nCallerNotices, 2) << "the caller hears every notice";
+    EXPECT_FALSE(IsWindow(w)) << "the window closes with the download";
+    ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
+}
+
+TEST_F(BoundaryTest, GetFileAtUrlExWithoutSizeOrSuppressedGoesStraightToTheHost)
+{
+    ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
+    host.downloads.clear();
+    auto getEx = ext.Get<PFN_GetFileEx>("GpcGetFileAtUrlEx");
+    ProgressRequest none = {0, "No size"};
+    EXPECT_EQ(getEx(nullptr, &CountingCallback, nullptr, "http://h/a", &none), 1);
+    EXPECT_EQ(getEx(nullptr, &CountingCallback, nullptr, "http://h/b", nullptr), 1);
+    host.SetParam("GpcSuppressProgressBar", "TRUE");
+    ProgressRequest req = {10, "Suppressed window"};
+    EXPECT_EQ(getEx(nullptr, &CountingCallback, nullptr, "http://h/c", &req), 1);
+    EXPECT_EQ(FindWindowA(nullptr, "Suppressed window"), nullptr);
+    EXPECT_EQ(FindWindowA(nullptr, "No size"), nullptr);
+    ASSERT_EQ(host.downloads.size(), 3u);
+    for (const auto& d : host.downloads) EXPECT_EQ(d.callback, &CountingCallback);
+    ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
+}
+
+TEST_F(BoundaryTest, GetFileAtUrlExRefusedByTheHostLeavesNoWindow)
+{
+    ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
+    host.downloadResult = 1;
+    ProgressRequest req = {1000, "Refused download"};
+    EXPECT_EQ(ext.Get<PFN_GetFileEx>("GpcGetFileAtUrlEx")(nullptr, &CountingCallback, nullptr, "http://h/r", &req), 0);
+    EXPECT_EQ(FindWindowA(nullptr, "Refused download"), nullptr);
+    ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
+}
+
 }  // namespace
