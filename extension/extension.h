@@ -131,6 +131,11 @@ private:
     // (cleared first); with a file name the list ends with that item alone.
     // Returns the section's "Count" (0 without a section name).
     int ReadOdeSection(const char* lpszIniFile, const char* lpszSectionName, const char* lpszFileName);
+    // Parses the entries "File1" .. "File<nCount>" of a section into the
+    // list, stopping at an entry shorter than 2 characters. With a file name
+    // the list keeps only that item (the reading stops once it is found).
+    void ParseSectionEntries(const char* lpszIniFile, const char* lpszSection, int nCount,
+                             const char* lpszFileName);
     // The manifest the on-demand operations read: the caller's, else the
     // start-up copy; the caller's becomes the default while none is kept.
     const char* ChooseOdeManifest(const char* lpszIniFile);

@@ -300,17 +300,7 @@ void CVRGpcExtension::ParseInitFile(const char* lpszIniFile, int bSuppress)
             TraceMessage("Invalid INI file format(0 files in Ini)");
         } else {
             TraceMessage("There are %d files in the file list", nCount);
-            char achKey[32];
-            char achItem[GPC_INI_LINE];
-            for (int i = 1; i <= nCount; ++i) {
-                GpcFormat(achKey, sizeof(achKey), "File%d", i);
-                IniGetString(lpszSection, achKey, "", achItem, sizeof(achItem), lpszIniFile);
-                if (strlen(achItem) < 2) {
-                    TraceMessage("Invalid INI file format");
-                    break;
-                }
-                m_InstallationMgr.ParseItem(achItem);
-            }
+            ParseSectionEntries(lpszIniFile, lpszSection, nCount, nullptr);
         }
     }
 
@@ -350,5 +340,26 @@ void CVRGpcExtension::ParseInitFile(const char* lpszIniFile, int bSuppress)
         m_InstallationMgr.ScheduleDownloads();
     } else {
         m_InstallationMgr.MarkAllItemsDone();
+    }
+}
+
+void CVRGpcExtension::ParseSectionEntries(const char* lpszIniFile, const char* lpszSection, int nCount,
+                                          const char* lpszFileName)
+{
+    char achKey[32];
+    char achItem[GPC_INI_LINE];
+    for (int i = 1; i <= nCount; ++i) {
+        GpcFormat(achKey, sizeof(achKey), "File%d", i);
+        IniGetString(lpszSection, achKey, "", achItem, sizeof(achItem), lpszIniFile);
+        if (strlen(achItem) < 2) {
+            TraceMessage("Invalid INI file format");
+            break;
+        }
+        m_InstallationMgr.ParseItem(achItem);
+        if (lpszFileName) {
+            // Looking for one file: keep it alone, or nothing.
+            if (m_InstallationMgr.FindItem(lpszFileName)) break;
+            m_InstallationMgr.ClearItems();
+        }
     }
 }

@@ -47,23 +47,7 @@ int CVRGpcExtension::ReadOdeSection(const char* lpszIniFile, const char* lpszSec
     int nCount = IniGetInt(lpszSectionName, "Count", 0, lpszIniFile);
     if (nCount < 1) return nCount;
     TraceMessage("There are %d files in the file list", nCount);
-
-    char achKey[32];
-    char achItem[GPC_INI_LINE];
-    for (int i = 1; i <= nCount; ++i) {
-        GpcFormat(achKey, sizeof(achKey), "File%d", i);
-        IniGetString(lpszSectionName, achKey, "", achItem, sizeof(achItem), lpszIniFile);
-        if (strlen(achItem) < 2) {
-            TraceMessage("Invalid INI file format");
-            break;
-        }
-        m_InstallationMgr.ParseItem(achItem);
-        if (lpszFileName) {
-            // Looking for one file: keep it alone, or nothing.
-            if (m_InstallationMgr.FindItem(lpszFileName)) break;
-            m_InstallationMgr.ClearItems();
-        }
-    }
+    ParseSectionEntries(lpszIniFile, lpszSectionName, nCount, lpszFileName);
     return nCount;
 }
 

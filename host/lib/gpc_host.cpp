@@ -1,6 +1,7 @@
 #include "gpc_host.h"
 
-#include <lzexpand.h>
+#include "lz_expand.h"
+
 #include <wininet.h>
 
 #include <cstdarg>
@@ -503,21 +504,10 @@ int WINAPI CGpcHost::DownloadUrl(GpcCookie, GpcDownloadCallback pfnCallback, voi
 
 int WINAPI CGpcHost::UnpackFile(GpcCookie, const char* lpszSource, const char* lpszDest)
 {
-    if (!lpszSource || !lpszDest) return -1;
-    // LZ expands SZDD-compressed files and copies plain ones as they are.
-    OFSTRUCT ofs, ofd;
-    INT hs = LZOpenFileA(const_cast<char*>(lpszSource), &ofs, OF_READ);
-    if (hs < 0) return -1;
-    INT hd = LZOpenFileA(const_cast<char*>(lpszDest), &ofd, OF_CREATE | OF_WRITE);
-    if (hd < 0) {
-        LZClose(hs);
-        return -1;
-    }
-    LONG copied = LZCopy(hs, hd);
-    LZClose(hs);
-    LZClose(hd);
-    if (s_pHost) s_pHost->Print("host: unpack %s -> %s (%s)", lpszSource, lpszDest, copied < 0 ? "failed" : "ok");
-    return copied < 0 ? -1 : 0;
+    int nResult = GpcExpandFile(lpszSource, lpszDest);
+    if (s_pHost && lpszSource && lpszDest)
+        s_pHost->Print("host: unpack %s -> %s (%s)", lpszSource, lpszDest, nResult < 0 ? "failed" : "ok");
+    return nResult;
 }
 
 int WINAPI CGpcHost::SetSocketCallback(GpcCookie, GpcSocketCallback, void*)

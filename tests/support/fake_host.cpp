@@ -1,10 +1,10 @@
 #include "fake_host.h"
 
-#include <lzexpand.h>
 
 #include <algorithm>
 #include <cstring>
 
+#include "lib/lz_expand.h"
 #include "trace_capture.h"
 
 FakeHost* FakeHost::s_pCurrent = nullptr;
@@ -187,20 +187,7 @@ int WINAPI FakeHost::UnpackFile(GpcCookie pCookie, const char* lpszSource, const
     if (!s_pCurrent) return -1;
     s_pCurrent->unpacks.push_back({pCookie, lpszSource ? lpszSource : "", lpszDest ? lpszDest : ""});
     if (s_pCurrent->unpackResult >= 0) return s_pCurrent->unpackResult;
-    if (!lpszSource || !lpszDest) return -1;
-    // LZ expands SZDD-compressed files and copies plain ones unchanged.
-    OFSTRUCT ofSource, ofDest;
-    INT hSource = LZOpenFileA(const_cast<char*>(lpszSource), &ofSource, OF_READ);
-    if (hSource < 0) return -1;
-    INT hDest = LZOpenFileA(const_cast<char*>(lpszDest), &ofDest, OF_CREATE | OF_WRITE);
-    if (hDest < 0) {
-        LZClose(hSource);
-        return -1;
-    }
-    LONG lCopied = LZCopy(hSource, hDest);
-    LZClose(hSource);
-    LZClose(hDest);
-    return lCopied < 0 ? -1 : 0;
+    return GpcExpandFile(lpszSource, lpszDest);
 }
 
 int WINAPI FakeHost::SetSocketCallback(GpcCookie, GpcSocketCallback pfnCallback, void* pContext)
