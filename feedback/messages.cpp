@@ -163,6 +163,9 @@ int LoadStringInLanguage(WORD wLang, UINT nId, char* lpszOut, int nSize)
     const WCHAR* pText = nullptr;
     int nLength = 0;
     if (!hRes || !FindStringEntry(hRes, nId, &pText, &nLength) || nLength == 0) return 0;
+    // Room for the terminator at least: a zero-sized conversion would only
+    // measure the text.
+    if (nSize < 2) return 0;
 
     int nBytes = WideCharToMultiByte(CP_ACP, 0, pText, nLength, lpszOut, nSize - 1, nullptr, nullptr);
     // Zero means the text did not fit: an empty text rather than a cut one.

@@ -30,8 +30,8 @@ struct GpcInternetTraits {
 typedef CGpcScoped<HINTERNET, GpcInternetTraits> CInternetHandle;
 
 // Always from the network, never into the cache; a certificate with a wrong
-// date or host name is still accepted (logging servers are often set up
-// without care for their certificates).
+// date or host name is still accepted: the report is best effort and must
+// not be lost over the server's certificate.
 const DWORD kReportRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
                                   INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                                   INTERNET_FLAG_CACHE_ASYNC | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |

@@ -164,6 +164,12 @@ TEST_F(MessagesTest, TextThatDoesNotFitComesOutEmpty)
     EXPECT_EQ(0, LoadStringInLanguage(1036, 5000, achText, sizeof(achText)));
     EXPECT_EQ("", std::string(LoadLocalizedString(extension.get(), 5000)));
     EXPECT_EQ(0, LoadStringInLanguage(1033, 1, nullptr, 10));
+    // A one-byte buffer holds only the terminator.
+    achText[0] = 'x';
+    achText[1] = 'y';
+    EXPECT_EQ(0, LoadStringInLanguage(1033, 1001, achText, 1));
+    EXPECT_EQ('\0', achText[0]);
+    EXPECT_EQ('y', achText[1]);
 }
 
 TEST_F(MessagesTest, MessagesAreFormattedAndReported)
