@@ -132,7 +132,7 @@ bool IsSeparator(char ch)
     return ch == '/' || ch == '\\';
 }
 
-// Resolves a target specification against the default directory. Returns
+// Resolves a target against the default directory. Returns
 // false (and an empty directory) when the result is longer than a path may be.
 bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
                        const char* lpszSourceName, char* lpszDir)
