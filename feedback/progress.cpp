@@ -333,12 +333,17 @@ int RegisterJobItem(GpcDownloadJob* pJob, GpcInstallItem* pItem)
     if (!HasLiveWindow(*pJob)) return bAdded;
     if (IsProgressSuppressed(GetHostParam(pCookie, "GpcSuppressProgressBar"))) return bAdded;
 
+    // A title the page gives is the caption even when it is empty; only
+    // without one does the section name make the caption.
     char achCaption[kCaptionSize] = {0};
+    bool bCaption = true;
     if (const char* lpszTitle = GetHostParam(pCookie, "GpcProgressBarTitle"))
         GpcCopyString(achCaption, sizeof(achCaption), lpszTitle);
     else if (!pJob->SectionName.IsEmpty())
         GpcFormat(achCaption, sizeof(achCaption), "Corvo Downloading [%s]", pJob->SectionName.GetText());
-    if (achCaption[0]) SetWindowTextA(pJob->ProgressWindow, achCaption);
+    else
+        bCaption = false;
+    if (bCaption) SetWindowTextA(pJob->ProgressWindow, achCaption);
 
     const char* lpszStatus = pJob->SectionName.IsNull() ? nullptr : GetHostParam(pCookie, pJob->SectionName.GetText());
     SetDlgItemTextA(pJob->ProgressWindow, IDC_GPC_STATUS_TEXT, lpszStatus ? lpszStatus : "");

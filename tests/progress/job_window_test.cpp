@@ -92,6 +92,8 @@ TEST_F(JobProgressTest, CaptionRules)
         const char* lpszCaption;
     } cases[] = {
         {"My title", "Sharing", "My title"},
+        // A title that is present but empty is still the caption.
+        {"", "Sharing", ""},
         {nullptr, "Sharing", "Corvo Downloading [Sharing]"},
         {nullptr, "", "Setting Up Conclave Hub"},
         {nullptr, nullptr, "Setting Up Conclave Hub"},
