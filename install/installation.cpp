@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <utility>
 
 #include "extension/extension.h"
 #include "extension/module_state.h"
@@ -213,10 +214,20 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
     void* pPassMarker = pJob;
     pJob->PendingItems.Add(pPassMarker);
 
+    // The job takes the section's items over now: the manager's list is
+    // empty while the request runs. A caller's callback (a file notice here,
+    // or a download completed inside HostDownloadUrl) may ask about or read
+    // a section again, and must never meet the items that this pass deletes
+    // or hands to their downloads.
+    CGpcPtrArray passItems;
+    std::swap(passItems.m_ppHead, Items.m_ppHead);
+    std::swap(passItems.m_nCapacity, Items.m_nCapacity);
+    std::swap(passItems.m_nCount, Items.m_nCount);
+
     int nScheduled = 0;
-    int nCount = Items.GetCount();
+    int nCount = passItems.GetCount();
     for (int i = 0; i < nCount; ++i) {
-        GpcInstallItem* pItem = GetItem(i);
+        GpcInstallItem* pItem = static_cast<GpcInstallItem*>(passItems.GetAt(i));
         if (!pItem)
             continue;
 
@@ -268,8 +279,8 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
         ++nScheduled;
     }
 
-    // Every item was destroyed when reported or belongs to its download now.
-    Items.RemoveAll();
+    // Every item was destroyed when reported or belongs to its download now;
+    // passItems only lets go of its pointers.
 
     pJob->PendingItems.Remove(pPassMarker);
     if (nScheduled == 0) {

@@ -267,6 +267,54 @@ TEST_F(OnDemand, HaltedRequestIsAnsweredOnEveryHeartbeat)
     }
 }
 
+namespace {
+
+// A page script that, told of one file, asks about the section again.
+struct AskAgain {
+    GpcCookie cookie;
+    std::string manifest;
+    int answer = -1;
+};
+
+void WINAPI AskAgainOnFirstFile(void* pContext, int nKind, const char* lpszFileName, const char* lpszSectionName,
+                                int nResult, GpcOdeFileInfo* pInfo)
+{
+    RecordOdeNotice(pContext, nKind, lpszFileName, lpszSectionName, nResult, pInfo);
+    AskAgain* pAsk = static_cast<AskAgain*>(pContext);
+    if (nKind == GPC_ODE_FILE_DONE && pAsk->answer == -1) {
+        pAsk->answer = GpcOdeGetSectionIntegrity(pAsk->cookie, pAsk->manifest.c_str(), "Extras");
+    }
+}
+
+}  // namespace
+
+TEST_F(OnDemand, CallbackAskingAboutTheSectionDuringThePassSeesNoneOfTheRequestsItems)
+{
+    // a.dat is current and is reported inside the pass; b.dat is missing
+    // and is on its way when the callback asks.
+    WriteManifest("[Extras]\nCount=2\nFile1=" + Entry("a.dat") + "\nFile2=" + Entry("b.dat") + "\n");
+    WriteFileBytes(ProductDir() + "\\a.dat", "a");
+    AskAgain ask;
+    ask.cookie = Cookie();
+    ask.manifest = m_strManifest;
+    ASSERT_EQ(1, GpcStdDownloadExt(Cookie(), m_strManifest.c_str(), "Extras", AskAgainOnFirstFile, &ask));
+    // The request owns its items: the section is read afresh, b.dat is missing.
+    EXPECT_EQ(0, ask.answer);
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+
+    CompleteWith(0, "B");
+    auto notices = NoticesOf(&ask);
+    ASSERT_EQ(3u, notices.size());
+    EXPECT_EQ("a.dat", notices[0].file);
+    EXPECT_EQ(0, notices[0].result);
+    EXPECT_EQ("b.dat", notices[1].file);
+    EXPECT_EQ(0, notices[1].result);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, notices[2].kind);
+    EXPECT_EQ(0, notices[2].result);
+    EXPECT_EQ("B", ReadFileBytes(ProductDir() + "\\b.dat"));
+    EXPECT_EQ(1, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+}
+
 // The start-up downloads and the on-demand calls share the manager's list.
 using OnDemandDuringStartup = ExtensionTest;
 
