@@ -91,9 +91,10 @@ void StoreField(GpcInstallItem* pItem, int nField, const char* lpszField)
     }
 }
 
-// Whether an item belongs on this platform. Only the dependency-list path
-// (a plug-in host without version parameters) filters, because there one
-// list serves every platform.
+// Whether an item belongs on this platform. Items are filtered only while
+// the owner asks for it: a plug-in host without version parameters starts
+// the dependency-list path, whose one list serves every platform, and the
+// filter then stays on for every item parsed afterwards.
 bool ItemFitsPlatform(const GpcInstallItem* pItem)
 {
     if (!pItem->Owner || !pItem->Owner->m_bCheckItemOsVersion)
