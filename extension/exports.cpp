@@ -83,7 +83,13 @@ int InitInstance(GpcCookie pCookie, GpcHostTable* pTable)
     if (pTable->HostSetInstance) pTable->HostSetInstance(pCookie, pExtension);
 
     TraceMessage("Begin initializing extension...");
-    pExtension->InitInstance();
+    // The host holds the instance now: whatever start-up meets, the host
+    // must keep it and end it with GpcExitInstance, so the answer is 0.
+    try {
+        pExtension->InitInstance();
+    } catch (...) {
+        TraceException("CVRGpcExtension::InitInstance");
+    }
     return GPC_INIT_OK;
 }
 

@@ -1,5 +1,6 @@
 // Start-up: the lists and variables taken from the page, the four start
 // paths and the manifest url asked of the host.
+#include <new>
 #include <regex>
 
 #include "extension_fixture.h"
@@ -299,4 +300,29 @@ TEST_F(Startup, HostProductVersionIsTaggedNs)
     Ext()->GetHostProductVersion(achSmall, 3);
     EXPECT_EQ('\0', achSmall[2]);
     EXPECT_EQ('x', achSmall[3]);
+}
+
+namespace {
+
+// A page-parameter count that breaks off the start-up half-way, as an
+// out-of-memory deep inside it would.
+int WINAPI BreakingParamCount(GpcCookie)
+{
+    throw std::bad_alloc();
+}
+
+}  // namespace
+
+TEST_F(Startup, StartUpBrokenOffAfterTheHandOverStillAnswersZeroAndEndsNormally)
+{
+    SetOrdinaryPage();
+    m_pHost->Table()->HostGetParamCount = &BreakingParamCount;
+    // The host already holds the instance: 20005 ("not allocated") would
+    // make it drop an object that lives on.
+    EXPECT_EQ(0, Init());
+    ASSERT_NE(nullptr, Ext());
+    EXPECT_TRUE(m_pTrace->HasLine("Begin initializing extension...")) << m_pTrace->Dump();
+    Exit();
+    EXPECT_TRUE(m_pTrace->HasLine("Delete CVRGpcExtension object")) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->HasLine("GpcExitInstance Exit")) << m_pTrace->Dump();
 }
