@@ -40,6 +40,30 @@ Decision Decide(GpcInstallItem& item, const std::string& path)
     return d;
 }
 
+// One row of an update-decision table: the item's rule, version and size,
+// the file, and the expected answer with the text NeedUpdate writes out.
+struct DecisionCase {
+    const char* update;
+    const char* version;
+    DWORD size;
+    std::string path;
+    int result;
+    const char* current;
+};
+
+template <size_t N>
+void ExpectDecisions(const DecisionCase (&cases)[N])
+{
+    for (const auto& c : cases) {
+        GpcInstallItem item = MakeItem(c.update, c.version, c.size);
+        Decision d = Decide(item, c.path);
+        std::string row = std::string(c.update ? c.update : "(absent)") + " " + (c.version ? c.version : "(absent)") +
+                          " " + std::to_string(c.size) + " " + c.path;
+        EXPECT_EQ(c.result, d.result) << row;
+        EXPECT_EQ(c.current, d.current) << row;
+    }
+}
+
 std::string Fixture(const char* name)
 {
     return TestBinDir() + name;
@@ -51,32 +75,21 @@ TEST(NeedUpdateVersion, EqualFileVersionIsCurrentAndAnyOtherNeedsTheDownload)
     const std::string v8 = Fixture("ver_1_0_0_8.dll");
     ASSERT_TRUE(PathExists(v7)) << v7;
     ASSERT_TRUE(PathExists(v8)) << v8;
-    const struct {
-        const char* update;
-        const char* version;
-        std::string path;
-        int result;
-        const char* current;
-    } cases[] = {
-        {"version", "1,0,0,7", v7, 0, kUntouched},
-        {"VERSION", "1,0,0,7", v7, 0, kUntouched},
-        {"Version", "1,0,0,7", v8, 1, "1,0,0,8"},
+    const DecisionCase cases[] = {
+        {"version", "1,0,0,7", 0, v7, 0, kUntouched},
+        {"VERSION", "1,0,0,7", 0, v7, 0, kUntouched},
+        {"Version", "1,0,0,7", 0, v8, 1, "1,0,0,8"},
         // A newer installed file still gets the manifest's version.
-        {"version", "1,0,0,7", v8, 1, "1,0,0,8"},
-        {"version", "1,0,0,8", v7, 1, "1,0,0,7"},
-        {"version", "", v7, 1, "1,0,0,7"},
-        {"version", nullptr, v7, 1, "1,0,0,7"},
-        {"version", "1.0.0.7", v7, 1, "1,0,0,7"},
-        {"version", "2,5,300,40000", Fixture("ver_2_5_300_40000.dll"), 0, kUntouched},
-        {"version", "1,0,0,7", Fixture("nover.dll"), 1, ""},
-        {"version", "1,0,0,7", Fixture("missing_file.dll"), 1, ""},
+        {"version", "1,0,0,7", 0, v8, 1, "1,0,0,8"},
+        {"version", "1,0,0,8", 0, v7, 1, "1,0,0,7"},
+        {"version", "", 0, v7, 1, "1,0,0,7"},
+        {"version", nullptr, 0, v7, 1, "1,0,0,7"},
+        {"version", "1.0.0.7", 0, v7, 1, "1,0,0,7"},
+        {"version", "2,5,300,40000", 0, Fixture("ver_2_5_300_40000.dll"), 0, kUntouched},
+        {"version", "1,0,0,7", 0, Fixture("nover.dll"), 1, ""},
+        {"version", "1,0,0,7", 0, Fixture("missing_file.dll"), 1, ""},
     };
-    for (const auto& c : cases) {
-        GpcInstallItem item = MakeItem(c.update, c.version);
-        Decision d = Decide(item, c.path);
-        EXPECT_EQ(c.result, d.result) << c.update << " " << (c.version ? c.version : "(absent)") << " " << c.path;
-        EXPECT_EQ(c.current, d.current) << c.path;
-    }
+    ExpectDecisions(cases);
 }
 
 TEST(NeedUpdateVersion, TracesTheUpdateOrTheUnreadableFile)
@@ -161,27 +174,16 @@ TEST_F(TaggedFiles, VertagComparesTheTagByteForByte)
     const std::string tagged = Write("tagged.dll", "MZ" + kMarker + std::string("4.2\0", 4));
     const std::string atEnd = Write("at_end.dll", "MZ" + kMarker);
     const std::string untagged = Write("untagged.dll", "MZ plain");
-    const struct {
-        const char* update;
-        const char* version;
-        std::string path;
-        int result;
-        const char* current;
-    } cases[] = {
-        {"vertag", "4.2", tagged, 0, kUntouched},
-        {"VerTag", "4.2", tagged, 0, kUntouched},
-        {"vertag", "4.3", tagged, 1, "4.2"},
-        {"vertag", "", tagged, 1, "4.2"},
-        {"vertag", "4.2", atEnd, 1, ""},
-        {"vertag", "", atEnd, 1, ""},
-        {"vertag", "4.2", untagged, 1, ""},
+    const DecisionCase cases[] = {
+        {"vertag", "4.2", 0, tagged, 0, kUntouched},
+        {"VerTag", "4.2", 0, tagged, 0, kUntouched},
+        {"vertag", "4.3", 0, tagged, 1, "4.2"},
+        {"vertag", "", 0, tagged, 1, "4.2"},
+        {"vertag", "4.2", 0, atEnd, 1, ""},
+        {"vertag", "", 0, atEnd, 1, ""},
+        {"vertag", "4.2", 0, untagged, 1, ""},
     };
-    for (const auto& c : cases) {
-        GpcInstallItem item = MakeItem(c.update, c.version);
-        Decision d = Decide(item, c.path);
-        EXPECT_EQ(c.result, d.result) << c.version << " " << c.path;
-        EXPECT_EQ(c.current, d.current) << c.version << " " << c.path;
-    }
+    ExpectDecisions(cases);
 
     TraceCapture trace;
     GpcInstallItem item = MakeItem("vertag", "4.3");
@@ -196,31 +198,20 @@ TEST_F(TaggedFiles, SizeExistenceAndUnknownRules)
 {
     const std::string file = Write("sized.bin", std::string(1234, 'z'));
     const std::string missing = m_strDir + "\\missing.bin";
-    const struct {
-        const char* update;
-        DWORD size;
-        std::string path;
-        int result;
-        const char* current;
-    } cases[] = {
-        {"size", 1234, file, 0, kUntouched},
-        {"SIZE", 1234, file, 0, kUntouched},
-        {"size", 1000, file, 1, "1234"},
-        {"size", 5, missing, 1, "0"},
+    const DecisionCase cases[] = {
+        {"size", "1", 1234, file, 0, kUntouched},
+        {"SIZE", "1", 1234, file, 0, kUntouched},
+        {"size", "1", 1000, file, 1, "1234"},
+        {"size", "1", 5, missing, 1, "0"},
         // An unreadable file reads as size 0, which matches a size of 0.
-        {"size", 0, missing, 0, kUntouched},
-        {"existence", 0, missing, 0, kUntouched},
-        {"Existence", 99, file, 0, kUntouched},
-        {nullptr, 1234, file, 1, kUntouched},
-        {"", 1234, file, 1, ""},
-        {"checksum", 1234, file, 1, ""},
+        {"size", "1", 0, missing, 0, kUntouched},
+        {"existence", "1", 0, missing, 0, kUntouched},
+        {"Existence", "1", 99, file, 0, kUntouched},
+        {nullptr, "1", 1234, file, 1, kUntouched},
+        {"", "1", 1234, file, 1, ""},
+        {"checksum", "1", 1234, file, 1, ""},
     };
-    for (const auto& c : cases) {
-        GpcInstallItem item = MakeItem(c.update, "1", c.size);
-        Decision d = Decide(item, c.path);
-        EXPECT_EQ(c.result, d.result) << (c.update ? c.update : "(absent)") << " " << c.size;
-        EXPECT_EQ(c.current, d.current) << (c.update ? c.update : "(absent)") << " " << c.size;
-    }
+    ExpectDecisions(cases);
     GpcInstallItem item = MakeItem("size", "1", 1);
     EXPECT_EQ(1, item.NeedUpdate(file.c_str(), nullptr));
 }
