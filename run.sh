@@ -41,6 +41,44 @@ ensure_packages() {
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# Wine runs 32-bit Linux programs (wineserver32, the loader). Some kernels
+# have the i386 compatibility mode switched off, or cannot offer it at all
+# (some virtual machines); there the kernel refuses every 32-bit program with
+# "Exec format error". Such programs then run under qemu's user-mode
+# emulation, registered with binfmt_misc. qemu before 8.1 cannot place
+# Wine's fixed address reservations (MAP_FIXED_NOREPLACE), so Debian 12
+# takes qemu from its backports.
+QEMU_I386_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+QEMU_I386_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+
+ensure_i386_exec() {
+    /usr/lib/wine/wineserver32 --version >/dev/null 2>&1 && return 0
+    log "this kernel does not run 32-bit programs; running them through qemu-i386"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    local have
+    have=$(dpkg-query -W -f='${Version}' qemu-user-static 2>/dev/null || true)
+    if [ -z "$have" ] || dpkg --compare-versions "${have#*:}" lt 8.1; then
+        if ! grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+            echo 'deb http://deb.debian.org/debian bookworm-backports main' |
+                $sudo tee /etc/apt/sources.list.d/bookworm-backports.list >/dev/null
+        fi
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+            -t bookworm-backports qemu-user-static >/dev/null
+    fi
+    local bm=/proc/sys/fs/binfmt_misc
+    [ -e "$bm/register" ] || $sudo mount -t binfmt_misc binfmt_misc "$bm"
+    # The F flag keeps the interpreter file open: re-register so that the
+    # entry names the qemu just installed.
+    [ -e "$bm/qemu-i386" ] && echo -1 | $sudo tee "$bm/qemu-i386" >/dev/null
+    printf ':qemu-i386:M::%s:%s:/usr/bin/qemu-i386-static:F\n' "$QEMU_I386_MAGIC" "$QEMU_I386_MASK" |
+        $sudo tee "$bm/register" >/dev/null
+    if ! /usr/lib/wine/wineserver32 --version >/dev/null 2>&1; then
+        log "32-bit programs still do not run"; exit 1
+    fi
+}
+
 configure_and_build() {
     if [ ! -f "$BUILD_DIR/CMakeCache.txt" ]; then
         log "configuring $BUILD_DIR"
@@ -121,6 +159,7 @@ start_wine() {
 case "$cmd" in
     test)
         ensure_packages
+        ensure_i386_exec
         mkdir -p "$BUILD_DIR"
         trap cleanup EXIT
         start_xvfb
@@ -135,6 +174,7 @@ case "$cmd" in
         ;;
     demo)
         ensure_packages
+        ensure_i386_exec
         mkdir -p "$BUILD_DIR"
         trap cleanup EXIT
         start_xvfb
@@ -147,6 +187,7 @@ case "$cmd" in
         ;;
     build)
         ensure_packages
+        ensure_i386_exec
         mkdir -p "$BUILD_DIR"
         ensure_prefix
         configure_and_build
