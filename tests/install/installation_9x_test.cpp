@@ -130,18 +130,15 @@ TEST_F(Installation9x, BusyDestinationWithRebootLeavesARenameEntryForTheRestart)
     DeleteFileA(temp.c_str());
 }
 
-// A restart entry that cannot be written (a folder stands where WININIT.INI
-// belongs) schedules nothing: the item failed and its new file is not left
-// in the temporary folder.
+// A restart entry that cannot be written (another program holds WININIT.INI
+// without sharing it) schedules nothing: the item failed and its new file
+// is not left in the temporary folder.
 TEST_F(Installation9x, RebootReplacementThatCannotBeWrittenFailsTheItem)
 {
     WininitGuard guard;
-    DeleteFileA(WininitPath().c_str());
-    struct FolderInTheWay {
-        FolderInTheWay() { CreateDirectoryA(WininitPath().c_str(), nullptr); }
-        ~FolderInTheWay() { RemoveDirectoryA(WininitPath().c_str()); }
-    } folder;
-    ASSERT_TRUE(GetFileAttributesA(WininitPath().c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+    WriteFileBytes(WininitPath(), "[rename]\r\n");
+    BusyFile busyWininit(WininitPath());
+    ASSERT_TRUE(busyWininit.IsOpen());
     GpcInstallItem* pItem = Add("a.dll;u;;;;;;;reboot");
     std::string target = InstallPath(pItem);
     WriteFileBytes(target, "INSTALLED");
