@@ -83,8 +83,12 @@ void RequestDownload(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem, GpcDown
         pfnHandler(nullptr, pItem, 0, 0);
         return;
     }
-    // The host's answer is not used: it reports through the handler.
-    g_pHostTable->HostDownloadUrl(pCookie, pfnHandler, pItem, lpszUrl);
+    // A host that took the download reports through the handler. One that
+    // refused it never will: the handler hears at once that no file came.
+    if (g_pHostTable->HostDownloadUrl(pCookie, pfnHandler, pItem, lpszUrl) != 0) {
+        TraceMessage("The host refused to download %s", lpszUrl);
+        pfnHandler(nullptr, pItem, 0, 0);
+    }
 }
 
 }  // namespace

@@ -72,6 +72,57 @@ int CanCreateForWriting(const char* lpszPath)
     return 1;
 }
 
+// A free name in the folder of lpszPath (260 bytes), for a new file that is
+// to replace lpszPath: on the same volume the replacement is one rename.
+// GetTempFileName makes the name unique by creating the file; it is removed
+// again so that the host unpacks into a free path, as everywhere else.
+bool MakeTempNameBeside(const char* lpszPath, char* lpszTemp)
+{
+    char achDir[GPC_MAX_PATH];
+    if (GpcCopyString(achDir, sizeof(achDir), lpszPath) != static_cast<int>(strlen(lpszPath)))
+        return false;
+    char* pLastSeparator = nullptr;
+    for (char* p = achDir; *p; p = CharNextA(p)) {
+        if (*p == '\\' || *p == '/')
+            pLastSeparator = p;
+    }
+    if (!pLastSeparator)
+        return false;
+    // "C:\x.dll" keeps its separator: "C:" alone names the current directory.
+    if (pLastSeparator > achDir && pLastSeparator[-1] == ':')
+        pLastSeparator[1] = '\0';
+    else
+        pLastSeparator[0] = '\0';
+    if (!GetTempFileNameA(achDir, "VR", 0, lpszTemp))
+        return false;
+    DeleteFileA(lpszTemp);
+    return true;
+}
+
+// Whether two paths name one file: the same full name, or another spelling
+// of it ("." components, short names, letter case) that leads to the same
+// file on the same volume.
+bool NamesSameFile(const char* lpszA, const char* lpszB)
+{
+    char achA[GPC_MAX_PATH];
+    char achB[GPC_MAX_PATH];
+    DWORD dwA = GetFullPathNameA(lpszA, sizeof(achA), achA, nullptr);
+    DWORD dwB = GetFullPathNameA(lpszB, sizeof(achB), achB, nullptr);
+    if (dwA > 0 && dwA < sizeof(achA) && dwB > 0 && dwB < sizeof(achB) && lstrcmpiA(achA, achB) == 0)
+        return true;
+    // Opened without any access, a file is found even while another program
+    // holds it without sharing.
+    const DWORD dwShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    CGpcHandle hA(CreateFileA(lpszA, 0, dwShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    CGpcHandle hB(CreateFileA(lpszB, 0, dwShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION infoA;
+    BY_HANDLE_FILE_INFORMATION infoB;
+    if (!hA || !hB || !GetFileInformationByHandle(hA.Get(), &infoA) || !GetFileInformationByHandle(hB.Get(), &infoB))
+        return false;
+    return infoA.dwVolumeSerialNumber == infoB.dwVolumeSerialNumber && infoA.nFileIndexHigh == infoB.nFileIndexHigh &&
+           infoA.nFileIndexLow == infoB.nFileIndexLow;
+}
+
 // A printer-driver file that the spooler keeps its own copy of.
 bool IsPrinterDriverFile(const GpcInstallItem* pItem)
 {
@@ -152,8 +203,15 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
                         // redirected earlier is no longer needed.
                         char achRedirect[GPC_MAX_PATH];
                         GetRedirectPath(pItem, achRedirect);
-                        int bDeleted = achRedirect[0] && DeleteFileA(achRedirect) ? 1 : 0;
-                        TraceMessage("Delete the previous redirected file: (%d),%s", bDeleted, achRedirect);
+                        if (achRedirect[0] && NamesSameFile(achRedirect, achPath)) {
+                            // Without a directory of its own the item is
+                            // redirected onto itself: that is the installed
+                            // file, held by some reader, not an old copy.
+                            TraceMessage("The redirected file is the installed file, kept: %s", achPath);
+                        } else {
+                            int bDeleted = achRedirect[0] && DeleteFileA(achRedirect) ? 1 : 0;
+                            TraceMessage("Delete the previous redirected file: (%d),%s", bDeleted, achRedirect);
+                        }
                     }
                     pItem->State = ITEM_INSTALLED;
                     continue;
@@ -338,6 +396,10 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
     bool bFileAtInstallPath = FileExists(achTarget) != 0;
     int bRestart = 0;
     bool bRedirectedOverExisting = false;
+    // A file that was at the target before this installation (the installed
+    // file, or an earlier redirected copy) may be what runs: it stays whole
+    // until a complete new file replaces it.
+    bool bKeepUntilReplaced = bExisted;
 
     if (!hFile) {
         if (pItem->FailureControl.IsNull()) {
@@ -353,6 +415,7 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
             // The new file waits in a temporary file until the restart
             // moves it over the busy one; the installed file stays in use.
             bRestart = 1;
+            bKeepUntilReplaced = false;
             char achTempDir[GPC_MAX_PATH];
             DWORD dwLength = GetTempPathA(sizeof(achTempDir), achTempDir);
             if (dwLength == 0 || dwLength >= sizeof(achTempDir) ||
@@ -381,6 +444,7 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
                 return GPC_INSTALL_OK;
             }
             TraceMessage("Redirect to %s", achTarget);
+            bKeepUntilReplaced = achTarget[0] && FileExists(achTarget);
             if (achTarget[0])
                 hFile.Reset(CreateFileA(achTarget, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                                         FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -399,33 +463,49 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
     }
 
     hFile.Reset();
-    if (!bExisted) {
+    if (!bKeepUntilReplaced) {
         DeleteFileA(achTarget);
         TraceMessage("The temp created file is deleted: %s", achTarget);
     }
 
     TraceMessage("VRGPCEXT::DoItemInstall,SrcFileName = %s,achPath = %s", lpszDownloadedFile, achTarget);
 
+    // A file that stays until replaced is unpacked beside, then renamed over.
+    char achUnpack[GPC_MAX_PATH];
+    GpcCopyString(achUnpack, sizeof(achUnpack), achTarget);
+    if (bKeepUntilReplaced) {
+        if (!MakeTempNameBeside(achTarget, achUnpack)) {
+            TraceMessage("Can not create a temporary file beside %s", achTarget);
+            pItem->State = ITEM_FAILED;
+            return GPC_INSTALL_NOT_WRITABLE;
+        }
+        TraceMessage("Unpack into %s, then replace %s", achUnpack, achTarget);
+    }
+
     int nUnpack = -1;
     if (g_pHostTable && g_pHostTable->HostUnpackFile)
         nUnpack = g_pHostTable->HostUnpackFile(Owner ? Owner->GetCookie() : nullptr, lpszDownloadedFile,
-                                               achTarget);
+                                               achUnpack);
     if (nUnpack != 0 && nUnpack != 1) {
         TraceMessage("Unpack file to %s failed", achTarget);
-        // What the host left behind is a half-written file. When the target
-        // was a temporary or redirect file, the installed file is untouched.
-        DeleteFileA(achTarget);
-        if (pItem->FailureControl.IsNull()) {
-            pItem->State = ITEM_FAILED;
-            return GPC_INSTALL_UNPACK_FAILED;
-        }
-        if (FieldIs(pItem->FailureControl, "ignore") || FieldIs(pItem->FailureControl, "redirect")) {
+        // What the host left behind is a half-written file; a file that was
+        // there before is untouched.
+        DeleteFileA(achUnpack);
+        // The failure control decides whether the user is told (the caller
+        // maps the result), but a file that did not install has failed.
+        if (FieldIs(pItem->FailureControl, "ignore") || FieldIs(pItem->FailureControl, "redirect"))
             TraceMessage("WRONG(IGNORE): fail to decompress the file.");
-            pItem->State = ITEM_DONE;
-            return GPC_INSTALL_OK;
-        }
         pItem->State = ITEM_FAILED;
         return GPC_INSTALL_UNPACK_FAILED;
+    }
+    if (bKeepUntilReplaced && !MoveFileExA(achUnpack, achTarget, MOVEFILE_REPLACE_EXISTING)) {
+        // Taken since the probe (a program started meanwhile): the old file
+        // stays as it was.
+        TraceMessage("Can not replace %s, GetLastError() = %lu", achTarget,
+                     static_cast<unsigned long>(GetLastError()));
+        DeleteFileA(achUnpack);
+        pItem->State = ITEM_FAILED;
+        return GPC_INSTALL_NOT_WRITABLE;
     }
 
     // A file that does not match the manifest is kept: the server's files
@@ -449,8 +529,14 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
     }
 
     if (bRestart) {
-        ReplaceFileAtReboot(achTarget, achFinal);
         pItem->State = ITEM_FAILED;
+        if (!ReplaceFileAtReboot(achTarget, achFinal)) {
+            // Nothing would move it: the new file is not left in the
+            // temporary folder, and the item failed rather than waits.
+            DeleteFileA(achTarget);
+            TraceMessage("The replacement of %s at restart was not scheduled", achFinal);
+            return GPC_INSTALL_NOT_WRITABLE;
+        }
         return GPC_INSTALL_RESTART_NEEDED;
     }
 
@@ -533,27 +619,44 @@ int RegisterServerDll(const char* lpszPath)
     return SUCCEEDED(hr) ? 1 : 0;
 }
 
-void ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination)
+namespace {
+
+PFN_GpcMoveFileEx s_pfnRebootMove = &MoveFileExA;
+
+}  // namespace
+
+PFN_GpcMoveFileEx SetRebootMoveForTesting(PFN_GpcMoveFileEx pfnMove)
+{
+    PFN_GpcMoveFileEx pfnBefore = s_pfnRebootMove;
+    s_pfnRebootMove = pfnMove ? pfnMove : &MoveFileExA;
+    return pfnBefore;
+}
+
+int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination)
 {
     if (!lpszNewFile || !lpszNewFile[0] || !lpszDestination || !lpszDestination[0])
-        return;
+        return 0;
 
     if (IsWindowsNT()) {
         // One entry that replaces the destination: a separate deletion of
         // the destination would still run at the restart if the move then
         // failed (the temporary directory may lie on another volume), and
         // the installed file would be lost.
-        if (!MoveFileExA(lpszNewFile, lpszDestination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING))
+        if (!s_pfnRebootMove(lpszNewFile, lpszDestination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
             TraceMessage("Can not replace %s at reboot, GetLastError() = %lu", lpszDestination,
                          static_cast<unsigned long>(GetLastError()));
-        return;
+            return 0;
+        }
+        return 1;
     }
 
     // Windows 9x: WININIT.INI's "rename" section, which only takes short names.
     char achIni[GPC_MAX_PATH];
     UINT nLength = GetWindowsDirectoryA(achIni, sizeof(achIni));
-    if (nLength == 0 || nLength >= sizeof(achIni) || !AppendPathComponent(achIni, sizeof(achIni), "WININIT.INI"))
-        return;
+    if (nLength == 0 || nLength >= sizeof(achIni) || !AppendPathComponent(achIni, sizeof(achIni), "WININIT.INI")) {
+        TraceMessage("Can not replace %s at reboot: no path for WININIT.INI", lpszDestination);
+        return 0;
+    }
     if (!FileExists(achIni)) {
         CGpcHandle hIni(CreateFileA(achIni, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     }
@@ -566,7 +669,12 @@ void ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination)
     DWORD dwDest = GetShortPathNameA(lpszDestination, achShortDest, sizeof(achShortDest));
     if (dwDest == 0 || dwDest >= sizeof(achShortDest))
         GpcCopyString(achShortDest, sizeof(achShortDest), lpszDestination);
-    WritePrivateProfileStringA("rename", achShortDest, achShortNew, achIni);
+    if (!WritePrivateProfileStringA("rename", achShortDest, achShortNew, achIni)) {
+        TraceMessage("Can not replace %s at reboot, GetLastError() = %lu", lpszDestination,
+                     static_cast<unsigned long>(GetLastError()));
+        return 0;
+    }
+    return 1;
 }
 
 void FixStdNamesFileTime(const char* lpszPath, const char* lpszName)

@@ -84,7 +84,13 @@ int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize = 256);
 int StartSpoolerService();
 int CanManageServices();
 int RegisterServerDll(const char* lpszPath);
-void ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
+// 1 when the new file will replace the destination at the next restart.
+int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
+// The call that records a move for the next restart. Tests put in one that
+// fails as it does for a user who may not schedule renames (under Wine every
+// process may); null puts MoveFileExA back. Returns the call used before.
+typedef BOOL(WINAPI* PFN_GpcMoveFileEx)(const char*, const char*, DWORD);
+PFN_GpcMoveFileEx SetRebootMoveForTesting(PFN_GpcMoveFileEx pfnMove);
 void FixStdNamesFileTime(const char* lpszPath, const char* lpszName);
 // The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes).
 void GetVersionedPrinterDriverDir(char* lpszDir);

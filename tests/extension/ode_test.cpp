@@ -365,7 +365,7 @@ TEST_F(OnDemandDuringStartup, StartupFileFailureStopsOnlyWhenItsFailureMatters)
     const StartupFileCase cases[] = {
         {"unpack failed, control absent", "<absent>", 7, false, -3, 1, false, {}},
         {"unpack failed, reboot", "reboot", 7, false, -3, 0, true, {7}},
-        {"unpack failed, IGNORE", "IGNORE", 7, false, 0, 1, false, {}},
+        {"unpack failed, IGNORE: failed, but nothing is shown", "IGNORE", 7, false, -3, 1, false, {}},
         {"installed", "reboot", -1, false, 0, 0, false, {}},
         {"busy, control absent", "<absent>", -1, true, -2, 1, false, {}},
         {"busy, unknown control", "later", -1, true, -2, 0, true, {7}},

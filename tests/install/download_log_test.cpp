@@ -136,6 +136,35 @@ TEST_F(DownloadRequests, JobDownloadRegistersTheItemWithItsJob)
 // ---------------------------------------------------------------------------
 // Notices to on-demand callers
 
+// A download that the host refuses never completes: the item's handler is
+// told at once that no file came, as when the host cannot download at all.
+TEST_F(DownloadRequests, DownloadTheHostRefusesIsAFailedDownload)
+{
+    host.downloadResult = 1;
+    ExpectReports(host);
+
+    // Start-up: the failure is shown and ends the start-up.
+    GpcInstallItem* pItem = Add("a.dll;files/a.dll;;;;10;;;");
+    EXPECT_EQ(1, mgr->ScheduleDownloads());
+    ASSERT_EQ(1u, host.downloads.size());
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+    EXPECT_EQ(1, ext->m_bFailed);
+    EXPECT_TRUE(trace.Contains(ReportText(6, "files/a.dll"))) << trace.Dump();
+    EXPECT_TRUE(trace.Contains("The host refused to download ")) << trace.Dump();
+
+    // On demand: the caller hears of the file (-1) and of the whole section.
+    mgr->ClearItems();
+    g_calls.clear();
+    Add("b.dll;b.dll;;;;20;;;retry");
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sec", &RecordCall, nullptr));
+    ASSERT_EQ(2u, g_calls.size());
+    EXPECT_EQ(GPC_ODE_FILE_DONE, g_calls[0].kind);
+    EXPECT_EQ("b.dll", g_calls[0].file);
+    EXPECT_EQ(-1, g_calls[0].code);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, g_calls[1].kind);
+    EXPECT_EQ(-1, g_calls[1].code);
+}
+
 TEST_F(DownloadRequests, NoticesReachTheCallerAndOnlyRealFailuresTheServer)
 {
     ExpectReports(host);

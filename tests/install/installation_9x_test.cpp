@@ -130,6 +130,31 @@ TEST_F(Installation9x, BusyDestinationWithRebootLeavesARenameEntryForTheRestart)
     DeleteFileA(temp.c_str());
 }
 
+// A restart entry that cannot be written (another program holds WININIT.INI
+// without sharing it) schedules nothing: the item failed and its new file
+// is not left in the temporary folder.
+TEST_F(Installation9x, RebootReplacementThatCannotBeWrittenFailsTheItem)
+{
+    WininitGuard guard;
+    WriteFileBytes(WininitPath(), "[rename]\r\n");
+    BusyFile busyWininit(WininitPath());
+    ASSERT_TRUE(busyWininit.IsOpen());
+    GpcInstallItem* pItem = Add("a.dll;u;;;;;;;reboot");
+    std::string target = InstallPath(pItem);
+    WriteFileBytes(target, "INSTALLED");
+    int nResult;
+    {
+        BusyFile busy(target);
+        nResult = mgr->DoItemInstallation(pItem, Download("NEW").c_str());
+    }
+    EXPECT_EQ(GPC_INSTALL_NOT_WRITABLE, nResult);
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+    ASSERT_EQ(1u, host.unpacks.size());
+    EXPECT_FALSE(PathExists(host.unpacks[0].dest));
+    EXPECT_TRUE(trace.Contains("Can not replace " + target + " at reboot")) << trace.Dump();
+}
+
 // Windows 9x has no administrator rights to lack: a busy system file is
 // simply not writable.
 TEST_F(Installation9x, BusySystemFileIsNotWritableWithoutAskingForRights)

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "host/lib/lz_expand.h"
 #include "install_fixture.h"
 
 namespace {
@@ -45,6 +47,36 @@ bool GetTimes(const std::string& path, FILETIME* pCreate, FILETIME* pAccess, FIL
     return b != 0;
 }
 
+
+// The names of the files in a folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA((folder + "\\*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+    } while (FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Failure reports go to a closed local port; each one traces its request.
+void ExpectReports(FakeHost& host)
+{
+    host.SetParam("LoggingURL", "http://127.0.0.1:9/log?");
+    host.SetParam("MeetingID", "m1");
+    host.SetParam("SessionID", "s1");
+}
+
+// MoveFileEx as a user without the right to schedule renames sees it.
+BOOL WINAPI MoveAtRebootDenied(const char*, const char*, DWORD)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
 
 }  // namespace
 
@@ -89,7 +121,9 @@ TEST_F(Installation, FreeDestinationIsCreatedProbedAndUnpackedIntoPlace)
     EXPECT_FALSE(trace.Contains("WARNING:"));
 }
 
-TEST_F(Installation, ExistingDestinationIsOverwrittenInPlace)
+// The new file is made complete beside the installed one and then takes its
+// place in one step: at no time is the installed file half written.
+TEST_F(Installation, ExistingDestinationIsReplacedInOneStep)
 {
     GpcInstallItem* pItem = Add("a.dll;a.dll;;;;;;;");
     std::string target = InstallPath(pItem);
@@ -99,6 +133,62 @@ TEST_F(Installation, ExistingDestinationIsOverwrittenInPlace)
     EXPECT_EQ(ITEM_INSTALLED, pItem->State);
     EXPECT_EQ("NEW", ReadFileBytes(target));
     EXPECT_FALSE(trace.Contains("The temp created file is deleted"));
+    ASSERT_EQ(1u, host.unpacks.size());
+    EXPECT_NE(target, host.unpacks[0].dest);
+    EXPECT_EQ(dir + "\\", host.unpacks[0].dest.substr(0, dir.size() + 1));
+    EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(dir));
+}
+
+// A failed update, whatever the failure control, leaves the working file as
+// it was and is a failed installation: the control decides only what the
+// user is told.
+TEST_F(Installation, FailedUpdateLeavesTheInstalledFileAsItWas)
+{
+    host.Table()->HostUnpackFile = &UnpackHalfAndFail;
+    for (const char* lpszControl : {static_cast<const char*>(nullptr), "ignore", "redirect", "reboot", "other"}) {
+        std::string text = std::string("a.dll;u;;;;;;;") + (lpszControl ? lpszControl : "");
+        if (!lpszControl) text = "a.dll;u;;;;;;";
+        GpcInstallItem* pItem = Add(text);
+        std::string target = InstallPath(pItem);
+        WriteFileBytes(target, "INSTALLED");
+        host.unpacks.clear();
+
+        EXPECT_EQ(GPC_INSTALL_UNPACK_FAILED, mgr->DoItemInstallation(pItem, Download("NEW").c_str())) << text;
+        EXPECT_EQ(ITEM_FAILED, pItem->State) << text;
+        EXPECT_EQ("INSTALLED", ReadFileBytes(target)) << text;
+        ASSERT_EQ(1u, host.unpacks.size()) << text;
+        EXPECT_NE(target, host.unpacks[0].dest) << text;
+        EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(dir)) << text;
+    }
+}
+
+// What the user sees of a failed unpack follows the failure control, but a
+// start-up file that did not install is never counted as installed.
+TEST_F(Installation, FailedUnpackIsNeverReportedAsDone)
+{
+    host.Table()->HostUnpackFile = &UnpackHalfAndFail;
+    ExpectReports(host);
+    struct {
+        const char* lpszControl;
+        const char* lpszTrace;
+        bool bMessage;
+    } cases[] = {
+        {"ignore", "DoItemInstall: -3, IGNORE: 1", false},
+        {"redirect", "DoItemInstall: -3, IGNORE: 0", true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string name = "f" + std::to_string(++n) + ".dll";
+        GpcInstallItem* pItem = Add(name + ";u;;;;;;;" + c.lpszControl);
+        WriteFileBytes(InstallPath(pItem), "INSTALLED");
+        trace.Clear();
+        std::string download = Download("NEW");
+        CVRGpcExtension::OnItemDownload(nullptr, pItem, 0, reinterpret_cast<ULONG_PTR>(download.c_str()));
+        EXPECT_TRUE(trace.HasLine(c.lpszTrace)) << c.lpszControl << trace.Dump();
+        EXPECT_EQ(ITEM_FAILED, pItem->State) << c.lpszControl;
+        EXPECT_EQ(c.bMessage, trace.Contains("ErrorCode=7&OptInfo1=" + name + "]")) << c.lpszControl;
+        EXPECT_EQ("INSTALLED", ReadFileBytes(InstallPath(pItem))) << c.lpszControl;
+    }
 }
 
 TEST_F(Installation, FileThatDoesNotMatchTheManifestIsKeptWithAWarning)
@@ -337,8 +427,8 @@ TEST_F(Installation, FailedUnpackRemovesTheHalfWrittenFile)
     host.Table()->HostUnpackFile = &UnpackHalfAndFail;
     const UnpackFailureCase cases[] = {
         {nullptr, GPC_INSTALL_UNPACK_FAILED, ITEM_FAILED},
-        {"ignore", GPC_INSTALL_OK, ITEM_DONE},
-        {"redirect", GPC_INSTALL_OK, ITEM_DONE},
+        {"ignore", GPC_INSTALL_UNPACK_FAILED, ITEM_FAILED},
+        {"redirect", GPC_INSTALL_UNPACK_FAILED, ITEM_FAILED},
         {"reboot", GPC_INSTALL_UNPACK_FAILED, ITEM_FAILED},
         {"other", GPC_INSTALL_UNPACK_FAILED, ITEM_FAILED},
     };
@@ -354,7 +444,7 @@ TEST_F(Installation, FailedUnpackRemovesTheHalfWrittenFile)
         EXPECT_EQ(c.nState, pItem->State) << text;
         EXPECT_FALSE(PathExists(target)) << text;
         EXPECT_TRUE(trace.HasLine("Unpack file to " + target + " failed")) << text << trace.Dump();
-        bool bIgnored = c.nResult == GPC_INSTALL_OK;
+        bool bIgnored = FieldIs(pItem->FailureControl, "ignore") || FieldIs(pItem->FailureControl, "redirect");
         EXPECT_EQ(bIgnored, trace.HasLine("WRONG(IGNORE): fail to decompress the file.")) << text;
         EXPECT_FALSE(trace.Contains("filename = ")) << text;
     }
@@ -388,11 +478,67 @@ TEST_F(Installation, FailedUnpackIntoRedirectFileKeepsTheBusyInstalledFile)
     WriteFileBytes(target, "INSTALLED");
     {
         BusyFile busy(target);
-        EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+        EXPECT_EQ(GPC_INSTALL_UNPACK_FAILED, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
     }
-    EXPECT_EQ(ITEM_DONE, pItem->State);
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
     EXPECT_EQ("INSTALLED", ReadFileBytes(target));
     EXPECT_FALSE(PathExists(RedirectPath(pItem)));
+}
+
+// An earlier redirected copy is what runs while the install path is busy:
+// a failed unpack over it keeps it.
+TEST_F(Installation, FailedUnpackKeepsAnEarlierRedirectedCopy)
+{
+    host.Table()->HostUnpackFile = &UnpackHalfAndFail;
+    GpcInstallItem* pItem = Add("a.dll;u;Sub;;;;;version;redirect");
+    std::string target = InstallPath(pItem);
+    std::string redirect = RedirectPath(pItem);
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(target, "INSTALLED");
+    WriteFileBytes(redirect, "OLD REDIRECT");
+    {
+        BusyFile busy(target);
+        EXPECT_EQ(GPC_INSTALL_UNPACK_FAILED, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+    }
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+    EXPECT_EQ("OLD REDIRECT", ReadFileBytes(redirect));
+    EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(dir));
+}
+
+// The host's own expansion (LZ, as the reference host does it): a source
+// that opens but cannot be read (the process's memory file, whose first
+// page is never mapped) fails after the destination would have been opened.
+TEST_F(Installation, HostExpansionThatFailsLeavesTheDestinationAsItWas)
+{
+    const char kUnreadable[] = "Z:\\proc\\self\\mem";
+    if (!PathExists(kUnreadable)) GTEST_SKIP() << "no process memory file here";
+    std::string dest = dir + "\\a.dll";
+    WriteFileBytes(dest, "INSTALLED");
+    EXPECT_LT(GpcExpandFile(kUnreadable, dest.c_str()), 0);
+    EXPECT_EQ("INSTALLED", ReadFileBytes(dest));
+    EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(dir));
+}
+
+// SZDD files (as Microsoft's compress writes them) are still expanded, also
+// over an installed file, and plain files are copied unchanged.
+TEST_F(Installation, HostExpansionExpandsCompressedFilesOverAnInstalledOne)
+{
+    const std::string plain = "Expanded text, long enough for two flag groups.";
+    // Header (magic, mode "A", the name's missing last character, size), then
+    // groups of eight literal bytes, each after a flag byte 0xFF.
+    std::string szdd("SZDD\x88\xF0\x27\x33" "Al", 10);
+    DWORD dwSize = static_cast<DWORD>(plain.size());
+    szdd.append(reinterpret_cast<const char*>(&dwSize), 4);
+    for (size_t i = 0; i < plain.size(); i += 8) szdd += '\xFF' + plain.substr(i, 8);
+    std::string source = Download(szdd, "a.dl_");
+    std::string dest = dir + "\\a.dll";
+    WriteFileBytes(dest, "INSTALLED");
+    EXPECT_EQ(0, GpcExpandFile(source.c_str(), dest.c_str()));
+    EXPECT_EQ(plain, ReadFileBytes(dest));
+    EXPECT_EQ(0, GpcExpandFile(Download("PLAIN").c_str(), dest.c_str()));
+    EXPECT_EQ("PLAIN", ReadFileBytes(dest));
+    EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(dir));
 }
 
 // ---------------------------------------------------------------------------
@@ -521,6 +667,37 @@ TEST_F(Installation, ReplaceAtRebootRecordsOneReplacingMove)
     // Nothing moves before the restart.
     EXPECT_EQ("OLD", ReadFileBytes(to));
     EXPECT_EQ("NEW", ReadFileBytes(from));
+}
+
+// A replacement that could not be scheduled would never happen: the new
+// file is not left behind, the item failed, and the restart message is not
+// shown for it.
+TEST_F(Installation, RebootReplacementThatCannotBeScheduledFailsTheItem)
+{
+    PendingRenamesGuard guard;
+    std::vector<std::string> before = PendingRenames();
+    struct SeamGuard {
+        PFN_GpcMoveFileEx pfnSaved = SetRebootMoveForTesting(&MoveAtRebootDenied);
+        ~SeamGuard() { SetRebootMoveForTesting(pfnSaved); }
+    } seam;
+    ExpectReports(host);
+    GpcInstallItem* pItem = Add("a.dll;u;;;;;;;reboot");
+    std::string target = InstallPath(pItem);
+    WriteFileBytes(target, "INSTALLED");
+    std::string download = Download("NEW");
+    {
+        BusyFile busy(target);
+        CVRGpcExtension::OnItemDownload(nullptr, pItem, 0, reinterpret_cast<ULONG_PTR>(download.c_str()));
+    }
+    EXPECT_TRUE(trace.HasLine("DoItemInstall: -2, IGNORE: 0")) << trace.Dump();
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+    EXPECT_TRUE(trace.HasLine("Can not replace " + target + " at reboot, GetLastError() = 5")) << trace.Dump();
+    EXPECT_TRUE(trace.Contains("ErrorCode=7&OptInfo1=a.dll]")) << trace.Dump();
+    EXPECT_FALSE(trace.Contains("ErrorCode=8&"));
+    EXPECT_EQ("INSTALLED", ReadFileBytes(target));
+    ASSERT_EQ(1u, host.unpacks.size());
+    EXPECT_FALSE(PathExists(host.unpacks[0].dest));
+    EXPECT_EQ(before, PendingRenames());
 }
 
 // ---------------------------------------------------------------------------

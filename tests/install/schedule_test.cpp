@@ -163,6 +163,38 @@ TEST_F(Scheduling, CurrentButBusyFileRemovesTheOldRedirectedCopy)
     EXPECT_FALSE(trace.Contains(RedirectPath(pFree)));
 }
 
+// Where the redirect path is the install path itself (no Target of its own,
+// or one that names the default directory), the current file that another
+// program reads (an indexer, a backup) is the installed file, not an old
+// redirected copy: it stays.
+TEST_F(Scheduling, CurrentBusyFileThatIsItsOwnRedirectPathIsKept)
+{
+    std::string upperDir = dir;
+    CharUpperA(&upperDir[0]);
+    const char* targets[] = {"", ".", upperDir.c_str()};
+    int n = 0;
+    for (const char* lpszTarget : targets) {
+        std::string name = "same" + std::to_string(++n) + ".dll";
+        GpcInstallItem* pItem = Add(name + ";u;" + lpszTarget + ";;4;;;size;redirect");
+        std::string path = InstallPath(pItem);
+        WriteFileBytes(path, "1234");
+        trace.Clear();
+        {
+            // Read access, sharing reading and deletion but not writing.
+            HANDLE hReader = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, hReader) << path;
+            EXPECT_EQ(1, mgr->ScheduleDownloads());
+            CloseHandle(hReader);
+        }
+        EXPECT_EQ(ITEM_INSTALLED, pItem->State) << lpszTarget;
+        EXPECT_EQ("1234", ReadFileBytes(path)) << lpszTarget;
+        EXPECT_FALSE(trace.Contains("Delete the previous redirected file: (1)")) << lpszTarget << trace.Dump();
+        mgr->ClearItems();
+    }
+    EXPECT_TRUE(host.downloads.empty());
+}
+
 // The classic file API cannot open paths of 128 characters or more; such a
 // path is asked the same question another way instead of counting as busy.
 TEST_F(Scheduling, LongInstallPathIsTestedForWritingLikeAShortOne)
