@@ -4,6 +4,8 @@
 #   ./run.sh demo                     start the extension in the reference host
 #                                     against the embedded sample site
 #   ./run.sh build                    only install, set up and build
+#   ./run.sh fuzz [SECONDS]           build the fuzz targets natively (clang,
+#                                     libFuzzer) and run each for SECONDS (60)
 # BUILD_DIR (default ./build) selects the build tree; the Wine prefix lives in it.
 # BUILD_TARGETS limits what is built (space separated target names).
 set -euo pipefail
@@ -24,10 +26,16 @@ log() { printf '[run.sh] %s\n' "$*" >&2; }
 
 packages=(g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb cmake googletest
           mscompress python3 x11-apps imagemagick gcab locales fonts-wqy-microhei)
+# The fuzz targets build natively with clang and libFuzzer (the runtime is in
+# libclang-rt-14-dev); the test run replays their corpora.
+fuzz_packages=(cmake clang libclang-rt-14-dev)
 
+# ensure_packages [package...]: the project's packages by default.
 ensure_packages() {
     local missing=()
-    for p in "${packages[@]}"; do
+    local wanted=("$@")
+    [ ${#wanted[@]} -eq 0 ] && wanted=("${packages[@]}")
+    for p in "${wanted[@]}"; do
         dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -158,7 +166,7 @@ start_wine() {
 
 case "$cmd" in
     test)
-        ensure_packages
+        ensure_packages "${packages[@]}" "${fuzz_packages[@]}"
         ensure_i386_exec
         mkdir -p "$BUILD_DIR"
         trap cleanup EXIT
@@ -193,8 +201,59 @@ case "$cmd" in
         configure_and_build
         wineserver -k >/dev/null 2>&1 || true
         ;;
+    fuzz)
+        seconds=${1:-60}
+        case "$seconds" in ''|*[!0-9]*) echo "usage: ./run.sh fuzz [SECONDS]" >&2; exit 2 ;; esac
+        ensure_packages "${fuzz_packages[@]}"
+        mkdir -p "$BUILD_DIR"
+        fuzz_dir=$BUILD_DIR/fuzz
+        log "building the fuzz targets in $fuzz_dir"
+        if ! cmake -DSOURCE="$ROOT/tests/fuzz" -DBINARY="$fuzz_dir" -DCXX="$(command -v clang++)" \
+                -P "$ROOT/tests/fuzz/build_native.cmake" >"$fuzz_dir.build.log" 2>&1; then
+            tail -n 60 "$fuzz_dir.build.log"
+            log "fuzz build failed (whole log: $fuzz_dir.build.log)"
+            exit 1
+        fi
+        failed=0
+        printf '%-12s %12s %9s %7s %9s  %s\n' target executions exec/s cov features findings
+        for exe in "$fuzz_dir"/fuzz_*; do
+            [ -x "$exe" ] || continue
+            t=${exe##*/fuzz_}
+            work=$fuzz_dir/work/$t          # the growing corpus of this machine
+            found=$fuzz_dir/findings/$t     # inputs that failed, with their logs
+            rm -rf "$found"
+            mkdir -p "$work" "$found"
+            inputs=("$work" "$ROOT/tests/fuzz/corpus/$t")
+            [ -d "$ROOT/tests/fuzz/regressions/$t" ] && inputs+=("$ROOT/tests/fuzz/regressions/$t")
+            set +e
+            "$exe" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+                -artifact_prefix="$found/" "${inputs[@]}" >"$found/run.log" 2>&1
+            rc=$?
+            set -e
+            execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$found/run.log" | tail -n 1)
+            rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$found/run.log" | tail -n 1)
+            last=$(grep -E '^#[0-9]+' "$found/run.log" | tail -n 1 || true)
+            [ -n "$execs" ] || execs=$(printf '%s' "$last" | sed -n 's/^#\([0-9]*\).*/\1/p')
+            cov=$(printf '%s' "$last" | sed -n 's/.* cov: \([0-9]*\).*/\1/p')
+            ft=$(printf '%s' "$last" | sed -n 's/.* ft: \([0-9]*\).*/\1/p')
+            n=$(find "$found" -maxdepth 1 -type f ! -name run.log | wc -l)
+            if [ "$rc" -ne 0 ] && [ "$n" -eq 0 ]; then n=1; fi
+            note="0"
+            if [ "$n" -ne 0 ]; then
+                failed=1
+                note="$n: input and stack in $found"
+            else
+                rm -rf "$found"
+            fi
+            printf '%-12s %12s %9s %7s %9s  %s\n' "$t" "${execs:-?}" "${rate:-?}" "${cov:-?}" "${ft:-?}" "$note"
+        done
+        if [ "$failed" -ne 0 ]; then
+            log "findings: fix each at its cause and keep its input in tests/fuzz/regressions/<target>/"
+            exit 1
+        fi
+        ;;
     *)
-        echo "usage: ./run.sh test [ctest args] | ./run.sh demo | ./run.sh build" >&2
+        echo "usage: ./run.sh test [ctest args] | ./run.sh demo | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
         exit 2
         ;;
 esac

@@ -4,9 +4,9 @@
 #include <new>
 
 #include "extension/module_state.h"
+#include "extension/param_lists.h"
 #include "feedback/messages.h"
 #include "feedback/trace.h"
-#include "npvrgpc/text_seam.h"
 
 namespace {
 
@@ -14,69 +14,6 @@ namespace {
 enum { GPC_URL_BUFFER = 1024 };
 // Room for "?random=" and the decimal tick count after a full manifest url.
 enum { GPC_RANDOM_SUFFIX = 32 };
-
-char* DuplicateText(const char* lpszText, size_t nLength)
-{
-    char* lpszCopy = new (std::nothrow) char[nLength + 1];
-    if (!lpszCopy) return nullptr;
-    memcpy(lpszCopy, lpszText, nLength);
-    lpszCopy[nLength] = '\0';
-    return lpszCopy;
-}
-
-// Appends a heap copy of a piece to a list that owns its strings; a piece
-// that cannot be copied or stored is dropped.
-void AppendCopy(CGpcPtrArray* pList, const char* lpszText, size_t nLength)
-{
-    char* lpszCopy = DuplicateText(lpszText, nLength);
-    if (!lpszCopy) return;
-    if (!pList->Add(lpszCopy)) delete[] lpszCopy;
-}
-
-bool IsUrlBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// "GpcUrls": fields between "|" (empty ones skipped); each loses its leading
-// blanks but is kept even when nothing is left.
-void SplitUrls(CGpcPtrArray* pList, const char* lpszText)
-{
-    const char* p = lpszText;
-    while (*p) {
-        while (*p == '|') ++p;
-        if (!*p) break;
-        const char* lpszStart = p;
-        while (*p && *p != '|') ++p;
-        const char* lpszPiece = lpszStart;
-        while (lpszPiece < p && IsUrlBlank(*lpszPiece)) ++lpszPiece;
-        AppendCopy(pList, lpszPiece, static_cast<size_t>(p - lpszPiece));
-    }
-}
-
-// "GpcActions": fields between "|" (empty ones skipped), untrimmed. A "|"
-// that is the second byte of a double-byte character belongs to that
-// character and does not end the field.
-void SplitActions(CGpcPtrArray* pList, const char* lpszText)
-{
-    const char* p = lpszText;
-    while (*p) {
-        while (*p == '|') ++p;
-        if (!*p) break;
-        const char* lpszStart = p;
-        while (*p && *p != '|') {
-            if (GpcIsLeadByte(static_cast<unsigned char>(*p)) && p[1]) ++p;
-            ++p;
-        }
-        AppendCopy(pList, lpszStart, static_cast<size_t>(p - lpszStart));
-    }
-}
-
-void FreeStringList(CGpcPtrArray* pList)
-{
-    for (int i = 0; i < pList->GetCount(); ++i) delete[] static_cast<char*>(pList->GetAt(i));
-    pList->RemoveAll();
-}
 
 const char* ListAt(const CGpcPtrArray& list, int nIndex)
 {

@@ -7,6 +7,7 @@
 
 #include "extension/host_table.h"
 #include "feedback/progress_counters.h"
+#include "install/item_text.h"
 #include "npvrgpc/npbase.h"
 
 class CVRGpcExtension;
@@ -34,20 +35,11 @@ enum {
 
 // One file of a manifest section. Text fields are absent (null) or owned
 // text (maybe empty); absence and emptiness are different decisions.
-struct GpcInstallItem {
+// The manifest fields (SourceName ... OsVersion) come from GpcItemFields.
+struct GpcInstallItem : GpcItemFields {
     explicit GpcInstallItem(CVRGpcExtension* pOwner);
     ~GpcInstallItem() = default;
 
-    CGpcString SourceName;
-    CGpcString Url;
-    CGpcString Target;
-    CGpcString Version;
-    DWORD FileSize = 0;
-    DWORD CompressedSize = 0;
-    CGpcString Action;
-    CGpcString UpdateControl;
-    CGpcString FailureControl;
-    int OsVersion = 0;
     int State = ITEM_LISTED;
     CVRGpcExtension* Owner;
     GpcDownloadJob* Job = nullptr;

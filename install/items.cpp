@@ -19,78 +19,6 @@ const char* TraceText(const char* lpszText)
     return lpszText ? lpszText : "";
 }
 
-// "%lu"/"%d" conversions: a field without leading digits keeps the value
-// it had, trailing characters after the digits are ignored.
-void ScanUnsigned(const char* lpszField, DWORD* pdwValue)
-{
-    unsigned long ulValue = 0;
-    if (sscanf(lpszField, "%lu", &ulValue) == 1)
-        *pdwValue = static_cast<DWORD>(ulValue);
-}
-
-void ScanSigned(const char* lpszField, int* pnValue)
-{
-    int nValue = 0;
-    if (sscanf(lpszField, "%d", &nValue) == 1)
-        *pnValue = nValue;
-}
-
-// Stores one trimmed field by its position (0-based) and traces it.
-void StoreField(GpcInstallItem* pItem, int nField, const char* lpszField)
-{
-    switch (nField) {
-    case 0:
-        TraceMessage("Source Name : %s", lpszField);
-        pItem->SourceName.Assign(lpszField);
-        break;
-    case 1:
-        TraceMessage("Url : %s", lpszField);
-        pItem->Url.Assign(lpszField);
-        break;
-    case 2:
-        TraceMessage("Target : %s", lpszField);
-        pItem->Target.Assign(lpszField);
-        break;
-    case 3: {
-        TraceMessage("Version : %s", lpszField);
-        // "2, 0, 0, 17" and "2 0 0 17" are the same version as "2,0,0,17":
-        // the comparison with the file's version text is byte for byte.
-        char achVersion[256];
-        achVersion[0] = '\0';
-        NormalizeList(achVersion, lpszField);
-        pItem->Version.Assign(achVersion);
-        break;
-    }
-    case 4:
-        TraceMessage("File size : %s", lpszField);
-        ScanUnsigned(lpszField, &pItem->FileSize);
-        break;
-    case 5:
-        TraceMessage("Compressed size : %s", lpszField);
-        ScanUnsigned(lpszField, &pItem->CompressedSize);
-        break;
-    case 6:
-        TraceMessage("Action : %s", lpszField);
-        pItem->Action.Assign(lpszField);
-        break;
-    case 7:
-        TraceMessage("UpdateControl : %s", lpszField);
-        pItem->UpdateControl.Assign(lpszField);
-        break;
-    case 8:
-        TraceMessage("FailureControl : %s", lpszField);
-        pItem->FailureControl.Assign(lpszField);
-        break;
-    case 9:
-        TraceMessage("OS version : %s", lpszField);
-        ScanSigned(lpszField, &pItem->OsVersion);
-        break;
-    default:
-        // Later manifests may add fields; this version ignores them.
-        break;
-    }
-}
-
 // Whether an item belongs on this platform. Items are filtered only while
 // the owner asks for it: a plug-in host without version parameters starts
 // the dependency-list path, whose one list serves every platform, and the
@@ -152,20 +80,7 @@ int CVRGpcInstallationMgr::ParseItem(char* lpszItem)
     if (!pItem)
         return 0;
 
-    if (lpszItem) {
-        // Fields are cut out of the caller's text in place: every ";" ends
-        // a field, there is no quoting.
-        char* pszField = lpszItem;
-        for (int nField = 0;; ++nField) {
-            char* pszSeparator = strchr(pszField, ';');
-            if (pszSeparator)
-                *pszSeparator = '\0';
-            StoreField(pItem, nField, TrimWhitespace(pszField));
-            if (!pszSeparator)
-                break;
-            pszField = pszSeparator + 1;
-        }
-    }
+    ParseItemFields(lpszItem, pItem, &TraceMessage);
 
     if (!ItemFitsPlatform(pItem)) {
         delete pItem;
@@ -184,35 +99,11 @@ int CVRGpcInstallationMgr::ParseItemList(const char* lpszList)
     if (!lpszList)
         return 1;
 
-    size_t nLength = strlen(lpszList);
-    char* pszCopy = new (std::nothrow) char[nLength + 1];
-    if (!pszCopy)
-        return 0;
-    memcpy(pszCopy, lpszList, nLength + 1);
-
     // Split the whole text first: ParseItem changes the text it is given,
     // so each piece is handed over as a copy of its own.
     CGpcPtrArray pieces;
-    char* pszPiece = pszCopy;
-    for (;;) {
-        char* pszBar = strchr(pszPiece, '|');
-        if (pszBar)
-            *pszBar = '\0';
-        char* pszTrimmed = TrimWhitespace(pszPiece);
-        if (*pszTrimmed) {
-            size_t nPiece = strlen(pszTrimmed);
-            char* pszSaved = new (std::nothrow) char[nPiece + 1];
-            if (pszSaved) {
-                memcpy(pszSaved, pszTrimmed, nPiece + 1);
-                if (!pieces.Add(pszSaved))
-                    delete[] pszSaved;
-            }
-        }
-        if (!pszBar)
-            break;
-        pszPiece = pszBar + 1;
-    }
-    delete[] pszCopy;
+    if (!SplitItemList(lpszList, &pieces))
+        return 0;
 
     for (int i = 0; i < pieces.GetCount(); ++i) {
         char* pszSaved = static_cast<char*>(pieces.GetAt(i));

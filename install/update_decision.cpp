@@ -8,12 +8,10 @@
 
 #include "feedback/progress.h"
 #include "feedback/trace.h"
+#include "install/version_tag.h"
 #include "npvrgpc/handles.h"
 
 namespace {
-
-const char kVersionTagMarker[] = "#~@CorvoVersionTag@~#";
-const size_t kVersionTagMarkerLength = sizeof(kVersionTagMarker) - 1;  // 21 bytes
 
 // What a test read from the file is at most 255 characters.
 enum { GPC_CURRENT_VALUE = 256 };
@@ -44,7 +42,7 @@ int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize)
     if (lLength < 0 || fseek(file.Get(), 0, SEEK_SET) != 0)
         return 0;
     size_t nLength = static_cast<size_t>(lLength);
-    if (nLength < kVersionTagMarkerLength)
+    if (nLength == 0)
         return 0;
 
     // The whole file is searched in memory; a file too large for that has
@@ -53,24 +51,7 @@ int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize)
     if (!pBlock)
         return 0;
     size_t nRead = fread(pBlock, 1, nLength, file.Get());
-
-    int bFound = 0;
-    for (size_t i = 0; i + kVersionTagMarkerLength <= nRead; ++i) {
-        if (memcmp(pBlock + i, kVersionTagMarker, kVersionTagMarkerLength) != 0)
-            continue;
-        const char* pTag = pBlock + i + kVersionTagMarkerLength;
-        size_t nAvailable = nRead - (i + kVersionTagMarkerLength);
-        size_t nLimit = static_cast<size_t>(nSize - 1);
-        if (nLimit > GPC_CURRENT_VALUE - 1)
-            nLimit = GPC_CURRENT_VALUE - 1;
-        size_t nTag = 0;
-        while (nTag < nAvailable && nTag < nLimit && pTag[nTag] != '\0')
-            ++nTag;
-        memcpy(lpszOut, pTag, nTag);
-        lpszOut[nTag] = '\0';
-        bFound = 1;
-        break;  // only the first marker counts
-    }
+    int bFound = FindTaggedVersion(pBlock, nRead, lpszOut, nSize);
     delete[] pBlock;
     return bFound;
 }

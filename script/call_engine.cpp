@@ -190,8 +190,19 @@ int CVRScriptCall::RunScript(int bUseDispatch, void* hHandle, const char* lpszSc
     CVRParseEngine parser(&m_Variables, &CVRScriptCall::ForwardScriptCall, &context);
     if (parser.Parse(lpszScript))
         return 1;
+    // The caller shows the user a message; the trace says which script was
+    // refused or stopped, and why.
+    const CVRScriptException& failure = parser.GetLastFailure();
+    if (failure.m_nKind == CVRScriptException::KIND_SYNTAX)
+        TraceMessage("ScriptCall: script refused: %s",
+                     failure.m_strMessage.IsNull() ? "" : failure.m_strMessage.GetText());
+    else if (!failure.m_strMethod.IsEmpty())
+        TraceMessage("ScriptCall: script stopped: %s failed with 0x%08lx", failure.m_strMethod.GetText(),
+                     static_cast<unsigned long>(failure.m_hrResult));
+    else
+        TraceMessage("ScriptCall: script stopped: error 0x%08lx", static_cast<unsigned long>(failure.m_hrResult));
     if (pFailure != nullptr)
-        *pFailure = parser.GetLastFailure();
+        *pFailure = failure;
     return 0;
 }
 

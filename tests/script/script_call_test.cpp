@@ -203,6 +203,18 @@ TEST_F(LibraryRunTest, FailureIsCopiedOut)
     EXPECT_EQ(engine.RunLibraryScript(lib.Handle(), "Std1(", nullptr), 0);
 }
 
+TEST_F(LibraryRunTest, RefusedScriptIsTracedWithItsReason)
+{
+    trace.Clear();
+    EXPECT_EQ(Run("Std1(a1) Std1(a2)"), 0);
+    EXPECT_TRUE(trace.HasLine("ScriptCall: script refused: Expecting ';' at \"Std1(a2)\"")) << trace.Dump();
+    trace.Clear();
+    EXPECT_EQ(engine.RunLibraryScript(lib.Handle(), "Std1(nosuch)", nullptr), 0);
+    EXPECT_TRUE(trace.HasLine("ScriptCall: script refused: Missing name-value pair in the parameter list. "
+                              "Current parsing point is : \"nosuch)\""))
+        << trace.Dump();
+}
+
 // Many runs through the whole engine, both conventions and every count:
 // the stack stays balanced and aligned (a drifting stack would crash or
 // show in the fixture's alignment count).
@@ -250,6 +262,7 @@ protected:
     int Run(const std::string& script) { return engine.RunDispatchScript(&control, script.c_str(), &failure); }
 
     RecordingDispatch control;
+    TraceCapture trace;
     CVRScriptCall engine;
     CVRScriptException failure;
 };
@@ -310,6 +323,10 @@ TEST_F(DispatchRunTest, FailingInvokeEndsTheRunWithMethodAndResult)
     EXPECT_EQ(failure.m_hrResult, DISP_E_EXCEPTION);
     EXPECT_EQ(Text(failure.m_strMethod), "Fail");
     EXPECT_EQ(Text(failure.m_strMessage), "");
+    char achLine[96];
+    std::snprintf(achLine, sizeof(achLine), "ScriptCall: script stopped: Fail failed with 0x%08lx",
+                  static_cast<unsigned long>(DISP_E_EXCEPTION));
+    EXPECT_TRUE(trace.HasLine(achLine)) << trace.Dump();
 }
 
 TEST_F(DispatchRunTest, NullEntryBecomesANullString)

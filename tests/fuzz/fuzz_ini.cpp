@@ -1,0 +1,86 @@
+// The manifest reader. Input: one byte for the output size (1..256), a line
+// "section=key", then the manifest text. The same text is read through a
+// memory stream (IniFindValue) and through a file (IniGetString, IniGetInt).
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "fuzz_support.h"
+#include "npvrgpc/npbase.h"
+
+namespace {
+
+const char kUntouched = 0x5A;
+
+std::string ScratchPath()
+{
+    static std::string path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/gpc_fuzz_ini_" + std::to_string(getpid()) + ".ini";
+    return path;
+}
+
+void CheckValue(const char* lpszValue, size_t nSize)
+{
+    FUZZ_CHECK(TerminatedWithin(lpszValue, nSize));
+    size_t nLen = strlen(lpszValue);
+    // A value lives on one line: the reader never hands out a line end.
+    FUZZ_CHECK(memchr(lpszValue, '\n', nLen) == nullptr);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
+{
+    if (nSize < 1) return 0;
+    int nOut = 1 + pData[0] % 256;
+    std::string rest(reinterpret_cast<const char*>(pData + 1), nSize - 1);
+    size_t nLineEnd = rest.find('\n');
+    if (nLineEnd == std::string::npos) return 0;
+    std::string header = rest.substr(0, nLineEnd);
+    std::string text = rest.substr(nLineEnd + 1);
+    size_t nEquals = header.find('=');
+    if (nEquals == std::string::npos) return 0;
+    std::string section = header.substr(0, nEquals);
+    std::string key = header.substr(nEquals + 1);
+    if (section.find('\0') != std::string::npos || key.find('\0') != std::string::npos) return 0;
+
+    // Through a memory stream, with guard bytes after the output.
+    {
+        FILE* pStream = fmemopen(const_cast<char*>(text.data()), text.size(), "r");
+        if (text.empty()) pStream = fmemopen(nullptr, 1, "w+");
+        if (!pStream) return 0;
+        char achOut[256 + 16];
+        memset(achOut, kUntouched, sizeof(achOut));
+        int bFound = IniFindValue(pStream, section.c_str(), key.c_str(), achOut, nOut);
+        fclose(pStream);
+        for (size_t i = static_cast<size_t>(nOut); i < sizeof(achOut); ++i) FUZZ_CHECK(achOut[i] == kUntouched);
+        if (bFound) {
+            CheckValue(achOut, static_cast<size_t>(nOut));
+        } else {
+            // Not found leaves the caller's buffer as it was.
+            for (int i = 0; i < nOut; ++i) FUZZ_CHECK(achOut[i] == kUntouched);
+        }
+    }
+
+    // Through a file, as the extension reads manifests.
+    FILE* pFile = fopen(ScratchPath().c_str(), "wb");
+    if (!pFile) return 0;
+    fwrite(text.data(), 1, text.size(), pFile);
+    fclose(pFile);
+
+    char achString[256 + 16];
+    memset(achString, kUntouched, sizeof(achString));
+    int nLen = IniGetString(section.c_str(), key.c_str(), "dflt", achString, nOut, ScratchPath().c_str());
+    for (size_t i = static_cast<size_t>(nOut); i < sizeof(achString); ++i) FUZZ_CHECK(achString[i] == kUntouched);
+    CheckValue(achString, static_cast<size_t>(nOut));
+    FUZZ_CHECK(nLen == static_cast<int>(strlen(achString)));
+    FUZZ_CHECK(nLen < nOut);
+
+    // A count that is not there (or not a number) is the default, whatever
+    // default is asked for.
+    int nA = IniGetInt(section.c_str(), key.c_str(), -7, ScratchPath().c_str());
+    int nB = IniGetInt(section.c_str(), key.c_str(), 11, ScratchPath().c_str());
+    FUZZ_CHECK(nA == nB || (nA == -7 && nB == 11));
+    return 0;
+}
