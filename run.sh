@@ -3,6 +3,8 @@
 #   ./run.sh test [ctest arguments]   build and run every test under Wine
 #   ./run.sh demo                     start the extension in the reference host
 #                                     against the embedded sample site
+#   ./run.sh bench [options]          build and run the benchmark under Wine
+#                                     (./run.sh bench --help lists its options)
 #   ./run.sh build                    only install, set up and build
 # BUILD_DIR (default ./build) selects the build tree; the Wine prefix lives in it.
 # BUILD_TARGETS limits what is built (space separated target names).
@@ -185,6 +187,22 @@ case "$cmd" in
         python3 "$ROOT/demo/run_demo.py" --build "$BUILD_DIR" "$@" || exec_rc=$?
         exit $exec_rc
         ;;
+    bench)
+        ensure_packages
+        ensure_i386_exec
+        mkdir -p "$BUILD_DIR"
+        trap cleanup EXIT
+        start_xvfb
+        ensure_prefix
+        BUILD_TARGETS=${BUILD_TARGETS:-gpc_bench}
+        configure_and_build
+        start_wine
+        # Its figures are printed, never judged: only a failure to set up
+        # gives a non-zero exit.
+        exec_rc=0
+        wine "$BUILD_DIR/bin/gpc_bench.exe" "$@" </dev/null || exec_rc=$?
+        exit $exec_rc
+        ;;
     build)
         ensure_packages
         ensure_i386_exec
@@ -194,7 +212,7 @@ case "$cmd" in
         wineserver -k >/dev/null 2>&1 || true
         ;;
     *)
-        echo "usage: ./run.sh test [ctest args] | ./run.sh demo | ./run.sh build" >&2
+        echo "usage: ./run.sh test [ctest args] | ./run.sh demo | ./run.sh bench [options] | ./run.sh build" >&2
         exit 2
         ;;
 esac
