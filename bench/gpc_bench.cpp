@@ -585,6 +585,17 @@ void BenchOnDemand(const Workspace& ws, const Options& opt, std::vector<Row>& ro
     details.push_back(ach);
 }
 
+// Each figure as soon as it is measured: a long run shows its progress.
+void PrintLatest(const std::vector<Row>& rows, size_t nBefore)
+{
+    for (size_t i = nBefore; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        std::printf("    %s: %s against %s (%s) %s\n", r.work.c_str(), r.ext.c_str(), r.floor.c_str(), r.ratio.c_str(),
+                    r.note.c_str());
+    }
+    std::fflush(stdout);
+}
+
 void PrintTable(const Options& opt, const std::vector<Row>& rows, const std::vector<std::string>& details,
                 DWORD dwDllBytes)
 {
@@ -724,20 +735,28 @@ int main(int argc, char** argv)
     for (int n : opt.items) {
         std::printf("(a) start-up, %d items ...\n", n);
         std::fflush(stdout);
+        size_t nBefore = rows.size();
         std::string version = BenchStartup(ws, opt, n, rows);
+        PrintLatest(rows, nBefore);
         std::printf("(c) repeat start-up, %d items ...\n", n);
         std::fflush(stdout);
+        nBefore = rows.size();
         BenchRepeatStartup(ws, opt, n, version, rows);
+        PrintLatest(rows, nBefore);
     }
     for (int m : opt.files) {
         std::printf("(b) first install, %d files ...\n", m);
         std::fflush(stdout);
+        size_t nBefore = rows.size();
         BenchFirstInstall(ws, opt, m, rows);
+        PrintLatest(rows, nBefore);
     }
     if (opt.requests > 0) {
         std::printf("(d) %d on-demand requests ...\n", opt.requests);
         std::fflush(stdout);
+        size_t nBefore = rows.size();
         BenchOnDemand(ws, opt, rows, details);
+        PrintLatest(rows, nBefore);
     }
     // (a) and (c) rows side by side per N read better.
     std::stable_sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.work.substr(0, 3) < y.work.substr(0, 3); });
