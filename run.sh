@@ -3,6 +3,8 @@
 #   ./run.sh test [ctest arguments]   build and run every test under Wine
 #   ./run.sh demo                     start the extension in the reference host
 #                                     against the embedded sample site
+#   ./run.sh bench [options]          build and run the benchmark under Wine
+#                                     (./run.sh bench --help lists its options)
 #   ./run.sh build                    only install, set up and build
 #   ./run.sh fuzz [SECONDS]           build the fuzz targets natively (clang,
 #                                     libFuzzer) and run each for SECONDS (60)
@@ -193,6 +195,22 @@ case "$cmd" in
         python3 "$ROOT/demo/run_demo.py" --build "$BUILD_DIR" "$@" || exec_rc=$?
         exit $exec_rc
         ;;
+    bench)
+        ensure_packages
+        ensure_i386_exec
+        mkdir -p "$BUILD_DIR"
+        trap cleanup EXIT
+        start_xvfb
+        ensure_prefix
+        BUILD_TARGETS=${BUILD_TARGETS:-gpc_bench}
+        configure_and_build
+        start_wine
+        # Its figures are printed, never judged: only a failure to set up
+        # gives a non-zero exit.
+        exec_rc=0
+        wine "$BUILD_DIR/bin/gpc_bench.exe" "$@" </dev/null || exec_rc=$?
+        exit $exec_rc
+        ;;
     build)
         ensure_packages
         ensure_i386_exec
@@ -253,7 +271,7 @@ case "$cmd" in
         fi
         ;;
     *)
-        echo "usage: ./run.sh test [ctest args] | ./run.sh demo | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
+        echo "usage: ./run.sh test [ctest args] | ./run.sh demo | ./run.sh bench [options] | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
         exit 2
         ;;
 esac

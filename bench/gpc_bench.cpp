@@ -1,0 +1,780 @@
+// gpc_bench.exe: how close the extension comes to the file system's own cost.
+//
+// It loads the shipped vrgpcext.dll as a host does (LoadLibrary and
+// GetProcAddress, its own host table, see bench_host.h) and times, in one
+// process and side by side with the bare work that cannot be avoided:
+//   (a) a start-up with N installed items, all current ("version" control),
+//       up to "Download is done", against a loop of GetFileVersionInfoSize +
+//       GetFileVersionInfo + VerQueryValue over the same files;
+//   (b) a first install of M files of 256 KB ("existence"), downloads
+//       completing at once, against a CopyFileA loop of the same bytes;
+//   (c) the next start-up of the product of (a) in a new process (what a user
+//       sees on the next join), against the same version-read loop there;
+//   (d) on-demand requests for one current section: time per request, and
+//       the process's private bytes and handle count after the first 10 and
+//       after all of them.
+// Each figure is the median of several runs. It prints a table and always
+// exits 0 once it could set up: it is a benchmark, not a test.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "bench/bench_host.h"
+
+namespace {
+
+const char kProductRoot[] = "GpcBench";
+const char kExtrasSection[] = "Extras";
+const DWORD kInstallFileBytes = 256 * 1024;
+// A start-up that has not finished by then is reported as unfinished.
+const DWORD kStartupLimitMs = 30 * 60 * 1000;
+
+struct Options {
+    std::vector<int> items{50, 500};     // N of (a) and (c)
+    std::vector<int> files{20, 200};     // M of (b)
+    int runs = 5;
+    int requests = 1000;                 // (d)
+    int sectionItems = 2;                // files of the section of (d)
+    std::string dllPath;                 // default: vrgpcext.dll beside the benchmark
+};
+
+// ---------------------------------------------------------------- helpers
+
+class CStopwatch {
+public:
+    CStopwatch()
+    {
+        QueryPerformanceFrequency(&m_Frequency);
+        QueryPerformanceCounter(&m_Start);
+    }
+    double Ms() const
+    {
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        return static_cast<double>(now.QuadPart - m_Start.QuadPart) * 1000.0 /
+               static_cast<double>(m_Frequency.QuadPart);
+    }
+
+private:
+    LARGE_INTEGER m_Frequency;
+    LARGE_INTEGER m_Start;
+};
+
+double Median(std::vector<double> values)
+{
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+std::string ExeDir()
+{
+    char achPath[MAX_PATH] = "";
+    DWORD dwLen = GetModuleFileNameA(nullptr, achPath, sizeof(achPath));
+    if (dwLen == 0 || dwLen >= sizeof(achPath)) return ".\\";
+    std::string path(achPath, dwLen);
+    size_t slash = path.find_last_of('\\');
+    return slash == std::string::npos ? ".\\" : path.substr(0, slash + 1);
+}
+
+std::string Join(const std::string& dir, const std::string& name)
+{
+    return dir + "\\" + name;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    DWORD dwWritten = 0;
+    BOOL bOk = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr);
+    CloseHandle(h);
+    return bOk && dwWritten == bytes.size();
+}
+
+// Removes a folder and everything below it.
+void RemoveTree(const std::string& dir)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA(Join(dir, "*").c_str(), &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string path = Join(dir, name);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path);
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(hFind, &fd));
+        FindClose(hFind);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+void DeleteRegTree(HKEY hRoot, const std::string& path)
+{
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
+    for (;;) {
+        char achName[512];
+        DWORD dwLen = sizeof(achName);
+        if (RegEnumKeyExA(hKey, 0, achName, &dwLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        DeleteRegTree(hKey, achName);
+    }
+    RegCloseKey(hKey);
+    RegDeleteKeyA(hRoot, path.c_str());
+}
+
+std::string Numbered(const char* lpszPrefix, int n, const char* lpszExt)
+{
+    char achName[64];
+    std::snprintf(achName, sizeof(achName), "%s%04d%s", lpszPrefix, n, lpszExt);
+    return achName;
+}
+
+// The manifest line of one file; the url is its name below the url root.
+std::string ItemLine(const std::string& name, const char* lpszVersion, DWORD dwSize, const char* lpszControl)
+{
+    return name + ";" + name + ";;" + lpszVersion + ";" + std::to_string(dwSize) + ";" + std::to_string(dwSize) +
+           ";;" + lpszControl + ";;";
+}
+
+std::string Section(const char* lpszName, const std::vector<std::string>& lines)
+{
+    std::string text = std::string("[") + lpszName + "]\r\nCount=" + std::to_string(lines.size()) + "\r\n";
+    for (size_t i = 0; i < lines.size(); ++i) text += "File" + std::to_string(i + 1) + "=" + lines[i] + "\r\n";
+    return text;
+}
+
+// The version-payload names of a start-up with n items.
+std::vector<std::string> PayloadNames(int n)
+{
+    std::vector<std::string> names;
+    for (int i = 1; i <= n; ++i) names.push_back(Numbered("v", i, ".dll"));
+    return names;
+}
+
+// The floor of a start-up: each file's version resource read once.
+double VersionReadLoop(const std::string& dir, const std::vector<std::string>& names, int* pRead)
+{
+    CStopwatch watch;
+    int nRead = 0;
+    std::vector<BYTE> buffer;
+    for (const std::string& name : names) {
+        std::string path = Join(dir, name);
+        DWORD dwHandle = 0;
+        DWORD dwSize = GetFileVersionInfoSizeA(path.c_str(), &dwHandle);
+        if (!dwSize) continue;
+        buffer.resize(dwSize);
+        if (!GetFileVersionInfoA(path.c_str(), 0, dwSize, buffer.data())) continue;
+        VS_FIXEDFILEINFO* pInfo = nullptr;
+        UINT uLen = 0;
+        if (VerQueryValueA(buffer.data(), "\\", reinterpret_cast<void**>(&pInfo), &uLen) && pInfo) ++nRead;
+    }
+    if (pRead) *pRead = nRead;
+    return watch.Ms();
+}
+
+// Process figures that Wine 8 answers: PagefileUsage stands for the private
+// bytes (PrivateUsage reads 0 there), and the handle count is found by
+// probing handle values, since GetProcessHandleCount reads 0 as well.
+SIZE_T PrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS pmc;
+    std::memset(&pmc, 0, sizeof(pmc));
+    pmc.cb = sizeof(pmc);
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc))) return 0;
+    return pmc.PagefileUsage;
+}
+
+int HandleCount()
+{
+    int nCount = 0;
+    int nMisses = 0;
+    // Handle values are multiples of 4 handed out from the bottom; a long
+    // run of free values means the table's end has been passed.
+    for (ULONG_PTR v = 4; nMisses < 4096; v += 4) {
+        DWORD dwFlags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(v), &dwFlags)) {
+            ++nCount;
+            nMisses = 0;
+        } else {
+            ++nMisses;
+        }
+    }
+    return nCount;
+}
+
+// ------------------------------------------------------------- scenarios
+
+struct Workspace {
+    std::string exeDir;     // gpc_bench.exe and vrgpcext.dll
+    std::string root;       // everything the benchmark writes
+    std::string hostDir;    // what HostGetDirectory answers
+    std::string serverDir;  // what the "server" has
+    std::string dllPath;
+};
+
+std::string ProductDir(const Workspace& ws, const std::string& version)
+{
+    return Join(Join(ws.hostDir, kProductRoot), version);
+}
+
+void SetPage(CBenchHost& host, const std::string& ini, const std::string& version, const std::string& component)
+{
+    host.SetParam("GpcUrlRoot", "http://127.0.0.1/bench");
+    host.SetParam("GpcComponentName", component);
+    host.SetParam("GpcIniFileName", ini);
+    host.SetParam("GpcProductRoot", kProductRoot);
+    host.SetParam("GpcProductVersion", version);
+    host.SetParam("GpcUnpackVersion", "3");
+    host.SetParam("GpcExtVersion", "3");
+    host.SetParam("GpcDownloadOnly", "TRUE");
+    host.SetParam("GpcSuppressProgressBar", "True");
+}
+
+struct StartupResult {
+    bool finished = false;
+    double ms = 0.0;
+    int traceLines = 0;
+    int downloads = 0;
+};
+
+// One start-up as a host runs it: load the library, GpcInitInstance, then
+// completions and heartbeats until the extension traces "Download is done".
+// The clock runs from LoadLibrary to that line; GpcExitInstance and the
+// unloading are not counted. With pHold the instance stays alive for the
+// caller (on-demand requests) and is ended by the caller.
+StartupResult RunStartup(const Workspace& ws, CBenchHost& host, std::unique_ptr<CBenchExtension>* pHold = nullptr)
+{
+    StartupResult result;
+    host.ResetTrace();
+    int nDownloadsBefore = host.DownloadRequests();
+    CStopwatch watch;
+    std::unique_ptr<CBenchExtension> pExt(new CBenchExtension(ws.dllPath));
+    if (pExt->IsLoaded() && pExt->InitInstance(host.Cookie(), host.Table()) == 0) {
+        while (!host.DownloadDone() && watch.Ms() < kStartupLimitMs) {
+            host.DeliverDownloads();
+            pExt->Heartbeat(host.Cookie());
+            CBenchHost::PumpMessages();
+        }
+        result.ms = watch.Ms();
+        result.finished = host.DownloadDone();
+    }
+    result.traceLines = host.TraceLines();
+    result.downloads = host.DownloadRequests() - nDownloadsBefore;
+    if (pHold && result.finished) {
+        *pHold = std::move(pExt);
+        return result;
+    }
+    if (pExt->IsLoaded()) pExt->ExitInstance(host.Cookie());
+    CBenchHost::PumpMessages();
+    return result;
+}
+
+struct Row {
+    std::string work;
+    std::string ext;
+    std::string floor;
+    std::string ratio;
+    std::string note;
+};
+
+std::string FormatMs(double ms)
+{
+    char ach[32];
+    std::snprintf(ach, sizeof(ach), "%.1f ms", ms);
+    return ach;
+}
+
+std::string FormatRatio(double ext, double floor)
+{
+    if (floor <= 0.0) return "-";
+    char ach[32];
+    std::snprintf(ach, sizeof(ach), "%.2fx", ext / floor);
+    return ach;
+}
+
+// Places n copies of the payload in dir.
+bool PlacePayload(const Workspace& ws, const std::string& dir, int n)
+{
+    CreateDirectoryA(Join(ws.hostDir, kProductRoot).c_str(), nullptr);
+    CreateDirectoryA(dir.c_str(), nullptr);
+    std::string payload = ws.exeDir + "gpc_bench_payload.dll";
+    for (const std::string& name : PayloadNames(n)) {
+        if (!CopyFileA(payload.c_str(), Join(dir, name).c_str(), FALSE)) return false;
+    }
+    return true;
+}
+
+std::string StartupIniName(int n)
+{
+    return "gpcbench_a" + std::to_string(n) + ".ini";
+}
+
+std::string StartupVersion(int n, int run)
+{
+    return "a" + std::to_string(n) + "_" + std::to_string(run);
+}
+
+// (a): every run is the first start-up of a product (a product version of its
+// own, so no state of an earlier run can help it); the files move from one
+// run's product folder to the next, untimed. Returns the last product version.
+std::string BenchStartup(const Workspace& ws, const Options& opt, int n, std::vector<Row>& rows)
+{
+    std::vector<std::string> names = PayloadNames(n);
+    std::vector<std::string> lines;
+    for (const std::string& name : names) lines.push_back(ItemLine(name, "1,0,0,7", 0, "version"));
+    WriteWholeFile(Join(ws.serverDir, StartupIniName(n)), Section("Corvo", lines));
+
+    std::string dir = ProductDir(ws, StartupVersion(n, 0));
+    if (!PlacePayload(ws, dir, n)) {
+        rows.push_back({"(a) start-up, " + std::to_string(n) + " current items", "-", "-", "-",
+                        "could not place the files"});
+        return "";
+    }
+    std::vector<double> ext, floor;
+    StartupResult last;
+    bool bAllFinished = true;
+    int nRead = 0;
+    std::string version;
+    for (int r = 0; r < opt.runs; ++r) {
+        version = StartupVersion(n, r + 1);
+        std::string next = ProductDir(ws, version);
+        MoveFileA(dir.c_str(), next.c_str());
+        dir = next;
+        CBenchHost host(ws.hostDir, ws.serverDir);
+        SetPage(host, StartupIniName(n), version, names.front());
+        // The order alternates so that neither side always meets a warmer cache.
+        if (r % 2) floor.push_back(VersionReadLoop(dir, names, &nRead));
+        last = RunStartup(ws, host);
+        if (!last.finished) bAllFinished = false;
+        ext.push_back(last.ms);
+        if (!(r % 2)) floor.push_back(VersionReadLoop(dir, names, &nRead));
+    }
+    char achNote[160];
+    std::snprintf(achNote, sizeof(achNote), "%.1f trace lines/item, %d downloads%s%s", n ? double(last.traceLines) / n : 0.0,
+                  last.downloads, nRead == n ? "" : ", files without version!",
+                  bAllFinished ? "" : ", DID NOT FINISH");
+    rows.push_back({"(a) start-up, " + std::to_string(n) + " current items", FormatMs(Median(ext)),
+                    FormatMs(Median(floor)), FormatRatio(Median(ext), Median(floor)), achNote});
+    return version;
+}
+
+// (c): the next start-up of the same product, each in a process of its own.
+void BenchRepeatStartup(const Workspace& ws, const Options& opt, int n, const std::string& version,
+                        std::vector<Row>& rows)
+{
+    std::string label = "(c) repeat start-up in a new process, " + std::to_string(n) + " items";
+    if (version.empty()) {
+        rows.push_back({label, "-", "-", "-", "no product from (a)"});
+        return;
+    }
+    std::vector<double> ext, floor;
+    bool bAllFinished = true;
+    std::string resultFile = Join(ws.root, "child_result.txt");
+    for (int r = 0; r < opt.runs; ++r) {
+        DeleteFileA(resultFile.c_str());
+        std::string cmd = "\"" + ws.exeDir + "gpc_bench.exe\" --child-startup \"" + ws.root + "\" " +
+                          std::to_string(n) + " " + version + " \"" + resultFile + "\" \"" + ws.dllPath + "\"";
+        std::vector<char> cmdLine(cmd.begin(), cmd.end());
+        cmdLine.push_back('\0');
+        STARTUPINFOA si;
+        std::memset(&si, 0, sizeof(si));
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi;
+        if (!CreateProcessA(nullptr, cmdLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+            bAllFinished = false;
+            continue;
+        }
+        WaitForSingleObject(pi.hProcess, INFINITE);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+        FILE* pFile = std::fopen(resultFile.c_str(), "r");
+        double dExt = 0, dFloor = 0;
+        int nFinished = 0;
+        if (pFile) {
+            if (std::fscanf(pFile, "%lf %lf %d", &dExt, &dFloor, &nFinished) != 3) nFinished = 0;
+            std::fclose(pFile);
+        }
+        if (!nFinished) {
+            bAllFinished = false;
+            continue;
+        }
+        ext.push_back(dExt);
+        floor.push_back(dFloor);
+    }
+    DeleteFileA(resultFile.c_str());
+    rows.push_back({label, ext.empty() ? "-" : FormatMs(Median(ext)), floor.empty() ? "-" : FormatMs(Median(floor)),
+                    FormatRatio(Median(ext), Median(floor)),
+                    bAllFinished ? "version-read loop in that process" : "SOME RUNS DID NOT FINISH"});
+}
+
+// The child of (c): one start-up, then the floor, written to a file.
+int ChildStartup(const std::string& root, int n, const std::string& version, const std::string& resultFile,
+                 const std::string& dllPath)
+{
+    Workspace ws;
+    ws.exeDir = ExeDir();
+    ws.root = root;
+    ws.hostDir = Join(root, "host");
+    ws.serverDir = Join(root, "server");
+    ws.dllPath = dllPath;
+    CBenchHost host(ws.hostDir, ws.serverDir);
+    if (!host.IsReady()) return 1;
+    std::vector<std::string> names = PayloadNames(n);
+    SetPage(host, StartupIniName(n), version, names.front());
+    StartupResult result = RunStartup(ws, host);
+    double dFloor = VersionReadLoop(ProductDir(ws, version), names, nullptr);
+    FILE* pFile = std::fopen(resultFile.c_str(), "w");
+    if (!pFile) return 1;
+    std::fprintf(pFile, "%.3f %.3f %d\n", result.ms, dFloor, result.finished ? 1 : 0);
+    std::fclose(pFile);
+    return 0;
+}
+
+// (b): a first install into an empty product folder.
+void BenchFirstInstall(const Workspace& ws, const Options& opt, int m, std::vector<Row>& rows)
+{
+    std::string ini = "gpcbench_b" + std::to_string(m) + ".ini";
+    std::vector<std::string> names, lines;
+    std::string bytes(kInstallFileBytes, '\0');
+    for (int i = 1; i <= m; ++i) {
+        std::string name = Numbered("p", i, ".bin");
+        names.push_back(name);
+        lines.push_back(ItemLine(name, "", kInstallFileBytes, "existence"));
+        // Every file differs, as real files do.
+        for (size_t k = 0; k < bytes.size(); k += 4096) bytes[k] = static_cast<char>(i + k / 4096);
+        std::string path = Join(ws.serverDir, name);
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) WriteWholeFile(path, bytes);
+    }
+    WriteWholeFile(Join(ws.serverDir, ini), Section("Corvo", lines));
+
+    std::vector<double> ext, floor;
+    StartupResult last;
+    bool bAllFinished = true;
+    bool bCopied = true;
+    for (int r = 0; r < opt.runs; ++r) {
+        std::string version = "b" + std::to_string(m) + "_" + std::to_string(r + 1);
+        std::string copyDir = Join(ws.root, "copy_" + version);
+        CreateDirectoryA(copyDir.c_str(), nullptr);
+        auto copyLoop = [&]() {
+            CStopwatch watch;
+            for (const std::string& name : names) {
+                if (!CopyFileA(Join(ws.serverDir, name).c_str(), Join(copyDir, name).c_str(), FALSE)) bCopied = false;
+            }
+            return watch.Ms();
+        };
+        CBenchHost host(ws.hostDir, ws.serverDir);
+        SetPage(host, ini, version, names.front());
+        if (r % 2) floor.push_back(copyLoop());
+        last = RunStartup(ws, host);
+        if (!last.finished) bAllFinished = false;
+        ext.push_back(last.ms);
+        if (!(r % 2)) floor.push_back(copyLoop());
+        RemoveTree(copyDir);
+        RemoveTree(ProductDir(ws, version));
+    }
+    char achNote[160];
+    std::snprintf(achNote, sizeof(achNote), "%.1f trace lines/file, %d downloads%s%s",
+                  m ? double(last.traceLines) / m : 0.0, last.downloads, bCopied ? "" : ", COPY FAILED",
+                  bAllFinished ? "" : ", DID NOT FINISH");
+    rows.push_back({"(b) first install, " + std::to_string(m) + " files of 256 KB", FormatMs(Median(ext)),
+                    FormatMs(Median(floor)), FormatRatio(Median(ext), Median(floor)), achNote});
+}
+
+struct OdeCounter {
+    int sectionDone = 0;
+    int failures = 0;
+};
+
+void WINAPI OnOdeNotice(void* pContext, int nKind, const char*, const char*, int nResult, GpcOdeFileInfo*)
+{
+    OdeCounter* pCounter = static_cast<OdeCounter*>(pContext);
+    if (!pCounter) return;
+    if (nKind == 1) ++pCounter->sectionDone;
+    if ((nKind == 0 || nKind == 1) && nResult != 0) ++pCounter->failures;
+}
+
+// (d): a page asking, again and again, whether a current section is intact
+// and having it "downloaded" (nothing to fetch: it answers at once).
+void BenchOnDemand(const Workspace& ws, const Options& opt, std::vector<Row>& rows, std::vector<std::string>& details)
+{
+    const std::string label = "(d) on-demand request, " + std::to_string(opt.sectionItems) + "-file current section";
+    const std::string ini = "gpcbench_d.ini";
+    const std::string version = "d";
+    std::vector<std::string> names = PayloadNames(opt.sectionItems);
+    std::vector<std::string> lines;
+    for (const std::string& name : names) lines.push_back(ItemLine(name, "1,0,0,7", 0, "version"));
+    WriteWholeFile(Join(ws.serverDir, ini), Section("Corvo", lines) + Section(kExtrasSection, lines));
+    if (!PlacePayload(ws, ProductDir(ws, version), opt.sectionItems)) {
+        rows.push_back({label, "-", "-", "-", "could not place the files"});
+        return;
+    }
+
+    CBenchHost host(ws.hostDir, ws.serverDir);
+    SetPage(host, ini, version, names.front());
+    std::unique_ptr<CBenchExtension> pExt;
+    StartupResult startup = RunStartup(ws, host, &pExt);
+    if (!startup.finished || !pExt) {
+        rows.push_back({label, "-", "-", "-", "start-up did not finish"});
+        return;
+    }
+
+    OdeCounter counter;
+    int nNotIntact = 0;
+    HWND hPlugin = host.PluginWindow();
+    auto request = [&]() {
+        GpcCookie pCookie = reinterpret_cast<GpcCookie>(hPlugin);
+        if (pExt->OdeGetSectionIntegrity(pCookie, nullptr, kExtrasSection) != 1) ++nNotIntact;
+        pExt->OdeDownload(pCookie, nullptr, kExtrasSection, &OnOdeNotice, &counter);
+        host.DeliverDownloads();
+        pExt->Heartbeat(host.Cookie());
+        CBenchHost::PumpMessages();
+    };
+
+    SIZE_T cbBefore = PrivateBytes();
+    int nHandlesBefore = HandleCount();
+    const int nFirst = std::min(10, opt.requests);
+    for (int i = 0; i < nFirst; ++i) request();
+    SIZE_T cbAfterFirst = PrivateBytes();
+    int nHandlesAfterFirst = HandleCount();
+    CStopwatch watch;
+    for (int i = nFirst; i < opt.requests; ++i) request();
+    double dMs = watch.Ms();
+    SIZE_T cbAfterAll = PrivateBytes();
+    int nHandlesAfterAll = HandleCount();
+
+    pExt->ExitInstance(host.Cookie());
+    CBenchHost::PumpMessages();
+    pExt.reset();
+
+    int nTimed = opt.requests - nFirst;
+    std::vector<double> floors;
+    for (int r = 0; r < opt.runs; ++r) floors.push_back(VersionReadLoop(ProductDir(ws, version), names, nullptr));
+    double dFloor = Median(floors);
+    double dPerRequest = nTimed > 0 ? dMs / nTimed : 0.0;
+    char achNote[160];
+    std::snprintf(achNote, sizeof(achNote), "%d answers, %d not intact, %d failed", counter.sectionDone, nNotIntact,
+                  counter.failures);
+    rows.push_back({label, nTimed > 0 ? FormatMs(dPerRequest) : "-", FormatMs(dFloor),
+                    nTimed > 0 ? FormatRatio(dPerRequest, dFloor) : "-", achNote});
+
+    char ach[256];
+    long long dFirst = static_cast<long long>(cbAfterFirst) - static_cast<long long>(cbBefore);
+    long long dAll = static_cast<long long>(cbAfterAll) - static_cast<long long>(cbAfterFirst);
+    std::snprintf(ach, sizeof(ach),
+                  "(d) private bytes: before %lu KB, after %d requests %lu KB (%+lld KB), after %d %lu KB (%+lld KB)",
+                  static_cast<unsigned long>(cbBefore / 1024), nFirst, static_cast<unsigned long>(cbAfterFirst / 1024),
+                  dFirst / 1024, opt.requests, static_cast<unsigned long>(cbAfterAll / 1024), dAll / 1024);
+    details.push_back(ach);
+    std::snprintf(ach, sizeof(ach), "(d) handles:       before %d, after %d requests %d (%+d), after %d %d (%+d)",
+                  nHandlesBefore, nFirst, nHandlesAfterFirst, nHandlesAfterFirst - nHandlesBefore, opt.requests,
+                  nHandlesAfterAll, nHandlesAfterAll - nHandlesAfterFirst);
+    details.push_back(ach);
+}
+
+// Each figure as soon as it is measured: a long run shows its progress.
+void PrintLatest(const std::vector<Row>& rows, size_t nBefore)
+{
+    for (size_t i = nBefore; i < rows.size(); ++i) {
+        const Row& r = rows[i];
+        std::printf("    %s: %s against %s (%s) %s\n", r.work.c_str(), r.ext.c_str(), r.floor.c_str(), r.ratio.c_str(),
+                    r.note.c_str());
+    }
+    std::fflush(stdout);
+}
+
+void PrintTable(const Options& opt, const std::vector<Row>& rows, const std::vector<std::string>& details,
+                DWORD dwDllBytes)
+{
+    size_t w0 = 4, w1 = 9, w2 = 5, w3 = 5;
+    for (const Row& r : rows) {
+        w0 = std::max(w0, r.work.size());
+        w1 = std::max(w1, r.ext.size());
+        w2 = std::max(w2, r.floor.size());
+        w3 = std::max(w3, r.ratio.size());
+    }
+    std::printf("\nvrgpcext.dll benchmark: median of %d run(s); ratio = extension / floor (lower is better)\n",
+                opt.runs);
+    std::printf("library: %s, %lu KB on disk\n\n", opt.dllPath.c_str(), static_cast<unsigned long>(dwDllBytes / 1024));
+    std::printf("%-*s  %*s  %*s  %*s  %s\n", static_cast<int>(w0), "work", static_cast<int>(w1), "extension",
+                static_cast<int>(w2), "floor", static_cast<int>(w3), "ratio", "notes");
+    std::printf("%s\n", std::string(w0 + w1 + w2 + w3 + 8 + 30, '-').c_str());
+    for (const Row& r : rows) {
+        std::printf("%-*s  %*s  %*s  %*s  %s\n", static_cast<int>(w0), r.work.c_str(), static_cast<int>(w1),
+                    r.ext.c_str(), static_cast<int>(w2), r.floor.c_str(), static_cast<int>(w3), r.ratio.c_str(),
+                    r.note.c_str());
+    }
+    std::printf("\n");
+    for (const std::string& d : details) std::printf("%s\n", d.c_str());
+    std::printf(
+        "\nFloors: (a) and (c) GetFileVersionInfoSize + GetFileVersionInfo + VerQueryValue once per file;\n"
+        "(b) CopyFileA of the same files. Extension times run from LoadLibrary to \"Download is done\";\n"
+        "downloads complete at once from local files and the host unpacks by CopyFileA.\n"
+        "(d) time per request = GpcOdeGetSectionIntegrity + GpcOdeDownload, averaged after the first 10,\n"
+        "against one version-read loop over the section's files;\n"
+        "private bytes are PagefileUsage (Wine answers 0 for PrivateUsage), handles are counted by probing.\n");
+}
+
+std::vector<int> ParseList(const char* lpszText)
+{
+    std::vector<int> values;
+    std::string text = lpszText ? lpszText : "";
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        size_t comma = text.find(',', pos);
+        std::string piece = text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        int v = std::atoi(piece.c_str());
+        if (v > 0) values.push_back(v);
+        if (comma == std::string::npos) break;
+        pos = comma + 1;
+    }
+    return values;
+}
+
+void Usage()
+{
+    std::printf(
+        "usage: gpc_bench [--items N[,N...]] [--files M[,M...]] [--runs R] [--requests Q] [--quick]\n"
+        "  --items     items of the start-up runs (a) and (c)    default 50,500\n"
+        "  --files     256 KB files of the first install (b)      default 20,200\n"
+        "  --runs      runs per figure (the median is shown)      default 5\n"
+        "  --requests  on-demand requests of (d)                  default 1000\n"
+        "  --section-files  files of the section of (d)          default 2\n"
+        "  --dll       the library to measure (Windows path)      default: vrgpcext.dll beside gpc_bench.exe\n"
+        "  --quick     --items 50 --files 20 --runs 1 --requests 100\n"
+        "  Give 0 to skip a part (for example --files 0).\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 7 && std::strcmp(argv[1], "--child-startup") == 0)
+        return ChildStartup(argv[2], std::atoi(argv[3]), argv[4], argv[5], argv[6]);
+
+    Options opt;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        const char* lpszNext = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (a == "--items" && lpszNext) {
+            opt.items = ParseList(lpszNext);
+            ++i;
+        } else if (a == "--files" && lpszNext) {
+            opt.files = ParseList(lpszNext);
+            ++i;
+        } else if (a == "--runs" && lpszNext) {
+            opt.runs = std::max(1, std::atoi(lpszNext));
+            ++i;
+        } else if (a == "--requests" && lpszNext) {
+            opt.requests = std::max(0, std::atoi(lpszNext));
+            ++i;
+        } else if (a == "--dll" && lpszNext) {
+            opt.dllPath = lpszNext;
+            ++i;
+        } else if (a == "--section-files" && lpszNext) {
+            opt.sectionItems = std::max(1, std::atoi(lpszNext));
+            ++i;
+        } else if (a == "--quick") {
+            opt.items = {50};
+            opt.files = {20};
+            opt.runs = 1;
+            opt.requests = 100;
+        } else {
+            Usage();
+            return a == "--help" || a == "-h" ? 0 : 2;
+        }
+    }
+
+    Workspace ws;
+    ws.exeDir = ExeDir();
+    if (opt.dllPath.empty()) opt.dllPath = ws.exeDir + "vrgpcext.dll";
+    ws.dllPath = opt.dllPath;
+    char achTemp[MAX_PATH] = "";
+    DWORD dwTemp = GetTempPathA(sizeof(achTemp), achTemp);
+    if (dwTemp == 0 || dwTemp >= sizeof(achTemp)) {
+        std::fprintf(stderr, "gpc_bench: no temporary folder\n");
+        return 1;
+    }
+    ws.root = std::string(achTemp) + "gpc_bench_" + std::to_string(GetCurrentProcessId());
+    ws.hostDir = Join(ws.root, "host");
+    ws.serverDir = Join(ws.root, "server");
+    RemoveTree(ws.root);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, std::string("Software\\") + kProductRoot);
+    CreateDirectoryA(ws.root.c_str(), nullptr);
+    CreateDirectoryA(ws.hostDir.c_str(), nullptr);
+    CreateDirectoryA(ws.serverDir.c_str(), nullptr);
+
+    WIN32_FILE_ATTRIBUTE_DATA dllInfo;
+    if (!GetFileAttributesExA(ws.dllPath.c_str(), GetFileExInfoStandard, &dllInfo)) {
+        std::fprintf(stderr, "gpc_bench: %s not found\n", ws.dllPath.c_str());
+        return 1;
+    }
+    {
+        CBenchHost probe(ws.hostDir, ws.serverDir);
+        if (!probe.IsReady()) {
+            std::fprintf(stderr, "gpc_bench: cannot create windows (is there a display?)\n");
+            return 1;
+        }
+    }
+
+    std::vector<Row> rows;
+    std::vector<std::string> details;
+    for (int n : opt.items) {
+        std::printf("(a) start-up, %d items ...\n", n);
+        std::fflush(stdout);
+        size_t nBefore = rows.size();
+        std::string version = BenchStartup(ws, opt, n, rows);
+        PrintLatest(rows, nBefore);
+        std::printf("(c) repeat start-up, %d items ...\n", n);
+        std::fflush(stdout);
+        nBefore = rows.size();
+        BenchRepeatStartup(ws, opt, n, version, rows);
+        PrintLatest(rows, nBefore);
+    }
+    for (int m : opt.files) {
+        std::printf("(b) first install, %d files ...\n", m);
+        std::fflush(stdout);
+        size_t nBefore = rows.size();
+        BenchFirstInstall(ws, opt, m, rows);
+        PrintLatest(rows, nBefore);
+    }
+    if (opt.requests > 0) {
+        std::printf("(d) %d on-demand requests ...\n", opt.requests);
+        std::fflush(stdout);
+        size_t nBefore = rows.size();
+        BenchOnDemand(ws, opt, rows, details);
+        PrintLatest(rows, nBefore);
+    }
+    // (a) and (c) rows side by side per N read better.
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& x, const Row& y) { return x.work.substr(0, 3) < y.work.substr(0, 3); });
+    PrintTable(opt, rows, details, dllInfo.nFileSizeLow);
+
+    // What the runs left behind: folders, install logs, manifest copies.
+    RemoveTree(ws.root);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, std::string("Software\\") + kProductRoot);
+    DeleteRegTree(HKEY_CURRENT_USER, std::string("Software\\") + kProductRoot);
+    WIN32_FIND_DATAA fd;
+    // The extension keeps a copy of each manifest beside itself.
+    std::string dllDir = ws.dllPath.substr(0, ws.dllPath.find_last_of('\\') + 1);
+    HANDLE hFind = FindFirstFileA((dllDir + "gpcbench_*.ini").c_str(), &fd);
+    if (hFind != INVALID_HANDLE_VALUE) {
+        do {
+            DeleteFileA((dllDir + fd.cFileName).c_str());
+        } while (FindNextFileA(hFind, &fd));
+        FindClose(hFind);
+    }
+    return 0;
+}
