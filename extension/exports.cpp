@@ -313,7 +313,9 @@ int WINAPI GpcCancelFileIndex(GpcCookie pCookie, int nIndex)
         }
         CVRGpcExtension* pExtension = GetInstance(pResolved);
         if (!pExtension) return 0;
-        pExtension->m_bCancelRequested = 1;
+        // Each running request is marked; with none running nothing is
+        // left behind for the next one.
+        pExtension->CancelOdeRequests();
         return 1;
     } catch (...) {
         TraceException("GpcCancelFileIndex");

@@ -131,7 +131,11 @@ void CVRGpcExtension::InitInstance()
     GpcFormat(achRequest, sizeof(achRequest), "%s?random=%lu", achUrl, static_cast<unsigned long>(GetTickCount()));
     TraceMessage("CVRGpcExtension::InitInstance url=%s", achRequest);
     if (pTable && pTable->HostDownloadUrl) {
-        pTable->HostDownloadUrl(m_pGpcCookie, &CVRGpcExtension::OnManifestDownload, this, achRequest);
+        // The host may deliver the manifest after the instance has ended:
+        // it holds a number for the instance, not the instance itself.
+        m_ManifestContext.Register(GPC_LIVE_EXTENSION, this);
+        pTable->HostDownloadUrl(m_pGpcCookie, &CVRGpcExtension::OnManifestDownload,
+                                m_ManifestContext.GetContext(), achRequest);
     }
 }
 

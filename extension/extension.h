@@ -65,9 +65,13 @@ public:
                                   const char* lpszFileName);
     void DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG_PTR value);
     void DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, ULONG_PTR value);
-    // The GpcDownloadCallbacks of item downloads: the context is the item.
+    // The GpcDownloadCallbacks of item downloads: the context is the item's
+    // live-context number; a number whose item is gone is traced and dropped.
     static void WINAPI OnItemDownload(void* pIgnored, void* pContext, DWORD dwStatus, ULONG_PTR value);
     static void WINAPI OnStdItemDownload(void* pIgnored, void* pContext, DWORD dwStatus, ULONG_PTR value);
+    // Marks every running on-demand request of this instance as cancelled;
+    // with none running nothing changes.
+    void CancelOdeRequests();
 
     // --- Heartbeat and shut-down ------------------------------------------
     void Heartbeat();
@@ -118,6 +122,8 @@ public:
     PFN_NSpyStart m_pfnNSpyStart;
     PFN_NSpyStop m_pfnNSpyStop;
     char m_achCurIniFile[GPC_MAX_PATH];
+    // Kept for the names that logs and tools know; each request now holds
+    // its own result and cancel flag (GpcDownloadJob), so these stay 0.
     int m_nSectionResult;
     int m_bCancelRequested;
     // Set only while HandleNotification runs an action for the host: the
@@ -142,6 +148,21 @@ private:
     // Copies the downloaded manifest beside the library and to a temporary
     // file that becomes m_achCurIniFile.
     void KeepManifestCopies(const char* lpszDownloaded);
+    // Why an on-demand operation may not read a section now (for the
+    // caller's trace), or null when it may. *pbWait is 1 when asking again
+    // later can help (the start-up is still running).
+    const char* OdeRefusal(int* pbWait);
+    // Ends the running on-demand requests of this instance without telling
+    // their callers (the page is going away), deleting their items.
+    void ReleaseOdeRequests();
+
+    // Stands for this instance while its manifest download runs.
+    CGpcLiveContext m_ManifestContext;
+    // Set when ExitInstance begins: nothing is read, started or installed
+    // after that.
+    int m_bShuttingDown = 0;
+    // 1 while the host holds the socket callback (slot 13).
+    int m_bSocketCallbackSet = 0;
 
     // 1 when m_achCurIniFile names the temporary copy this object made (the
     // destructor deletes only that one).

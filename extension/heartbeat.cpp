@@ -5,6 +5,7 @@
 
 #include "extension/module_state.h"
 #include "feedback/messages.h"
+#include "feedback/progress.h"
 #include "feedback/trace.h"
 
 namespace {
@@ -35,11 +36,18 @@ bool MessageWindowOpen(HWND hWnd)
 
 void CVRGpcExtension::Heartbeat()
 {
+    if (m_bShuttingDown) return;
+
     if (m_bFailed && m_bStdDownload && !MessageWindowOpen(m_hMessageWnd) && m_pfnOdeFailureCallback) {
         // An on-demand request was halted by the update settings: its
         // caller hears of it on every beat.
         m_pfnOdeFailureCallback(nullptr, GPC_ODE_FILE_DONE, nullptr, nullptr, -1, nullptr);
     }
+
+    // A failed start-up shows no progress any more: left up, the window
+    // would stay on top until exit, and its Cancel would report a user
+    // cancel for what was a failure.
+    if (m_bFailed && m_InstallationMgr.ProgressWindow) CloseProgressWindow(&m_InstallationMgr.ProgressWindow);
 
     if (!m_bReady || m_bFailed || MessageWindowOpen(m_hMessageWnd) || m_bStdDownload) return;
 
@@ -129,6 +137,7 @@ void CVRGpcExtension::StartNetMonitor()
     if (m_pfnNSpyStart) m_pfnNSpyStart(GPC_NETMON_START_MODE);
     if (g_pHostTable->HostSetSocketCallback) {
         g_pHostTable->HostSetSocketCallback(m_pGpcCookie, &CVRGpcExtension::OnSocketContext, this);
+        m_bSocketCallbackSet = 1;
     }
 }
 
@@ -148,11 +157,24 @@ int WINAPI CVRGpcExtension::OnSocketContext(void* pContext, DWORD dwValue1, DWOR
 
 void CVRGpcExtension::ExitInstance()
 {
+    // From here on nothing is read, started or installed. The host may
+    // still deliver the manifest or any file (the exit script and a
+    // report's dialogs pump messages): the numbers it holds stop naming
+    // anything as their objects are withdrawn or deleted, so such notices
+    // are dropped.
+    m_bShuttingDown = 1;
+    m_ManifestContext.Withdraw();
     m_InstallationMgr.ReleaseAll();
+    ReleaseOdeRequests();
     UnloadMainComponent();
     if (m_hMessageWnd) {
         if (IsWindow(m_hMessageWnd)) DestroyWindow(m_hMessageWnd);
         m_hMessageWnd = nullptr;
     }
+    // The host would otherwise keep reporting sockets to a deleted instance.
+    if (m_bSocketCallbackSet && g_pHostTable && g_pHostTable->HostSetSocketCallback) {
+        g_pHostTable->HostSetSocketCallback(m_pGpcCookie, nullptr, nullptr);
+    }
+    m_bSocketCallbackSet = 0;
     StopNetMonitor();
 }

@@ -118,9 +118,16 @@ int CVRGpcExtension::BuildManifestUrl(int nOsClass, char* lpszUrl, int nSize)
 
 void WINAPI CVRGpcExtension::OnManifestDownload(void* /*pIgnored*/, void* pContext, DWORD dwStatus, ULONG_PTR value)
 {
-    CVRGpcExtension* pExtension = static_cast<CVRGpcExtension*>(pContext);
-    if (!pExtension) return;
+    CVRGpcExtension* pExtension =
+        static_cast<CVRGpcExtension*>(CGpcLiveContext::Find(pContext, GPC_LIVE_EXTENSION));
+    if (!pExtension) {
+        TraceMessage("vrgpcext: notice of a download that is no longer awaited ignored");
+        return;
+    }
     try {
+        // One completion per download: a second one for the same request
+        // would prepare the installation twice.
+        if (dwStatus == 0) pExtension->m_ManifestContext.Withdraw();
         pExtension->OnManifestStatus(dwStatus, value);
     } catch (...) {
         // Nothing may unwind into the host's download code.

@@ -27,7 +27,76 @@ bool FailureCounts(const GpcInstallItem* pItem)
     return !pItem->FailureControl.IsNull() && !FieldIs(pItem->FailureControl, "ignore");
 }
 
+// The item a download notice stands for, or null when it is gone (the
+// section was read again, the instance has ended): such a notice is
+// traced and dropped. A completion takes the item out of the table, so a
+// second completion of the same download finds nothing either.
+GpcInstallItem* FindNoticeItem(void* pContext, DWORD dwStatus)
+{
+    GpcInstallItem* pItem = static_cast<GpcInstallItem*>(CGpcLiveContext::Find(pContext, GPC_LIVE_ITEM));
+    if (!pItem || !pItem->Owner) {
+        TraceMessage("vrgpcext: notice of a download that is no longer awaited ignored");
+        return nullptr;
+    }
+    if (dwStatus == 0) pItem->Live.Withdraw();
+    return pItem;
+}
+
+// The next running on-demand request of an instance, or null.
+GpcDownloadJob* FindOwnedJob(const CVRGpcExtension* pOwner, GpcDownloadJob* pAfter)
+{
+    bool bPassed = pAfter == nullptr;
+    for (CGpcLiveContext* p = CGpcLiveContext::First(); p; p = p->GetNext()) {
+        if (p->GetKind() != GPC_LIVE_JOB) continue;
+        GpcDownloadJob* pJob = static_cast<GpcDownloadJob*>(p->GetObject());
+        if (!bPassed) {
+            bPassed = pJob == pAfter;
+            continue;
+        }
+        if (pJob->Owner == pOwner) return pJob;
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+const char* CVRGpcExtension::OdeRefusal(int* pbWait)
+{
+    *pbWait = 0;
+    if (m_bShuttingDown) return "the instance is shutting down";
+    // The start-up pass owns the manager's list until it has loaded the
+    // component, registered the later items and announced the end (or has
+    // failed): a section read before then would replace its items. The
+    // manifest may not even have arrived; nothing is read or left behind.
+    if (!m_bStdDownload && !m_bDownloadDone && !m_bFailed) {
+        *pbWait = 1;
+        return "the start-up is still running";
+    }
+    // Every install path starts at the product directory; without one it
+    // would start at the root of the current drive.
+    if (m_InstallationMgr.DefaultInstallDir.IsEmpty()) return "the install directory is not known";
+    return nullptr;
+}
+
+void CVRGpcExtension::CancelOdeRequests()
+{
+    for (GpcDownloadJob* pJob = FindOwnedJob(this, nullptr); pJob; pJob = FindOwnedJob(this, pJob)) {
+        pJob->CancelRequested = 1;
+    }
+}
+
+void CVRGpcExtension::ReleaseOdeRequests()
+{
+    while (GpcDownloadJob* pJob = FindOwnedJob(this, nullptr)) {
+        for (int i = 0; i < pJob->PendingItems.GetCount(); ++i) {
+            void* pEntry = pJob->PendingItems.GetAt(i);
+            // While a pass runs the job holds a place of its own in the list.
+            if (pEntry != pJob) delete static_cast<GpcInstallItem*>(pEntry);
+        }
+        pJob->PendingItems.RemoveAll();
+        DestroyDownloadJob(pJob);
+    }
+}
 
 const char* CVRGpcExtension::ChooseOdeManifest(const char* lpszIniFile)
 {
@@ -64,6 +133,11 @@ int CVRGpcExtension::StdDownloadExt(const char* lpszIniFile, const char* lpszSec
         TraceMessage("VRGPCEXT::StdDownloadExt refused: the start-up downloads are still running");
         return 0;
     }
+    int bWait = 0;
+    if (const char* lpszWhy = OdeRefusal(&bWait)) {
+        TraceMessage("VRGPCEXT::StdDownloadExt refused: %s", lpszWhy);
+        return 0;
+    }
 
     int nCount = ReadOdeSection(ChooseOdeManifest(lpszIniFile), lpszSectionName, lpszFileName);
     if (!lpszSectionName) return 0;
@@ -82,6 +156,11 @@ int CVRGpcExtension::OdeGetSectionIntegrityExt(const char* lpszIniFile, const ch
                      "LastDownload = %d",
                      Printable(lpszIniFile), m_achCurIniFile, bLastDownload);
         if (!bLastDownload) return 2;
+    }
+    int bWait = 0;
+    if (const char* lpszWhy = OdeRefusal(&bWait)) {
+        TraceMessage("CVRGpcExtension:OdeGetSectionIntegrityExt %s: %s", bWait ? "waits" : "refused", lpszWhy);
+        return bWait ? 2 : 0;
     }
 
     ReadOdeSection(ChooseOdeManifest(lpszIniFile), lpszSectionName, lpszFileName);
@@ -137,14 +216,17 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
         ShowErrorMessage(this, 9, achPath);
     }
 
+    bool bCancelled = pJob && pJob->CancelRequested;
     if (pJob) {
         NotifyDownloadJob(pJob, GPC_ODE_FILE_DONE, pItem->SourceName.GetText(), lpszSection,
-                          m_bCancelRequested ? -7 : nResult, &info);
+                          bCancelled ? -7 : nResult, &info);
     }
     TraceMessage("vrgpcext: sec: %s, file: %s, res: %d", Printable(lpszSection), TextOrEmpty(pItem->SourceName),
                  nResult);
 
-    if ((m_bCancelRequested || FailureCounts(pItem)) && nResult < m_nSectionResult) m_nSectionResult = nResult;
+    // A request's cancel may have come while the caller was being told.
+    bCancelled = pJob && pJob->CancelRequested;
+    if (pJob && (bCancelled || FailureCounts(pItem)) && nResult < pJob->SectionResult) pJob->SectionResult = nResult;
 
     if (bTempMade) DeleteFileA(achUnpacked);
 
@@ -154,10 +236,7 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
         bLast = pJob->PendingItems.GetCount() == 0;
     }
     if (bLast) {
-        int nSectionResult = m_nSectionResult;
-        m_nSectionResult = 0;
-        m_bCancelRequested = 0;
-        NotifyDownloadJob(pJob, GPC_ODE_SECTION_DONE, nullptr, lpszSection, nSectionResult, nullptr);
+        NotifyDownloadJob(pJob, GPC_ODE_SECTION_DONE, nullptr, lpszSection, pJob->SectionResult, nullptr);
         DestroyDownloadJob(pJob);
         delete pItem;
         TraceMessage("StdDownload Finished");
@@ -227,9 +306,9 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
 
 void WINAPI CVRGpcExtension::OnItemDownload(void* /*pIgnored*/, void* pContext, DWORD dwStatus, ULONG_PTR value)
 {
-    GpcInstallItem* pItem = static_cast<GpcInstallItem*>(pContext);
-    if (!pItem || !pItem->Owner) return;
     try {
+        GpcInstallItem* pItem = FindNoticeItem(pContext, dwStatus);
+        if (!pItem) return;
         pItem->Owner->DoItemInstall(pItem, dwStatus, value);
     } catch (...) {
         TraceMessage("vrgpcext: download callback ended by an unexpected exception");
@@ -238,9 +317,9 @@ void WINAPI CVRGpcExtension::OnItemDownload(void* /*pIgnored*/, void* pContext, 
 
 void WINAPI CVRGpcExtension::OnStdItemDownload(void* /*pIgnored*/, void* pContext, DWORD dwStatus, ULONG_PTR value)
 {
-    GpcInstallItem* pItem = static_cast<GpcInstallItem*>(pContext);
-    if (!pItem || !pItem->Owner) return;
     try {
+        GpcInstallItem* pItem = FindNoticeItem(pContext, dwStatus);
+        if (!pItem) return;
         pItem->Owner->DoStdDownloadItem(pItem, dwStatus, value);
     } catch (...) {
         TraceMessage("vrgpcext: download callback ended by an unexpected exception");

@@ -366,11 +366,10 @@ void CancelJobDownload(GpcDownloadJob* pJob)
 {
     if (!HasLiveWindow(*pJob)) return;
     CloseProgressWindow(&pJob->ProgressWindow);
+    // The window belongs to one request: only that request is cancelled.
+    pJob->CancelRequested = 1;
     CVRGpcExtension* pExtension = pJob->Owner;
-    if (pExtension) {
-        pExtension->m_bCancelRequested = 1;
-        ReportFailureToServer(pExtension, GPC_REPORT_CANCELLED, nullptr);
-    }
+    if (pExtension) ReportFailureToServer(pExtension, GPC_REPORT_CANCELLED, nullptr);
     SendCancelToHost(g_pHostTable, CookieOf(pExtension));
 }
 

@@ -132,15 +132,21 @@ bool IsSeparator(char ch)
     return ch == '/' || ch == '\\';
 }
 
-// Resolves a target against the default directory. Returns
-// false (and an empty directory) when the result is longer than a path may be.
+// Resolves a target against the default directory. Returns false (and an
+// empty directory) when the result is longer than a path may be, or when it
+// would rest on a default directory that is still empty.
 bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
                        const char* lpszSourceName, char* lpszDir)
 {
     const char* lpszDefault = TraceText(pMgr->DefaultInstallDir.GetText());
     CPathBuilder path;
+    // Before the product directory is known the default is empty, and a
+    // path built on it would start at the root of the current drive.
+    bool bNoDefault = lpszDefault[0] == '\0';
+    bool bNeedsDefault = false;
 
     if (target.IsEmpty()) {
+        bNeedsDefault = true;
         path.Set(lpszDefault);
     } else if (strchr(target.GetText(), ':')) {
         // An absolute path with a drive is taken as it stands.
@@ -152,6 +158,7 @@ bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
             // Rooted on the drive of the default directory ("C:"), or on
             // nothing when the default directory has no drive letter.
             char achDrive[3] = "";
+            bNeedsDefault = bNoDefault;
             if (lpszDefault[0] && lpszDefault[1] == ':') {
                 achDrive[0] = lpszDefault[0];
                 achDrive[1] = ':';
@@ -200,6 +207,7 @@ bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
                 } else if (_stricmp(achComponent, "%uninstall%") == 0) {
                     GetUninstallDir(pMgr->Owner, path);
                 } else {
+                    bNeedsDefault = true;
                     path.Set(lpszDefault);
                     path.Append(achComponent);
                 }
@@ -210,10 +218,17 @@ bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
         }
         // No component at all ("/", "\\"): the drive when anchored, else the
         // default directory.
-        if (bFirst && !bAnchored)
+        if (bFirst && !bAnchored) {
+            bNeedsDefault = true;
             path.Set(lpszDefault);
+        }
     }
 
+    if (bNeedsDefault && bNoDefault) {
+        TraceMessage("CVRGPCEXT::GetInstallDir,no install directory,file = %s", TraceText(lpszSourceName));
+        lpszDir[0] = '\0';
+        return false;
+    }
     if (path.bTooLong) {
         TraceMessage("CVRGPCEXT::GetInstallDir,path too long,file = %s", TraceText(lpszSourceName));
         lpszDir[0] = '\0';

@@ -73,21 +73,25 @@ void RequestDownload(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem, GpcDown
                      const char* lpszUrl, bool bUrlFits)
 {
     GpcCookie pCookie = pMgr->Owner ? pMgr->Owner->GetCookie() : nullptr;
+    // The host keeps a number that stands for the item, never its address:
+    // it may deliver after the item is gone (see live_context.h).
+    pItem->Live.Register(GPC_LIVE_ITEM, pItem);
+    void* pContext = pItem->Live.GetContext();
     if (!bUrlFits) {
         TraceMessage("Download url of %s is too long", TraceText(pItem->SourceName.GetText()));
-        pfnHandler(nullptr, pItem, 0, 0);
+        pfnHandler(nullptr, pContext, 0, 0);
         return;
     }
     if (!g_pHostTable || !g_pHostTable->HostDownloadUrl) {
         TraceMessage("The host can not download %s", lpszUrl);
-        pfnHandler(nullptr, pItem, 0, 0);
+        pfnHandler(nullptr, pContext, 0, 0);
         return;
     }
     // A host that took the download reports through the handler. One that
     // refused it never will: the handler hears at once that no file came.
-    if (g_pHostTable->HostDownloadUrl(pCookie, pfnHandler, pItem, lpszUrl) != 0) {
+    if (g_pHostTable->HostDownloadUrl(pCookie, pfnHandler, pContext, lpszUrl) != 0) {
         TraceMessage("The host refused to download %s", lpszUrl);
-        pfnHandler(nullptr, pItem, 0, 0);
+        pfnHandler(nullptr, pContext, 0, 0);
     }
 }
 

@@ -249,12 +249,24 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
 int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback,
                                                 void* pContext)
 {
+    int bFailedBefore = Owner ? Owner->m_bFailed : 0;
     int nSetting = Owner ? Owner->CheckUpdateStatus(HasAnyUpdate()) : 0;
     if (nSetting == 2) {
-        // Halted: the heartbeat answers the caller later.
-        if (Owner)
-            Owner->m_pfnOdeFailureCallback = pfnCallback;
         ClearItems();
+        if (Owner && Owner->m_bStdDownload) {
+            // Halted: the heartbeat answers the caller later.
+            Owner->m_pfnOdeFailureCallback = pfnCallback;
+            return 0;
+        }
+        // Beside a start-up the halt concerns this request alone: the
+        // start-up keeps its state, and the caller, whom no heartbeat
+        // answers on this path, hears of it at once, in the form the
+        // heartbeat uses for a halted request (callers know it by its null
+        // context and result -1).
+        if (Owner)
+            Owner->m_bFailed = bFailedBefore;
+        if (pfnCallback)
+            pfnCallback(nullptr, GPC_ODE_FILE_DONE, nullptr, nullptr, -1, nullptr);
         return 0;
     }
 
@@ -347,12 +359,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
     } else if (pJob->PendingItems.GetCount() == 0) {
         // Every download completed inside HostDownloadUrl: finish the job
         // here as the last completion would have.
-        int nResult = Owner ? Owner->m_nSectionResult : 0;
-        NotifyDownloadJob(pJob, GPC_ODE_SECTION_DONE, nullptr, lpszJobSection, nResult, nullptr);
-        if (Owner) {
-            Owner->m_nSectionResult = 0;
-            Owner->m_bCancelRequested = 0;
-        }
+        NotifyDownloadJob(pJob, GPC_ODE_SECTION_DONE, nullptr, lpszJobSection, pJob->SectionResult, nullptr);
         DestroyDownloadJob(pJob);
         TraceMessage("StdDownload Finished");
     }

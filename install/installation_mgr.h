@@ -8,6 +8,7 @@
 #include "extension/host_table.h"
 #include "feedback/progress_counters.h"
 #include "install/item_text.h"
+#include "install/live_context.h"
 #include "npvrgpc/npbase.h"
 
 class CVRGpcExtension;
@@ -43,6 +44,9 @@ struct GpcInstallItem : GpcItemFields {
     int State = ITEM_LISTED;
     CVRGpcExtension* Owner;
     GpcDownloadJob* Job = nullptr;
+    // The item's entry among the live download contexts while the host
+    // runs its download (PrepareDownload and PrepareJobDownload enter it).
+    CGpcLiveContext Live;
 
     // 1 when the file at lpszPath needs this item's download, 0 when current.
     // lpszCurrent (256 bytes, may be null) receives what was read.
@@ -54,11 +58,19 @@ bool FieldIs(const CGpcString& field, const char* lpszWord);
 
 // The record of one on-demand request (a section download with its own callback).
 struct GpcDownloadJob : GpcProgressCounters {
+    GpcDownloadJob() { Live.Register(GPC_LIVE_JOB, this); }
+
     CVRGpcExtension* Owner = nullptr;
     CGpcString SectionName;
     GpcOdeCallback Callback = nullptr;
     void* CallbackContext = nullptr;
     CGpcPtrArray PendingItems;  // not owning
+    // Each request keeps its own outcome: the lowest counted file result,
+    // and whether its caller or its window's Cancel asked to stop it.
+    int SectionResult = 0;
+    int CancelRequested = 0;
+    // Lets the owner find its running requests (cancel, shut-down).
+    CGpcLiveContext Live;
 };
 
 GpcDownloadJob* CreateDownloadJob(CVRGpcExtension* pOwner, const char* lpszSectionName,

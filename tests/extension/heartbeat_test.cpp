@@ -149,6 +149,23 @@ TEST_F(Heartbeat, FailedInstanceStopsAdvancingButShutsDownCompletely)
     EXPECT_GT(m_pTrace->IndexOf("GpcExitInstance Exit"), nDelete);
 }
 
+TEST_F(Heartbeat, FatalStartupFailureClosesTheProgressWindow)
+{
+    SetOrdinaryPage();
+    m_pHost->RemoveParam("GpcSuppressProgressBar");
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=2\nFile1=" + Entry("main.dll") + "\nFile2=" + Entry("b.dll") + "\n");
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    HWND hWnd = Ext()->m_InstallationMgr.ProgressWindow;
+    ASSERT_TRUE(hWnd && IsWindow(hWnd));
+    m_pHost->Complete(1, nullptr);  // the component's file never came
+    ASSERT_EQ(1, Ext()->m_bFailed);
+    Beat();
+    // Left up, its Cancel would report a user cancel for what was a failure.
+    EXPECT_FALSE(IsWindow(hWnd));
+    EXPECT_EQ(nullptr, Ext()->m_InstallationMgr.ProgressWindow);
+}
+
 TEST_F(Heartbeat, ExitRestoresTheDirectorySavedBeforeTheComponentLoad)
 {
     char achOriginal[MAX_PATH];
@@ -221,6 +238,9 @@ TEST_F(Heartbeat, NetworkMonitorStartsWhenTheRunIsDoneAndStopsAtExit)
         EXPECT_EQ(c.afterSocket, ReadLines(log));
         Exit();
         EXPECT_EQ(c.afterExit, ReadLines(log));
+        // The host is told to forget the callback: a later socket notice
+        // would otherwise reach the deleted instance.
+        EXPECT_EQ(nullptr, m_pHost->socketCallback);
         // The library was let go: its file can be removed again.
         if (c.fixture) {
             EXPECT_TRUE(DeleteFileA(monitor.c_str()));

@@ -242,6 +242,72 @@ TEST_F(OnDemand, TwoRequestsAtOnceEachOwnTheirItems)
     EXPECT_EQ("C", ReadFileBytes(ProductDir() + "\\c.dat"));
 }
 
+TEST_F(OnDemand, EachRequestReportsItsOwnSectionResult)
+{
+    WriteManifest("[One]\nCount=2\nFile1=" + Entry("a.dat", "redirect") + "\nFile2=" + Entry("b.dat") +
+                  "\n[Two]\nCount=1\nFile1=" + Entry("c.dat") + "\n");
+    int nFirst = 0, nSecond = 0;
+    ASSERT_EQ(1, Download("One", &nFirst));
+    ASSERT_EQ(1, Download("Two", &nSecond));
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    m_pHost->Complete(0, nullptr);  // a.dat fails, and its failure counts for One
+    CompleteWith(2, "C");           // Two ends first, untouched by One's failure
+    auto second = NoticesOf(&nSecond);
+    ASSERT_EQ(2u, second.size());
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, second[1].kind);
+    EXPECT_EQ(0, second[1].result);
+
+    CompleteWith(1, "B");
+    auto first = NoticesOf(&nFirst);
+    ASSERT_EQ(3u, first.size());
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, first[2].kind);
+    EXPECT_EQ(-1, first[2].result);
+}
+
+TEST_F(OnDemand, CancelWithNothingRunningChangesNothing)
+{
+    EXPECT_EQ(1, GpcCancelFileIndex(Cookie(), 0));
+    EXPECT_EQ(1, GpcCancelFileIndex(Cookie(), -3));
+    WriteManifest("[Extras]\nCount=1\nFile1=" + Entry("a.dat") + "\n");
+    int nContext = 0;
+    ASSERT_EQ(1, Download("Extras", &nContext));
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    CompleteWith(0, "A");
+    auto notices = NoticesOf(&nContext);
+    ASSERT_EQ(2u, notices.size());
+    EXPECT_EQ(0, notices[0].result);
+    EXPECT_EQ(0, notices[1].result);
+}
+
+TEST_F(OnDemand, ProgressWindowCancelCancelsOnlyItsOwnRequest)
+{
+    // Job windows are opened only while the switch is off; the caption
+    // names the section when the page gives no title.
+    m_pHost->RemoveParam("GpcSuppressProgressBar");
+    g_nProgressSwitch = 0;
+    WriteManifest("[One]\nCount=1\nFile1=" + Entry("a.dat") + "\n[Two]\nCount=1\nFile1=" + Entry("c.dat") + "\n");
+    int nFirst = 0, nSecond = 0;
+    ASSERT_EQ(1, Download("One", &nFirst));
+    ASSERT_EQ(1, Download("Two", &nSecond));
+    ASSERT_EQ(2u, m_pHost->downloads.size());
+    HWND hOne = FindWindowA(nullptr, "Corvo Downloading [One]");
+    ASSERT_NE(nullptr, hOne);
+    ASSERT_NE(nullptr, FindWindowA(nullptr, "Corvo Downloading [Two]"));
+    SendMessageA(hOne, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_FALSE(IsWindow(hOne));
+
+    CompleteWith(1, "C");
+    CompleteWith(0, "A");
+    auto second = NoticesOf(&nSecond);
+    ASSERT_EQ(2u, second.size());
+    EXPECT_EQ(0, second[0].result);
+    EXPECT_EQ(0, second[1].result);
+    auto first = NoticesOf(&nFirst);
+    ASSERT_EQ(2u, first.size());
+    EXPECT_EQ(-7, first[0].result);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, first[1].kind);
+}
+
 TEST_F(OnDemand, HaltedRequestIsAnsweredOnEveryHeartbeat)
 {
     // On-demand mode reads "Software\<version>": a version name of this
@@ -342,11 +408,126 @@ TEST_F(OnDemandDuringStartup, RequestsWaitUntilTheStartupFilesAreSettled)
     CompleteWith(1, "M");
     CompleteWith(2, "B");
     EXPECT_EQ("M", ReadFileBytes(ProductDir() + "\\main.dll"));
+    Beat();
+    ASSERT_EQ(1, p->m_bDownloadDone);
     EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), nullptr, "Extras"));
     ASSERT_EQ(1, p->m_InstallationMgr.GetItemCount());
     EXPECT_STREQ("x.dat", p->m_InstallationMgr.GetItem(0)->SourceName.GetText());
     EXPECT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), nullptr, "Extras", RecordOdeNotice, &nContext));
     EXPECT_EQ(4u, m_pHost->downloads.size());
+}
+
+TEST_F(OnDemandDuringStartup, QueriesBeforeTheManifestLeaveNoItemsBehind)
+{
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    const std::string own = WriteWorkFile("own.ini", "[Extras]\nCount=1\nFile1=" + Entry("x.dat") + "\n");
+    EXPECT_EQ(2, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), own.c_str(), "Extras"));
+    int nContext = 0;
+    EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), own.c_str(), "Extras", RecordOdeNotice, &nContext));
+    EXPECT_EQ(0, Ext()->m_InstallationMgr.GetItemCount());
+
+    DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n");
+    ASSERT_EQ(2u, m_pHost->downloads.size());
+    EXPECT_NE(-1, m_pHost->FindDownload("/main.dll?"));
+    ASSERT_EQ(1, Ext()->m_InstallationMgr.GetItemCount());
+    EXPECT_STREQ("main.dll", Ext()->m_InstallationMgr.GetItem(0)->SourceName.GetText());
+    EXPECT_TRUE(OdeNotices().empty());
+}
+
+TEST_F(OnDemandDuringStartup, QueriesWaitForTheDoneStateNotJustForTheFiles)
+{
+    // A page that polls until it stops hearing 2 lands between the last
+    // file and the heartbeat that loads the component and registers.
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=2\nFile1=" + Entry("main.dll") + "\nFile2=" + Entry("b.dll") +
+                    "\n[Extras]\nCount=1\nFile1=" + Entry("x.dat") + "\n");
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    CompleteWith(1, "M");
+    CompleteWith(2, "B");
+    EXPECT_EQ(2, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), nullptr, "Extras"));
+    int nContext = 0;
+    EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), nullptr, "Extras", RecordOdeNotice, &nContext));
+    EXPECT_EQ(2, Ext()->m_InstallationMgr.GetItemCount());
+
+    Beat();
+    EXPECT_EQ(1, Ext()->m_bDownloadDone);
+    EXPECT_TRUE(m_pTrace->HasLine("Download is done")) << m_pTrace->Dump();
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), nullptr, "Extras"));
+}
+
+TEST_F(OnDemandDuringStartup, HaltedRequestIsAnsweredAtOnceAndLeavesTheStartupAlone)
+{
+    SetOrdinaryPage();
+    // main.dll is in place, so the start-up keeps it; x.dat is missing, so
+    // the on-demand request meets the halt.
+    CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+    CreateDirectoryA(ProductDir().c_str(), nullptr);
+    WriteFileBytes(ProductDir() + "\\main.dll", "M");
+    SetUpdateSetting(HKEY_CURRENT_USER, "autoupdate", "0");
+    SetUpdateSetting(HKEY_CURRENT_USER, "alwaysconnect", "0");
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n[Extras]\nCount=1\nFile1=" +
+                    Entry("x.dat") + "\n");
+    Beat();
+    ASSERT_EQ(1, Ext()->m_bDownloadDone);
+    ASSERT_EQ(0, Ext()->m_bFailed);
+
+    int nContext = 0;
+    EXPECT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), nullptr, "Extras", RecordOdeNotice, &nContext));
+    EXPECT_EQ(1u, m_pHost->downloads.size());
+    // The halted-request notice: null context, kind 0, result -1.
+    auto notices = OdeNotices();
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(nullptr, notices[0].context);
+    EXPECT_EQ(GPC_ODE_FILE_DONE, notices[0].kind);
+    EXPECT_EQ("<null>", notices[0].file);
+    EXPECT_EQ(-1, notices[0].result);
+    EXPECT_FALSE(notices[0].hasInfo);
+    EXPECT_EQ(0, Ext()->m_bFailed);
+    Beat(2);
+    EXPECT_EQ(1u, OdeNotices().size());
+}
+
+struct NoDirectoryCase {
+    const char* name;
+    bool standardDownload;  // else an ordinary start-up whose manifest never came
+};
+
+// Without a product directory every path would start at the drive root.
+TEST_F(OnDemandDuringStartup, WithoutAnInstallDirectoryNoPathIsBuilt)
+{
+    const NoDirectoryCase cases[] = {
+        {"manifest download failed", false},
+        {"standard download without url root", true},
+    };
+    for (const NoDirectoryCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        SetOrdinaryPage();
+        if (c.standardDownload) {
+            m_pHost->SetParam("GpcStdDownload", "yes");
+            m_pHost->RemoveParam("GpcUrlRoot");
+        }
+        ASSERT_EQ(0, Init());
+        if (!c.standardDownload) m_pHost->Complete(0, nullptr);
+        ASSERT_EQ(1, Ext()->m_bFailed);
+        ASSERT_TRUE(Ext()->m_InstallationMgr.DefaultInstallDir.IsEmpty());
+        const size_t nDownloads = m_pHost->downloads.size();
+        const std::string own = WriteWorkFile("own.ini", "[Extras]\nCount=1\nFile1=" + Entry("x.dat") + "\n");
+        m_pTrace->Clear();
+
+        // A failed start-up is finished: nobody is kept waiting on 2.
+        EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), own.c_str(), "Extras"));
+        int nContext = 0;
+        EXPECT_EQ(0, GpcOdeDownload2(m_pHost->Cookie(), own.c_str(), "Extras", "x.dat", RecordOdeNotice, &nContext));
+        EXPECT_EQ(nDownloads, m_pHost->downloads.size());
+        EXPECT_TRUE(OdeNotices().empty());
+        EXPECT_FALSE(m_pTrace->Contains("installdir = ,")) << m_pTrace->Dump();
+        EXPECT_FALSE(m_pTrace->Contains("\\x.dat")) << m_pTrace->Dump();
+    }
 }
 
 struct StartupFileCase {

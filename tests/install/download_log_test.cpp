@@ -128,7 +128,7 @@ TEST_F(DownloadRequests, JobDownloadRegistersTheItemWithItsJob)
     EXPECT_EQ(2, pJob->PendingItems.GetCount());
     ASSERT_EQ(2u, host.downloads.size());
     EXPECT_EQ(&CVRGpcExtension::OnStdItemDownload, host.downloads[1].callback);
-    EXPECT_EQ(static_cast<void*>(pB), host.downloads[1].context);
+    EXPECT_EQ(static_cast<void*>(pB), CGpcLiveContext::Find(host.downloads[1].context, GPC_LIVE_ITEM));
     EXPECT_EQ(0u, host.downloads[1].url.find("http://127.0.0.1/files/b.dll?random="));
     DestroyDownloadJob(pJob);
 }

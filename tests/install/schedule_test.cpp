@@ -125,8 +125,8 @@ TEST_F(Scheduling, OnlyMissingAndOutdatedFilesAreRequestedFromTheHost)
     EXPECT_TRUE(IsRandomUrl(host.downloads[0].url, "http://127.0.0.1/files/bin/missing.dll")) << host.downloads[0].url;
     EXPECT_TRUE(IsRandomUrl(host.downloads[1].url, "http://127.0.0.1/files/o.dll")) << host.downloads[1].url;
     EXPECT_TRUE(IsRandomUrl(host.downloads[2].url, "http://127.0.0.1/files/n.dll")) << host.downloads[2].url;
-    EXPECT_EQ(static_cast<void*>(pMissing), host.downloads[0].context);
-    EXPECT_EQ(static_cast<void*>(pOld), host.downloads[1].context);
+    EXPECT_EQ(static_cast<void*>(pMissing), CGpcLiveContext::Find(host.downloads[0].context, GPC_LIVE_ITEM));
+    EXPECT_EQ(static_cast<void*>(pOld), CGpcLiveContext::Find(host.downloads[1].context, GPC_LIVE_ITEM));
     for (const FakeHost::Download& d : host.downloads) {
         EXPECT_EQ(&CVRGpcExtension::OnItemDownload, d.callback);
         EXPECT_EQ(host.Cookie(), d.cookie);
@@ -282,7 +282,7 @@ TEST_F(Scheduling, MissingPrinterDriverFileIsRestoredFromTheSpoolerCopy)
     EXPECT_EQ("SPOOLER COPY", ReadFileBytes(drivers + "\\" + name));
     EXPECT_EQ(ITEM_DOWNLOADING, pAbsent->State);
     ASSERT_EQ(1u, host.downloads.size());
-    EXPECT_EQ(static_cast<void*>(pAbsent), host.downloads[0].context);
+    EXPECT_EQ(static_cast<void*>(pAbsent), CGpcLiveContext::Find(host.downloads[0].context, GPC_LIVE_ITEM));
 
     DeleteFileA((drivers + "\\" + name).c_str());
     DeleteFileA((versioned + "\\" + name).c_str());
@@ -341,7 +341,7 @@ TEST_F(OdeScheduling, CurrentFilesAreReportedAndTheOthersBecomeTheJob)
     EXPECT_TRUE(g_notices[0].infoUnpackedNull);
 
     ASSERT_EQ(1u, host.downloads.size());
-    EXPECT_EQ(static_cast<void*>(pMissing), host.downloads[0].context);
+    EXPECT_EQ(static_cast<void*>(pMissing), CGpcLiveContext::Find(host.downloads[0].context, GPC_LIVE_ITEM));
     EXPECT_EQ(&CVRGpcExtension::OnStdItemDownload, host.downloads[0].callback);
     EXPECT_TRUE(IsRandomUrl(host.downloads[0].url, "http://127.0.0.1/files/m.dll")) << host.downloads[0].url;
     EXPECT_EQ(ITEM_DOWNLOADING, pMissing->State);
@@ -402,13 +402,34 @@ TEST_F(OdeScheduling, KeepingInstalledFilesReportsEveryItemDoneWithoutDownloadin
 
 TEST_F(OdeScheduling, HaltedRequestLeavesTheCallbackForTheHeartbeat)
 {
-    WriteRegString(HKEY_CURRENT_USER, settingsKey, "autoupdate", "0");
-    WriteRegString(HKEY_CURRENT_USER, settingsKey, "alwaysconnect", "0");
+    // Only the standard-download mode has a heartbeat that answers it. That
+    // mode reads "Software\<version>": a version name of this test's own
+    // keeps the key private.
+    ext->m_bStdDownload = 1;
+    host.SetParam("GpcProductVersion", root);
+    WriteRegString(HKEY_CURRENT_USER, "Software\\" + root, "autoupdate", "0");
+    WriteRegString(HKEY_CURRENT_USER, "Software\\" + root, "alwaysconnect", "0");
     Add("a.dll;a.dll;;;;;;;");
     EXPECT_EQ(0, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
     EXPECT_EQ(&RecordNotice, ext->m_pfnOdeFailureCallback);
     EXPECT_EQ(0, mgr->GetItemCount());
     EXPECT_TRUE(g_notices.empty());
+    EXPECT_TRUE(host.downloads.empty());
+}
+
+TEST_F(OdeScheduling, HaltedRequestBesideAStartupIsAnsweredAtOnceAndFailsNothing)
+{
+    WriteRegString(HKEY_CURRENT_USER, settingsKey, "autoupdate", "0");
+    WriteRegString(HKEY_CURRENT_USER, settingsKey, "alwaysconnect", "0");
+    Add("a.dll;a.dll;;;;;;;");
+    EXPECT_EQ(0, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
+    ASSERT_EQ(1u, g_notices.size());
+    EXPECT_EQ(nullptr, g_notices[0].context);
+    EXPECT_EQ(GPC_ODE_FILE_DONE, g_notices[0].kind);
+    EXPECT_EQ(-1, g_notices[0].result);
+    EXPECT_EQ(0, ext->m_bFailed);
+    EXPECT_EQ(nullptr, ext->m_pfnOdeFailureCallback);
+    EXPECT_EQ(0, mgr->GetItemCount());
     EXPECT_TRUE(host.downloads.empty());
 }
 

@@ -306,3 +306,30 @@ TEST_F(Spooler, VersionedDriverDirectoryIsThreeOnWindows2000AndLater)
 }
 
 }  // namespace
+
+// Before the product directory is known the default is empty: a path built
+// on it would land at the root of the current drive, so none is built.
+TEST(InstallPath, EmptyDefaultDirectoryBuildsNoRelativePath)
+{
+    char achSystem[MAX_PATH];
+    GetSystemDirectoryA(achSystem, MAX_PATH);
+    const struct {
+        const char* target;
+        std::string expected;
+    } cases[] = {
+        {"", ""},
+        {nullptr, ""},
+        {"Plugins", ""},
+        {"\\Shared", ""},
+        {"/", ""},
+        {"D:\\Abs", "D:\\Abs\\x.dll"},
+        {"%system%", std::string(achSystem) + "\\x.dll"},
+    };
+    for (const auto& c : cases) {
+        CVRGpcInstallationMgr mgr(nullptr);
+        GpcInstallItem item = MakeItem("x.dll", c.target);
+        char achPath[GPC_MAX_PATH];
+        mgr.GetInstallPath(&item, achPath);
+        EXPECT_EQ(c.expected, std::string(achPath)) << (c.target ? c.target : "(absent)");
+    }
+}

@@ -176,7 +176,9 @@ TEST_F(JobProgressTest, CancelRequestsCancellationOnceAndReports)
     SendMessageA(hCancel, BM_CLICK, 0, 0);
     EXPECT_FALSE(IsWindow(hWnd));
     EXPECT_EQ(nullptr, pJob->ProgressWindow);
-    EXPECT_EQ(1, extension->m_bCancelRequested);
+    // The window's own request is cancelled, not the instance's others.
+    EXPECT_EQ(1, pJob->CancelRequested);
+    EXPECT_EQ(0, extension->m_bCancelRequested);
     EXPECT_EQ(0, extension->m_bFailed);
     EXPECT_TRUE(trace.HasLine("Cancel Download"));
     EXPECT_TRUE(ReportSent(901)) << trace.Dump();
