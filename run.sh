@@ -23,7 +23,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 log() { printf '[run.sh] %s\n' "$*" >&2; }
 
 packages=(g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb cmake googletest
-          mscompress python3 x11-apps imagemagick gcab locales fonts-wqy-microhei)
+          mscompress python3 x11-apps imagemagick gcab locales fonts-wqy-microhei fonts-wine)
 
 ensure_packages() {
     local missing=()
