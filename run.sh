@@ -146,6 +146,15 @@ ensure_prefix() {
         wineserver -w
         touch "$PREFIX/.gpc-settings-2"
     fi
+    # This Wine does not load the fonts of its data directory (Debian's
+    # fonts-wine) but does load those in the prefix's Fonts folder. Without
+    # Marlett and Tahoma, caption buttons show letters and dialogs use a
+    # stand-in face.
+    local fonts=$PREFIX/drive_c/windows/Fonts
+    if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
+        mkdir -p "$fonts"
+        cp /usr/share/wine/fonts/*.ttf "$fonts/"
+    fi
 }
 
 start_wine() {
