@@ -27,7 +27,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 log() { printf '[run.sh] %s\n' "$*" >&2; }
 
 packages=(g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb cmake googletest
-          mscompress python3 openssl x11-apps imagemagick gcab locales fonts-wqy-microhei)
+          mscompress python3 openssl x11-apps imagemagick gcab locales fonts-wqy-microhei fonts-wine)
 # The fuzz targets build natively with clang and libFuzzer (the runtime is in
 # libclang-rt-14-dev); the test run replays their corpora.
 fuzz_packages=(cmake clang libclang-rt-14-dev)
@@ -155,6 +155,15 @@ ensure_prefix() {
         wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1
         wineserver -w
         touch "$PREFIX/.gpc-settings-2"
+    fi
+    # This Wine does not load the fonts of its data directory (Debian's
+    # fonts-wine) but does load those in the prefix's Fonts folder. Without
+    # Marlett and Tahoma, caption buttons show letters and dialogs use a
+    # stand-in face.
+    local fonts=$PREFIX/drive_c/windows/Fonts
+    if [ -f /usr/share/wine/fonts/marlett.ttf ] && [ ! -f "$fonts/marlett.ttf" ]; then
+        mkdir -p "$fonts"
+        cp /usr/share/wine/fonts/*.ttf "$fonts/"
     fi
 }
 

@@ -80,26 +80,56 @@ std::string UrlPart(const char* lpszPart, DWORD dwLength)
     return lpszPart ? std::string(lpszPart, dwLength) : std::string();
 }
 
-// Opens the address like InternetOpenUrl, with the same flags. An HTTP(S)
-// address is opened in steps so that the send and receive time-outs sit on
-// the connection before the request goes out: some WinINet versions do not
-// hand the session's time-outs down to what InternetOpenUrl opens, and a
-// server that accepts but never answers would hold the caller for ever.
+// Splits an address into its parts (pointers into the address itself).
+// Only an http or https address with a host name counts: anything else is
+// refused before the network layer sees it, since some WinINet versions
+// read a null pointer on malformed text (":w:s=") and take the host down.
+bool CrackReportUrl(const char* lpszUrl, URL_COMPONENTSA* pParts)
+{
+    *pParts = URL_COMPONENTSA();
+    pParts->dwStructSize = sizeof(*pParts);
+    pParts->dwSchemeLength = 1;
+    pParts->dwHostNameLength = 1;
+    pParts->dwUserNameLength = 1;
+    pParts->dwPasswordLength = 1;
+    pParts->dwUrlPathLength = 1;
+    pParts->dwExtraInfoLength = 1;
+    return InternetCrackUrlA(lpszUrl, 0, 0, pParts) &&
+           (pParts->nScheme == INTERNET_SCHEME_HTTP || pParts->nScheme == INTERNET_SCHEME_HTTPS) &&
+           pParts->lpszHostName && pParts->dwHostNameLength > 0;
+}
+
+// Whether a report may go out at all; traces why not. The length comes
+// first, so that even the address check never sees an oversized text.
+bool IsSendableReportUrl(const char* lpszUrl)
+{
+    if (!lpszUrl) return false;
+    size_t nLength = strnlen(lpszUrl, GPC_REPORT_MAX_REQUEST + 1);
+    if (nLength > GPC_REPORT_MAX_REQUEST) {
+        TraceMessage("CVRGpcExtension:: report not sent: the request has %u characters, more than %d",
+                     static_cast<unsigned>(std::strlen(lpszUrl)), static_cast<int>(GPC_REPORT_MAX_REQUEST));
+        return false;
+    }
+    URL_COMPONENTSA parts;
+    if (!CrackReportUrl(lpszUrl, &parts)) {
+        TraceMessage("CVRGpcExtension:: report not sent: not an http or https address with a host name");
+        return false;
+    }
+    return true;
+}
+
+// Opens the address like InternetOpenUrl, with the same flags, in steps so
+// that the send and receive time-outs sit on the connection before the
+// request goes out: some WinINet versions do not hand the session's
+// time-outs down to what InternetOpenUrl opens, and a server that accepts
+// but never answers would hold the caller for ever.
 bool OpenReportUrl(HINTERNET hSession, const char* lpszUrl, DWORD dwFlags, ReportRequest* pOpen)
 {
     pOpen->request.Reset();
     pOpen->connection.Reset();
 
-    URL_COMPONENTSA parts = {};
-    parts.dwStructSize = sizeof(parts);
-    parts.dwSchemeLength = 1;
-    parts.dwHostNameLength = 1;
-    parts.dwUserNameLength = 1;
-    parts.dwPasswordLength = 1;
-    parts.dwUrlPathLength = 1;
-    parts.dwExtraInfoLength = 1;
-    if (InternetCrackUrlA(lpszUrl, 0, 0, &parts) &&
-        (parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS)) {
+    URL_COMPONENTSA parts;
+    if (CrackReportUrl(lpszUrl, &parts)) {
         std::string host = UrlPart(parts.lpszHostName, parts.dwHostNameLength);
         std::string user = UrlPart(parts.lpszUserName, parts.dwUserNameLength);
         std::string password = UrlPart(parts.lpszPassword, parts.dwPasswordLength);
@@ -124,9 +154,9 @@ bool OpenReportUrl(HINTERNET hSession, const char* lpszUrl, DWORD dwFlags, Repor
             }
         }
     } else {
-        // Anything else (no scheme, another protocol) is left to WinINet,
-        // which refuses or serves it as it would.
-        pOpen->request.Reset(InternetOpenUrlA(hSession, lpszUrl, nullptr, 0, dwFlags, kReportContext));
+        // SendHttpRequest refuses such an address before it opens a session;
+        // should one get here all the same, the trace below says why it failed.
+        SetLastError(ERROR_INTERNET_UNRECOGNIZED_SCHEME);
     }
     if (pOpen->request.Get()) return true;
     TraceMessage("CVRGpcExtension:: InternetOpenUrl error code : %lu", GetLastError());
@@ -234,7 +264,7 @@ int ReportFailureToServer(CVRGpcExtension* pExtension, int nErrorCode, const cha
 
 int SendHttpRequest(const char* lpszUrl)
 {
-    if (!lpszUrl) return 0;
+    if (!IsSendableReportUrl(lpszUrl)) return 0;
     CInternetHandle session(InternetOpenA("GPC", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session.Get()) return 0;
     // The report runs on the host's thread and waits for the answer: every

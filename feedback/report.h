@@ -18,7 +18,14 @@ int ReportFailureToServer(CVRGpcExtension* pExtension, int nErrorCode, const cha
 bool BuildReportRequest(const char* lpszBase, const char* lpszMeeting, const char* lpszSession,
                         int nErrorCode, const char* lpszDetail, char* lpszOut, int nSize);
 // GET over WinINet; 1 when the server answered 200 and the body was read.
+// An address that is not http or https with a host name, or longer than
+// GPC_REPORT_MAX_REQUEST characters, is refused (traced, 0) before any
+// WinINet call.
 int SendHttpRequest(const char* lpszUrl);
+
+// The longest request a report sends, about what browsers accept in an
+// address: longer page values would only hold the host's thread.
+enum { GPC_REPORT_MAX_REQUEST = 2048 };
 
 // The WinINet request flags for a report address: always from the network,
 // never cached, certificate date and name accepted; secure when the address

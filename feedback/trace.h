@@ -7,7 +7,9 @@
 // Gates TraceMessage; nothing in the library turns it off.
 extern int g_bTraceEnabled;
 // The tracer window; when it is null (or gone) TraceMessage looks for a
-// top-level window of class "GPCTracer".
+// top-level window of class "GPCTracer", keeps the one it found while that
+// window lives and answers, and looks again only when it is gone. A window
+// that does not take a line within a short time gets no more lines.
 extern HWND g_hTracerWindow;
 
 #define GPC_TRACER_CLASS "GPCTracer"

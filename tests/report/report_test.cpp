@@ -157,12 +157,13 @@ TEST_F(ReportTest, BaseWithoutQueryEndingInAmpersandIsWarnedAndFails)
     host.SetParam("LoggingURL", base);
     EXPECT_EQ(1, ReportFailureToServer(extension.get(), 2, nullptr));
     EXPECT_TRUE(RequestsWith(token).empty());
+    // The empty request is refused before the network layer sees it.
     int nWarning = trace.IndexOf("WARNING: LoggingURL is not right.");
-    int nOpenError = trace.IndexOf("CVRGpcExtension:: InternetOpenUrl error code : ");
+    int nRefusal = trace.IndexOf("CVRGpcExtension:: report not sent: not an http or https address with a host name");
     int nSave = trace.IndexOf(SaveLine("", false));
     EXPECT_GE(nWarning, 0) << trace.Dump();
-    EXPECT_GT(nOpenError, nWarning) << trace.Dump();
-    EXPECT_GT(nSave, nOpenError) << trace.Dump();
+    EXPECT_GT(nRefusal, nWarning) << trace.Dump();
+    EXPECT_GT(nSave, nRefusal) << trace.Dump();
 }
 
 TEST_F(ReportTest, ErrorStatusesCountAsFailed)
@@ -176,6 +177,70 @@ TEST_F(ReportTest, ErrorStatusesCountAsFailed)
         EXPECT_TRUE(trace.HasLine(SaveLine(base + "?ConfID=M42&SessionID=S7&Module=1&ErrorCode=5", false)))
             << trace.Dump();
     }
+}
+
+// Page values that must never reach the network layer: each report is
+// refused at once with the reason in the trace, and the server hears nothing.
+TEST_F(ReportTest, UnusableAddressOrOversizedRequestIsRefusedBeforeTheNetwork)
+{
+    const std::string good = Base("200", "/log.asp");
+    const struct {
+        const char* name;
+        std::string base;
+        std::string meeting;
+        const char* reason;
+    } cases[] = {
+        // Read as a scheme with no host; Wine's WinINet used to crash on it.
+        {"colon garbage", ":w:s=", "M42", "not an http or https address with a host name"},
+        {"another scheme", "ftp://127.0.0.1/" + token, "M42", "not an http or https address with a host name"},
+        {"no host", "http:///" + token, "M42", "not an http or https address with a host name"},
+        {"no scheme", "127.0.0.1/" + token, "M42", "not an http or https address with a host name"},
+        {"long LoggingURL", good + "/" + std::string(70000, 'u'), "M42", "characters, more than 2048"},
+        {"long MeetingID", good, std::string(70000, 'm'), "characters, more than 2048"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        host.SetParam("LoggingURL", c.base);
+        host.SetParam("MeetingID", c.meeting);
+        trace.Clear();
+        DWORD dwStart = GetTickCount();
+        ReportFailureToServer(extension.get(), 12, "f.dll");
+        DWORD dwElapsed = GetTickCount() - dwStart;
+        EXPECT_TRUE(trace.Contains("CVRGpcExtension:: report not sent: ")) << trace.Dump();
+        EXPECT_TRUE(trace.Contains(c.reason)) << trace.Dump();
+        EXPECT_FALSE(trace.Contains("InternetOpenUrl error code")) << trace.Dump();
+        // The request (cut to what a trace line holds) is still traced as not saved.
+        ASSERT_FALSE(trace.Texts().empty());
+        EXPECT_EQ(0u, trace.Texts().back().rfind("CVRGpcExtension:: Save the error message log to [", 0));
+        if (trace.Texts().back().size() < 1000) {
+            EXPECT_TRUE(trace.Contains("] is [FAILED]")) << trace.Dump();
+        }
+        // Such a report used to hold the host's thread for half a minute;
+        // the bound is loose because this machine is shared and slow.
+        EXPECT_LT(dwElapsed, 10000u);
+    }
+    EXPECT_TRUE(RequestsWith(token).empty());
+    EXPECT_EQ(0, SendHttpRequest(":w:s="));
+    EXPECT_EQ(0, SendHttpRequest(nullptr));
+}
+
+TEST_F(ReportTest, RequestOfTheLargestSizeIsSentAndOneCharacterMoreIsNot)
+{
+    const std::string base = Base("200", "/");
+    const std::string tail = "?ConfID=M42&SessionID=S7&Module=1&ErrorCode=3";
+    const std::string pad(GPC_REPORT_MAX_REQUEST - base.size() - tail.size(), 'p');
+    host.SetParam("LoggingURL", base + pad);
+    EXPECT_EQ(1, ReportFailureToServer(extension.get(), 3, nullptr));
+    std::vector<std::string> lines = RequestsWith(token);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("GET /200/" + token + "/" + pad + tail + " HTTP/1.1", lines[0]);
+
+    host.SetParam("LoggingURL", base + pad + "q");
+    trace.Clear();
+    ReportFailureToServer(extension.get(), 3, nullptr);
+    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_TRUE(trace.Contains("CVRGpcExtension:: report not sent: the request has 2049 characters, more than 2048"))
+        << trace.Dump();
 }
 
 TEST_F(ReportTest, ClosedPortFailsWithTheOpenError)
