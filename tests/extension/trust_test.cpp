@@ -252,3 +252,20 @@ TEST_F(SignedManifest, WithoutAKeyASignedManifestReadsAndInstallsAsToday)
     EXPECT_EQ(2u, urls[0].size());
     EXPECT_EQ(urls[0], urls[1]);
 }
+
+// Only downloads are hashed: a file that is installed and current is not
+// downloaded, so nothing reads it at the start-up.
+TEST_F(SignedManifest, InstalledCurrentFileIsNeitherDownloadedNorHashed)
+{
+    CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+    CreateDirectoryA(ProductDir().c_str(), nullptr);
+    WriteFileBytes(ProductDir() + "\\b.dll", "installed earlier");
+    StartWith(m_strSigned);
+    ASSERT_EQ(2u, m_pHost->downloads.size());  // the manifest and main.dll
+    CompleteWith(1, "M");
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: hash of main.dll matches the signed manifest"));
+    EXPECT_FALSE(m_pTrace->Contains("b.dll matches"));
+    EXPECT_FALSE(m_pTrace->Contains("b.dll refused"));
+    EXPECT_EQ("installed earlier", ReadFileBytes(ProductDir() + "\\b.dll"));
+    EXPECT_EQ(0, Ext()->m_bFailed);
+}
