@@ -113,6 +113,9 @@ void CVRGpcExtension::InitInstance()
         SuppressedStart();
         return;
     }
+    // Keys come from the library itself and the machine's policy, never
+    // from the page: read before the first download is asked for.
+    m_TrustKeys.Load(GetGpcModule());
     if (CheckVersionParams()) {
         PrepareInstallation(nullptr);
         return;

@@ -7,6 +7,7 @@
 
 #include "extension/host_table.h"
 #include "install/installation_mgr.h"
+#include "install/manifest_trust.h"
 #include "npvrgpc/npbase.h"
 #include "script/call_engine.h"
 #include "script/ocx_container.h"
@@ -155,6 +156,17 @@ private:
     // Ends the running on-demand requests of this instance without telling
     // their callers (the page is going away), deleting their items.
     void ReleaseOdeRequests();
+    // With a key configured: checks a manifest before anything is read from
+    // it. 1 when it may be read (no key, or accepted: its hash table is kept
+    // and its serial recorded); 0 when refused (traced, shown and reported).
+    int CheckManifestTrust(const char* lpszIniFile);
+    // The same for the manifest an on-demand operation is about to read
+    // (the caller's, else the start-up copy).
+    int OdeManifestTrusted(const char* lpszIniFile);
+    // With a key configured: 1 when a downloaded file matches the hash the
+    // accepted manifest lists for the item's Url, else 0 (traced). Without a
+    // key every download passes, unread.
+    int CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszDownloaded);
 
     // Stands for this instance while its manifest download runs.
     CGpcLiveContext m_ManifestContext;
@@ -163,6 +175,16 @@ private:
     int m_bShuttingDown = 0;
     // 1 while the host holds the socket callback (slot 13).
     int m_bSocketCallbackSet = 0;
+
+    // The keys manifests must be signed with (the library's own and the
+    // administrator's), read once at the start-up; none configured means
+    // nothing is checked.
+    CVRGpcTrustKeys m_TrustKeys;
+    // The last accepted manifest: the hashes every download is checked
+    // against. m_bManifestTrusted is 0 until one has been accepted, and then
+    // no download passes.
+    CVRGpcSignedManifest m_SignedManifest;
+    int m_bManifestTrusted = 0;
 
     // 1 when m_achCurIniFile names the temporary copy this object made (the
     // destructor deletes only that one).

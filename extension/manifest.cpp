@@ -144,8 +144,38 @@ void CVRGpcExtension::OnManifestStatus(DWORD dwStatus, ULONG_PTR value)
         m_bFailed = 1;
         return;
     }
+    // A refused manifest is neither read nor kept: nothing it lists is
+    // downloaded, installed or loaded.
+    if (!CheckManifestTrust(lpszPath)) {
+        m_bFailed = 1;
+        return;
+    }
     PrepareInstallation(lpszPath);
     KeepManifestCopies(lpszPath);
+}
+
+int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile)
+{
+    if (!m_TrustKeys.IsConfigured()) return 1;
+    int nResult = GpcCheckManifestFile(lpszIniFile, m_TrustKeys, &m_SignedManifest);
+    if (nResult != GPC_TRUST_OK) {
+        // The table of a manifest that failed its check is not trusted, nor
+        // is the one accepted before: the caller's manifest has changed.
+        m_bManifestTrusted = 0;
+        TraceMessage("vrgpcext: manifest %s refused: %s", Printable(lpszIniFile), GpcTrustResultName(nResult));
+        ShowErrorMessage(this, IDS_GPC_MANIFEST_REFUSED, GpcTrustResultName(nResult));
+        return 0;
+    }
+    m_bManifestTrusted = 1;
+    // Recorded only now that the manifest is acted on: an older one is
+    // refused from here on.
+    if (!GpcRecordAcceptedSerial(m_SignedManifest.GetProduct(), m_SignedManifest.GetSerial())) {
+        TraceMessage("vrgpcext: serial %lu of %s could not be recorded", m_SignedManifest.GetSerial(),
+                     m_SignedManifest.GetProduct());
+    }
+    TraceMessage("vrgpcext: manifest signature verified: product %s, serial %lu, %d file hash(es)",
+                 m_SignedManifest.GetProduct(), m_SignedManifest.GetSerial(), m_SignedManifest.GetHashCount());
+    return 1;
 }
 
 void CVRGpcExtension::KeepManifestCopies(const char* lpszDownloaded)

@@ -98,6 +98,13 @@ void CVRGpcExtension::ReleaseOdeRequests()
     }
 }
 
+int CVRGpcExtension::OdeManifestTrusted(const char* lpszIniFile)
+{
+    // Without any manifest nothing is read, so there is nothing to check.
+    const char* lpszManifest = lpszIniFile ? lpszIniFile : m_achCurIniFile;
+    return !*lpszManifest || CheckManifestTrust(lpszManifest);
+}
+
 const char* CVRGpcExtension::ChooseOdeManifest(const char* lpszIniFile)
 {
     if (!lpszIniFile) return m_achCurIniFile;
@@ -139,6 +146,11 @@ int CVRGpcExtension::StdDownloadExt(const char* lpszIniFile, const char* lpszSec
         return 0;
     }
 
+    // A refused manifest is not read, and does not become the default one.
+    if (!OdeManifestTrusted(lpszIniFile)) {
+        m_InstallationMgr.ClearItems();
+        return 0;
+    }
     int nCount = ReadOdeSection(ChooseOdeManifest(lpszIniFile), lpszSectionName, lpszFileName);
     if (!lpszSectionName) return 0;
     if (nCount < 1) return 1;  // nothing to do, and nobody is told
@@ -163,6 +175,11 @@ int CVRGpcExtension::OdeGetSectionIntegrityExt(const char* lpszIniFile, const ch
         return bWait ? 2 : 0;
     }
 
+    // A refused manifest is not read: its section is not intact.
+    if (!OdeManifestTrusted(lpszIniFile)) {
+        m_InstallationMgr.ClearItems();
+        return 0;
+    }
     ReadOdeSection(ChooseOdeManifest(lpszIniFile), lpszSectionName, lpszFileName);
     if (!lpszSectionName) return 0;
     return m_InstallationMgr.HasAnyUpdate() ? 0 : 1;
@@ -187,7 +204,18 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
 
     const char* lpszDownloaded = reinterpret_cast<const char*>(value);
     int nResult = -1;
-    if (lpszDownloaded) nResult = m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
+    bool bRefused = false;
+    if (lpszDownloaded) {
+        if (CheckDownloadTrust(pItem, lpszDownloaded)) {
+            nResult = m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
+        } else {
+            // Reported as a file that could not be unpacked, but never
+            // unpacked, not even for the caller.
+            bRefused = true;
+            pItem->State = ITEM_FAILED;
+            nResult = GPC_INSTALL_UNPACK_FAILED;
+        }
+    }
 
     GpcOdeFileInfo info;
     memset(&info, 0, sizeof(info));
@@ -198,7 +226,8 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
     char achUnpacked[GPC_MAX_PATH];
     achUnpacked[0] = '\0';
     bool bTempMade = false;
-    if ((nResult == GPC_INSTALL_NOT_WRITABLE || nResult == GPC_INSTALL_UNPACK_FAILED) && lpszDownloaded) {
+    if ((nResult == GPC_INSTALL_NOT_WRITABLE || nResult == GPC_INSTALL_UNPACK_FAILED) && lpszDownloaded &&
+        !bRefused) {
         char achTempDir[GPC_MAX_PATH];
         DWORD dwLen = GetTempPathA(sizeof(achTempDir), achTempDir);
         if (dwLen && dwLen < sizeof(achTempDir) && GetTempFileNameA(achTempDir, "VR", 0, achUnpacked)) {
@@ -265,7 +294,15 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
         return;
     }
 
-    int nResult = m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
+    // A file the signed manifest does not vouch for fails as a file that
+    // could not be unpacked: nothing is unpacked, and what is installed
+    // stays as it is.
+    int nResult = GPC_INSTALL_UNPACK_FAILED;
+    if (CheckDownloadTrust(pItem, lpszDownloaded)) {
+        nResult = m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
+    } else {
+        pItem->State = ITEM_FAILED;
+    }
     bool bShow = FailureCounts(pItem);
     const char* lpszName = TextOrEmpty(pItem->SourceName);
     bool bFatal = false;
@@ -302,6 +339,25 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
         m_InstallationMgr.GetInstallPath(pItem, achPath);
         ShowErrorMessage(this, 9, achPath);
     }
+}
+
+int CVRGpcExtension::CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszDownloaded)
+{
+    if (!m_TrustKeys.IsConfigured()) return 1;
+    // The hash table is keyed by the item's Url field, as the publisher's
+    // tool writes it; items of the page ("GpcDependency") are looked up the
+    // same way, and without an accepted manifest none passes.
+    const char* lpszUrl = pItem->Url.GetText();
+    int nResult = GPC_TRUST_NO_HASH;
+    if (m_bManifestTrusted && lpszUrl && *lpszUrl) {
+        nResult = GpcCheckFileHash(m_SignedManifest, lpszUrl, lpszDownloaded);
+    }
+    if (nResult == GPC_TRUST_OK) {
+        TraceMessage("vrgpcext: hash of %s matches the signed manifest", lpszUrl);
+        return 1;
+    }
+    TraceMessage("vrgpcext: download of %s refused: %s", Printable(lpszUrl), GpcTrustResultName(nResult));
+    return 0;
 }
 
 void WINAPI CVRGpcExtension::OnItemDownload(void* /*pIgnored*/, void* pContext, DWORD dwStatus, ULONG_PTR value)

@@ -189,7 +189,7 @@ bool MessageTakesTextDetail(UINT nId)
 {
     switch (nId) {
     case 3: case 4: case 6: case 7: case 8: case 9: case 10:
-    case 12: case 15: case 16: case 17: case 18: case 21:
+    case 12: case 15: case 16: case 17: case 18: case 21: case 23:
         return true;
     default:
         return false;

@@ -20,6 +20,8 @@ enum {
     IDS_GPC_ABOUT_MINUTES = 1000,
     IDS_GPC_LESS_THAN_MINUTE = 1001,
     IDS_GPC_ALREADY_RUNNING = 22,
+    // A manifest that a configured key does not accept; its argument is why.
+    IDS_GPC_MANIFEST_REFUSED = 23,
 };
 
 // "GpcLocalSetting" (1 to 15) mapped to a Windows language id; 1033 otherwise.

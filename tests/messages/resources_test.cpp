@@ -18,7 +18,7 @@ const WORD kLanguages[] = {1028, 1031, 1033, 1036, 1041, 1042, 1053, 2052, 2058}
 std::vector<UINT> AllStringIds()
 {
     std::vector<UINT> ids;
-    for (UINT id = 1; id <= 22; ++id) ids.push_back(id);
+    for (UINT id = 1; id <= IDS_GPC_MANIFEST_REFUSED; ++id) ids.push_back(id);
     ids.push_back(1000);
     ids.push_back(1001);
     return ids;
@@ -101,6 +101,7 @@ const struct {
     {20, std::string(kPrefix) + "Error [20]\n\n"},
     {21, "Setup was unsuccessful. Please log in to your computer as an administrator and try again.\n\n\nError [21], File [%s]\n\n"},
     {22, "A Corvo meeting is already in progress. You must use another browser to start a second meeting.\n"},
+    {23, "Setup was unsuccessful. The setup files could not be verified as coming from their publisher, so nothing was installed.\n\n\nError [23], [%s]\n"},
     {1000, "about %lu minutes"},
     {1001, "less than 1 minute"},
 };
@@ -170,7 +171,7 @@ TEST(Resources, TranslationsSurviveTheirAnsiCodePage)
 
 TEST(Resources, TextDetailFollowsTheFirstConversion)
 {
-    for (UINT id = 1; id <= 22; ++id) {
+    for (UINT id = 1; id <= IDS_GPC_MANIFEST_REFUSED; ++id) {
         std::wstring english;
         ASSERT_TRUE(StoredString(1033, id, &english));
         std::vector<std::wstring> c = Conversions(english);

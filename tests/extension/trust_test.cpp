@@ -1,0 +1,271 @@
+// Signed manifests through the extension: with the administrator's key, the
+// start-up manifest, every downloaded file and the on-demand manifests are
+// checked before anything is read, unpacked or installed; without a key a
+// signed manifest reads and installs as any other.
+//
+// ext_trust\signed.ini is trust\plain.ini signed at build time by the
+// publisher's tool with ext_trust\key.pem (serial 7, product
+// "Ext Trust Test"), listing the hashes of trust\site: main.dll "M",
+// b.dll "B", x.dat "X".
+#include "extension_fixture.h"
+
+#include "feedback/messages.h"
+#include "install/manifest_trust.h"
+
+namespace {
+
+const char kProduct[] = "Ext Trust Test";
+
+std::string TrustFile(const std::string& name)
+{
+    return TestBinDir() + "ext_trust\\" + name;
+}
+
+void SetPolicyKey(const std::string& bytes)
+{
+    HKEY hKey = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, GPC_MANIFEST_POLICY_KEY, 0, nullptr, 0,
+                                             KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(hKey, GPC_MANIFEST_POLICY_VALUE, 0, REG_BINARY,
+                                            reinterpret_cast<const BYTE*>(bytes.data()),
+                                            static_cast<DWORD>(bytes.size())));
+    RegCloseKey(hKey);
+}
+
+void ForgetSerials()
+{
+    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        HKEY hKey = nullptr;
+        if (RegOpenKeyExA(hRoot, GPC_MANIFEST_SERIALS_KEY, 0, KEY_ALL_ACCESS, &hKey) == ERROR_SUCCESS) {
+            RegDeleteValueA(hKey, kProduct);
+            RegCloseKey(hKey);
+        }
+    }
+}
+
+// The urls of the item downloads (after the manifest's, whose name is the
+// test's own), without their random suffix.
+std::vector<std::string> ItemUrls(const FakeHost& host)
+{
+    std::vector<std::string> v;
+    for (size_t i = 1; i < host.downloads.size(); ++i) {
+        const std::string& url = host.downloads[i].url;
+        v.push_back(url.substr(0, url.find('?')));
+    }
+    return v;
+}
+
+}  // namespace
+
+// Every case starts with the publisher's key as the policy key and no
+// accepted serial; the key is removed again after it.
+class SignedManifest : public ExtensionTest {
+protected:
+    void SetUp() override
+    {
+        ExtensionTest::SetUp();
+        m_strSigned = ReadFileBytes(TrustFile("signed.ini"));
+        ASSERT_NE(std::string::npos, m_strSigned.find("[GpcManifestSignature]")) << "fixture missing";
+        ForgetSerials();
+        SetPolicyKey(ReadFileBytes(TrustFile("key.der")));
+    }
+    void TearDown() override
+    {
+        ExtensionTest::TearDown();
+        DeleteRegTree(HKEY_LOCAL_MACHINE, GPC_MANIFEST_POLICY_KEY);
+        ForgetSerials();
+    }
+    void StartWith(const std::string& manifest)
+    {
+        SetOrdinaryPage();
+        EnableReports();
+        ASSERT_EQ(0, Init());
+        DeliverManifest(manifest);
+    }
+    std::string m_strSigned;
+};
+
+TEST_F(SignedManifest, VerifiedManifestAndFilesInstallAndTheSerialIsRecorded)
+{
+    StartWith(m_strSigned);
+    CVRGpcExtension* p = Ext();
+    EXPECT_EQ(0, p->m_bFailed);
+    EXPECT_EQ(1, p->m_bReady);
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: manifest signature verified: product Ext Trust Test, serial 7, "
+                                  "3 file hash(es)"))
+        << m_pTrace->Dump();
+    EXPECT_EQ(7ul, GpcGetAcceptedSerial(kProduct));
+
+    CompleteWith(1, "M");
+    CompleteWith(2, "B");
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: hash of main.dll matches the signed manifest"));
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: hash of b.dll matches the signed manifest"));
+    EXPECT_EQ("M", ReadFileBytes(ProductDir() + "\\main.dll"));
+    EXPECT_EQ("B", ReadFileBytes(ProductDir() + "\\b.dll"));
+    EXPECT_EQ(0, p->m_bFailed);
+    EXPECT_TRUE(ReportedCodes().empty());
+    // The same manifest at the next start is accepted again.
+    TearDown();
+    SetUp();
+    GpcRecordAcceptedSerial(kProduct, 7);
+    StartWith(m_strSigned);
+    EXPECT_EQ(0, Ext()->m_bFailed);
+    EXPECT_EQ(3u, m_pHost->downloads.size());
+}
+
+struct RefusedCase {
+    const char* name;
+    std::string (*make)(const std::string& signedText);
+    unsigned long priorSerial;  // accepted before the start, 0 for none
+    const char* reason;
+    bool garbageKey;
+};
+
+TEST_F(SignedManifest, RefusedManifestDownloadsNothingAndSaysWhy)
+{
+    const RefusedCase cases[] = {
+        {"changed manifest",
+         [](const std::string& s) {
+             std::string t = s;
+             t.replace(t.find("Count=2"), 7, "Count=1");
+             return t;
+         },
+         0, "bad signature", false},
+        {"missing signature", [](const std::string& s) { return s.substr(0, s.find("[GpcManifestSignature]")); },
+         0, "no signature", false},
+        {"unsigned plain manifest",
+         [](const std::string&) { return ReadFileBytes(TrustFile("plain.ini")); },
+         0, "no signature", false},
+        {"older serial replayed", [](const std::string& s) { return s; }, 8, "older serial", false},
+        {"unreadable policy key", [](const std::string& s) { return s; }, 0, "unusable key", true},
+    };
+    for (const RefusedCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        if (c.priorSerial) {
+            ASSERT_EQ(1, GpcRecordAcceptedSerial(kProduct, c.priorSerial));
+        }
+        if (c.garbageKey) SetPolicyKey("not a key");
+        StartWith(c.make(m_strSigned));
+        CVRGpcExtension* p = Ext();
+        EXPECT_EQ(1, p->m_bFailed);
+        EXPECT_EQ(0, p->m_bReady);
+        EXPECT_EQ(1u, m_pHost->downloads.size());  // the manifest alone
+        EXPECT_EQ(0, p->m_InstallationMgr.GetItemCount());
+        EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
+        EXPECT_TRUE(m_pTrace->Contains(std::string("refused: ") + c.reason)) << m_pTrace->Dump();
+        // Nothing kept of it: no copy beside the library, no default for
+        // the on-demand requests, no serial.
+        EXPECT_FALSE(PathExists(TestBinDir() + m_strIniName));
+        EXPECT_EQ('\0', p->m_achCurIniFile[0]);
+        EXPECT_EQ(c.priorSerial, GpcGetAcceptedSerial(kProduct));
+    }
+}
+
+TEST_F(SignedManifest, ChangedFileIsNeverUnpackedAndFailsItsItem)
+{
+    StartWith(m_strSigned);
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    CompleteWith(1, "changed");
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: download of main.dll refused: hash mismatch")) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pHost->unpacks.empty());
+    EXPECT_FALSE(PathExists(ProductDir() + "\\main.dll"));
+    EXPECT_EQ(ITEM_FAILED, Ext()->m_InstallationMgr.GetItem(0)->State);
+    EXPECT_EQ(1, Ext()->m_bFailed);
+    EXPECT_EQ(std::vector<int>{7}, ReportedCodes());
+    // The good file beside it still installs.
+    CompleteWith(2, "B");
+    EXPECT_EQ("B", ReadFileBytes(ProductDir() + "\\b.dll"));
+}
+
+TEST_F(SignedManifest, DependencyItemsWithoutASignedManifestAreRefused)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->RemoveParam("GpcUnpackVersion");
+    m_pHost->SetParam("GpcDependency", "main.dll;main.dll;;;;;;existence;");
+    ASSERT_EQ(0, Init());
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    CompleteWith(0, "M");  // even the very file the publisher signed
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: download of main.dll refused: no hash listed")) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pHost->unpacks.empty());
+    EXPECT_FALSE(PathExists(ProductDir() + "\\main.dll"));
+    EXPECT_EQ(std::vector<int>{7}, ReportedCodes());
+}
+
+TEST_F(SignedManifest, OnDemandManifestIsCheckedBeforeItsSectionIsRead)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->SetParam("GpcStdDownload", "yes");
+    ASSERT_EQ(0, Init());
+    std::string good = WriteWorkFile("good.ini", m_strSigned);
+    std::string changed = m_strSigned;
+    changed.replace(changed.find("x.dat;x.dat"), 11, "x.dat;y.dat");
+    std::string bad = WriteWorkFile("bad.ini", changed);
+
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), bad.c_str(), "Extras"));
+    EXPECT_EQ(0, Ext()->m_InstallationMgr.GetItemCount());
+    EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), bad.c_str(), "Extras", RecordOdeNotice, this));
+    EXPECT_TRUE(m_pHost->downloads.empty());
+    EXPECT_EQ((std::vector<int>{IDS_GPC_MANIFEST_REFUSED, IDS_GPC_MANIFEST_REFUSED}), ReportedCodes());
+    EXPECT_TRUE(m_pTrace->Contains("refused: bad signature"));
+    // A refused manifest does not become the default one.
+    EXPECT_EQ('\0', Ext()->m_achCurIniFile[0]);
+
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), good.c_str(), "Extras"));
+    EXPECT_EQ(1, Ext()->m_InstallationMgr.GetItemCount());
+    ASSERT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), good.c_str(), "Extras", RecordOdeNotice, this));
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    CompleteWith(0, "X");
+    EXPECT_EQ("X", ReadFileBytes(ProductDir() + "\\x.dat"));
+    EXPECT_EQ(2u, ReportedCodes().size());
+}
+
+// Without any key a signed manifest is just a manifest: the same items,
+// downloads and installed files as its unsigned original, and not one
+// trace line, report or result about signatures.
+TEST_F(SignedManifest, WithoutAKeyASignedManifestReadsAndInstallsAsToday)
+{
+    const std::string plain = ReadFileBytes(TrustFile("plain.ini"));
+    std::vector<std::string> urls[2];
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i ? "signed" : "plain");
+        TearDown();
+        SetUp();
+        DeleteRegTree(HKEY_LOCAL_MACHINE, GPC_MANIFEST_POLICY_KEY);
+        StartWith(i ? m_strSigned : plain);
+        urls[i] = ItemUrls(*m_pHost);
+        CompleteWith(1, "not what was signed");
+        CompleteWith(2, "B");
+        EXPECT_EQ("not what was signed", ReadFileBytes(ProductDir() + "\\main.dll"));
+        EXPECT_EQ("B", ReadFileBytes(ProductDir() + "\\b.dll"));
+        EXPECT_EQ(0, Ext()->m_bFailed);
+        EXPECT_TRUE(ReportedCodes().empty());
+        EXPECT_FALSE(m_pTrace->Contains("signature"));
+        EXPECT_FALSE(m_pTrace->Contains("hash"));
+        EXPECT_FALSE(m_pTrace->Contains("refused"));
+        EXPECT_EQ(0ul, GpcGetAcceptedSerial(kProduct));
+    }
+    EXPECT_EQ(2u, urls[0].size());
+    EXPECT_EQ(urls[0], urls[1]);
+}
+
+// Only downloads are hashed: a file that is installed and current is not
+// downloaded, so nothing reads it at the start-up.
+TEST_F(SignedManifest, InstalledCurrentFileIsNeitherDownloadedNorHashed)
+{
+    CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+    CreateDirectoryA(ProductDir().c_str(), nullptr);
+    WriteFileBytes(ProductDir() + "\\b.dll", "installed earlier");
+    StartWith(m_strSigned);
+    ASSERT_EQ(2u, m_pHost->downloads.size());  // the manifest and main.dll
+    CompleteWith(1, "M");
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: hash of main.dll matches the signed manifest"));
+    EXPECT_FALSE(m_pTrace->Contains("b.dll matches"));
+    EXPECT_FALSE(m_pTrace->Contains("b.dll refused"));
+    EXPECT_EQ("installed earlier", ReadFileBytes(ProductDir() + "\\b.dll"));
+    EXPECT_EQ(0, Ext()->m_bFailed);
+}
