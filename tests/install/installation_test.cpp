@@ -183,7 +183,10 @@ TEST_F(Installation, FailedUnpackIsNeverReportedAsDone)
         WriteFileBytes(InstallPath(pItem), "INSTALLED");
         trace.Clear();
         std::string download = Download("NEW");
-        CVRGpcExtension::OnItemDownload(nullptr, pItem, 0, reinterpret_cast<ULONG_PTR>(download.c_str()));
+        // Delivered as the host delivers it: under the item's live context.
+        pItem->Live.Register(GPC_LIVE_ITEM, pItem);
+        CVRGpcExtension::OnItemDownload(nullptr, pItem->Live.GetContext(), 0,
+                                        reinterpret_cast<ULONG_PTR>(download.c_str()));
         EXPECT_TRUE(trace.HasLine(c.lpszTrace)) << c.lpszControl << trace.Dump();
         EXPECT_EQ(ITEM_FAILED, pItem->State) << c.lpszControl;
         EXPECT_EQ(c.bMessage, trace.Contains("ErrorCode=7&OptInfo1=" + name + "]")) << c.lpszControl;
@@ -687,7 +690,9 @@ TEST_F(Installation, RebootReplacementThatCannotBeScheduledFailsTheItem)
     std::string download = Download("NEW");
     {
         BusyFile busy(target);
-        CVRGpcExtension::OnItemDownload(nullptr, pItem, 0, reinterpret_cast<ULONG_PTR>(download.c_str()));
+        pItem->Live.Register(GPC_LIVE_ITEM, pItem);
+        CVRGpcExtension::OnItemDownload(nullptr, pItem->Live.GetContext(), 0,
+                                        reinterpret_cast<ULONG_PTR>(download.c_str()));
     }
     EXPECT_TRUE(trace.HasLine("DoItemInstall: -2, IGNORE: 0")) << trace.Dump();
     EXPECT_EQ(ITEM_FAILED, pItem->State);
