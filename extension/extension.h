@@ -159,10 +159,13 @@ private:
     // With a key configured: checks a manifest before anything is read from
     // it. 1 when it may be read (no key, or accepted: its hash table is kept
     // and its serial recorded); 0 when refused (traced, shown and reported).
-    int CheckManifestTrust(const char* lpszIniFile);
+    // An accepted manifest's file stays shut to writers while *phHold holds
+    // it: the caller reads it before letting go, so that what is read is
+    // what was verified.
+    int CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phHold);
     // The same for the manifest an on-demand operation is about to read
     // (the caller's, else the start-up copy).
-    int OdeManifestTrusted(const char* lpszIniFile);
+    int OdeManifestTrusted(const char* lpszIniFile, CGpcHandle* phHold);
     // With a key configured: 1 when a downloaded file matches the hash the
     // accepted manifest lists for the item's Url, else 0 (traced). Without a
     // key every download passes, unread.

@@ -145,8 +145,10 @@ void CVRGpcExtension::OnManifestStatus(DWORD dwStatus, ULONG_PTR value)
         return;
     }
     // A refused manifest is neither read nor kept: nothing it lists is
-    // downloaded, installed or loaded.
-    if (!CheckManifestTrust(lpszPath)) {
+    // downloaded, installed or loaded. An accepted one is held shut to
+    // writers until it has been read and copied.
+    CGpcHandle hHeld;
+    if (!CheckManifestTrust(lpszPath, &hHeld)) {
         m_bFailed = 1;
         return;
     }
@@ -154,10 +156,10 @@ void CVRGpcExtension::OnManifestStatus(DWORD dwStatus, ULONG_PTR value)
     KeepManifestCopies(lpszPath);
 }
 
-int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile)
+int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phHold)
 {
     if (!m_TrustKeys.IsConfigured()) return 1;
-    int nResult = GpcCheckManifestFile(lpszIniFile, m_TrustKeys, &m_SignedManifest);
+    int nResult = GpcCheckManifestFile(lpszIniFile, m_TrustKeys, &m_SignedManifest, phHold);
     if (nResult != GPC_TRUST_OK) {
         // The table of a manifest that failed its check is not trusted, nor
         // is the one accepted before: the caller's manifest has changed.

@@ -98,11 +98,11 @@ void CVRGpcExtension::ReleaseOdeRequests()
     }
 }
 
-int CVRGpcExtension::OdeManifestTrusted(const char* lpszIniFile)
+int CVRGpcExtension::OdeManifestTrusted(const char* lpszIniFile, CGpcHandle* phHold)
 {
     // Without any manifest nothing is read, so there is nothing to check.
     const char* lpszManifest = lpszIniFile ? lpszIniFile : m_achCurIniFile;
-    return !*lpszManifest || CheckManifestTrust(lpszManifest);
+    return !*lpszManifest || CheckManifestTrust(lpszManifest, phHold);
 }
 
 const char* CVRGpcExtension::ChooseOdeManifest(const char* lpszIniFile)
@@ -146,8 +146,10 @@ int CVRGpcExtension::StdDownloadExt(const char* lpszIniFile, const char* lpszSec
         return 0;
     }
 
-    // A refused manifest is not read, and does not become the default one.
-    if (!OdeManifestTrusted(lpszIniFile)) {
+    // A refused manifest is not read, and does not become the default one;
+    // an accepted one cannot change until its section has been read.
+    CGpcHandle hHeld;
+    if (!OdeManifestTrusted(lpszIniFile, &hHeld)) {
         m_InstallationMgr.ClearItems();
         return 0;
     }
@@ -176,7 +178,8 @@ int CVRGpcExtension::OdeGetSectionIntegrityExt(const char* lpszIniFile, const ch
     }
 
     // A refused manifest is not read: its section is not intact.
-    if (!OdeManifestTrusted(lpszIniFile)) {
+    CGpcHandle hHeld;
+    if (!OdeManifestTrusted(lpszIniFile, &hHeld)) {
         m_InstallationMgr.ClearItems();
         return 0;
     }
