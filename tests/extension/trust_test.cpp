@@ -303,6 +303,29 @@ TEST_F(SignedManifest, OnDemandManifestIsCheckedBeforeItsSectionIsRead)
     EXPECT_EQ(2u, ReportedCodes().size());
 }
 
+// Each on-demand request's files are checked against the manifest that
+// request was started with: another manifest checked while it runs (here
+// one that is refused) changes nothing for it.
+TEST_F(SignedManifest, OnDemandDownloadIsCheckedAgainstItsOwnRequestsManifest)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->SetParam("GpcStdDownload", "yes");
+    ASSERT_EQ(0, Init());
+    std::string good = WriteWorkFile("good.ini", m_strSigned);
+    std::string changed = m_strSigned;
+    changed.replace(changed.find("x.dat;x.dat"), 11, "x.dat;y.dat");
+    std::string bad = WriteWorkFile("bad.ini", changed);
+
+    ASSERT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), good.c_str(), "Extras", RecordOdeNotice, this));
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), bad.c_str(), "Extras"));
+    ASSERT_TRUE(m_pTrace->Contains("refused: bad signature")) << m_pTrace->Dump();
+    CompleteWith(0, "X");
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: hash of x.dat matches the signed manifest")) << m_pTrace->Dump();
+    EXPECT_EQ("X", ReadFileBytes(ProductDir() + "\\x.dat"));
+}
+
 // Without any key a signed manifest is just a manifest: the same items,
 // downloads and installed files as its unsigned original, and not one
 // trace line, report or result about signatures.
