@@ -303,6 +303,31 @@ TEST_F(SignedManifest, OnDemandManifestIsCheckedBeforeItsSectionIsRead)
     EXPECT_EQ(2u, ReportedCodes().size());
 }
 
+// A page that polls a section of a refused manifest is told "no" every
+// time, but the user sees the message, and the server gets the report, once
+// for that manifest and reason; another refused manifest is told again.
+TEST_F(SignedManifest, PollingARefusedManifestShowsAndReportsItOnce)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->SetParam("GpcStdDownload", "yes");
+    ASSERT_EQ(0, Init());
+    std::string changed = m_strSigned;
+    changed.replace(changed.find("x.dat;x.dat"), 11, "x.dat;y.dat");
+    std::string bad = WriteWorkFile("bad.ini", changed);
+    std::string unsigned_ = WriteWorkFile("unsigned.ini", ReadFileBytes(TrustFile("plain.ini")));
+
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), bad.c_str(), "Extras"));
+    }
+    EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), bad.c_str(), "Extras", RecordOdeNotice, this));
+    EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), unsigned_.c_str(), "Extras"));
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), unsigned_.c_str(), "Extras"));
+    EXPECT_EQ((std::vector<int>{IDS_GPC_MANIFEST_REFUSED, IDS_GPC_MANIFEST_REFUSED}), ReportedCodes());
+    EXPECT_TRUE(m_pHost->downloads.empty());
+}
+
 // Each on-demand request's files are checked against the manifest that
 // request was started with: another manifest checked while it runs (here
 // one that is refused) changes nothing for it.
