@@ -189,6 +189,11 @@ private:
     // accepted, and then none of them passes.
     CVRGpcSignedManifest m_SignedManifest;
     int m_bManifestTrusted = 0;
+    // The last manifest refused, and why. The same refusal again (a page
+    // polling a section) is traced and refused, but the user has seen the
+    // message and the server has the report already.
+    char m_achRefusedManifest[GPC_MAX_PATH] = "";
+    int m_nRefusedReason = GPC_TRUST_OK;
 
     // 1 when m_achCurIniFile names the temporary copy this object made (the
     // destructor deletes only that one).

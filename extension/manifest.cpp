@@ -167,7 +167,18 @@ int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phH
     int nResult = GpcCheckManifestFile(lpszIniFile, m_TrustKeys, pManifest, phHold);
     if (nResult != GPC_TRUST_OK) {
         TraceMessage("vrgpcext: manifest %s refused: %s", Printable(lpszIniFile), GpcTrustResultName(nResult));
-        ShowErrorMessage(this, IDS_GPC_MANIFEST_REFUSED, GpcTrustResultName(nResult));
+        bool bTold = nResult == m_nRefusedReason && m_achRefusedManifest[0] &&
+                     lstrcmpiA(m_achRefusedManifest, lpszIniFile) == 0;
+        if (!bTold) {
+            ShowErrorMessage(this, IDS_GPC_MANIFEST_REFUSED, GpcTrustResultName(nResult));
+            // A name too long to keep is simply told every time.
+            if (strlen(lpszIniFile) < sizeof(m_achRefusedManifest)) {
+                GpcCopyString(m_achRefusedManifest, sizeof(m_achRefusedManifest), lpszIniFile);
+            } else {
+                m_achRefusedManifest[0] = '\0';
+            }
+            m_nRefusedReason = nResult;
+        }
         return 0;
     }
     // Recorded only now that the manifest is acted on: an older one is
