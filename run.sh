@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
 #   ./run.sh test [ctest arguments]   build and run every test under Wine
-#   ./run.sh demo                     start the extension in the reference host
-#                                     against the embedded sample site
+#   ./run.sh demo [--tampered]        start the extension in the reference host
+#                                     against the embedded sample site, signed
+#                                     with a key the build made (--tampered:
+#                                     one file changed after signing)
 #   ./run.sh bench [options]          build and run the benchmark under Wine
 #                                     (./run.sh bench --help lists its options)
 #   ./run.sh build                    only install, set up and build
@@ -280,7 +282,7 @@ case "$cmd" in
         fi
         ;;
     *)
-        echo "usage: ./run.sh test [ctest args] | ./run.sh demo | ./run.sh bench [options] | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
+        echo "usage: ./run.sh test [ctest args] | ./run.sh demo [--tampered] | ./run.sh bench [options] | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
         exit 2
         ;;
 esac

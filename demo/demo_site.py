@@ -3,13 +3,17 @@ meeting page, and a small HTTP server on 127.0.0.1 that records requests."""
 import http.server
 import os
 import random
+import re
 import shutil
 import socketserver
 import subprocess
+import sys
 import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+SIGN_TOOL = os.path.join(HERE, "..", "tools", "gpcsign.py")
+MANIFESTS = ("gpc2k.ini", "gpcnt.ini", "gpc95.ini")
 
 PAGE = """<html><head><title>Demo meeting</title></head>
 <body>
@@ -82,7 +86,7 @@ def build_site(bin_dir, site_dir, variant=None):
               "File1=" + item("extras.txt", "extras.txt", "extras", "", size("extras.txt"), size("extras.txt"), "",
                               "existence", "")]
     manifest = "\r\n".join(lines) + "\r\n"
-    for name in ("gpc2k.ini", "gpcnt.ini", "gpc95.ini"):
+    for name in MANIFESTS:
         with open(os.path.join(site_dir, name), "w", newline="") as f:
             f.write(manifest)
     with open(os.path.join(site_dir, "welcome.html"), "w") as f:
@@ -90,10 +94,42 @@ def build_site(bin_dir, site_dir, variant=None):
     return site_dir
 
 
-def write_page(site_dir, root, log, extra_params=None, name="meeting.html", product="DemoConclave"):
+def sign_site(site_dir, key_pem, product, serial=1):
+    """Signs the site's manifests as a publisher does: the hashes of the files
+    as they lie in site_dir now, the serial and the product. Returns the
+    tool's one-line account."""
+    source = os.path.join(site_dir, MANIFESTS[0])
+    signed = source + ".signed"
+    r = subprocess.run([sys.executable, SIGN_TOOL, "sign", "--key", key_pem, "--files", site_dir,
+                        "--serial", str(serial), "--product", product, source, signed],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        raise RuntimeError("signing failed: %s%s" % (r.stdout, r.stderr))
+    for name in MANIFESTS:
+        shutil.copy(signed, os.path.join(site_dir, name))
+    os.remove(signed)
+    return r.stdout.strip().replace(signed, MANIFESTS[0])
+
+
+def tamper(site_dir, name):
+    """Changes the last byte of a served file, as someone on the way could:
+    the size stays, only its hash tells."""
+    path = os.path.join(site_dir, name)
+    with open(path, "r+b") as f:
+        f.seek(-1, os.SEEK_END)
+        last = f.read(1)[0]
+        f.seek(-1, os.SEEK_END)
+        f.write(bytes([last ^ 0xFF]))
+
+
+def write_page(site_dir, root, log, extra_params=None, name="meeting.html", product="DemoConclave", drop=()):
+    """The meeting page; drop names parameters of the usual page to leave out."""
     extra = "".join('  <param name="%s" value="%s">\n' % kv for kv in (extra_params or []))
+    text = PAGE.format(root=root, log=log, extra=extra, product=product)
+    for param in drop:
+        text = re.sub(r'  <param name="%s" value="[^"]*">\n' % re.escape(param), "", text)
     with open(os.path.join(site_dir, name), "w") as f:
-        f.write(PAGE.format(root=root, log=log, extra=extra, product=product))
+        f.write(text)
 
 
 class _Handler(http.server.SimpleHTTPRequestHandler):
@@ -133,10 +169,13 @@ class _Handler(http.server.SimpleHTTPRequestHandler):
             self.send_header("Content-Length", str(len(data)))
             self.end_headers()
             chunk = max(1024, rate // 10)
-            for i in range(0, len(data), chunk):
-                self.wfile.write(data[i:i + chunk])
-                self.wfile.flush()
-                time.sleep(chunk / float(rate))
+            try:
+                for i in range(0, len(data), chunk):
+                    self.wfile.write(data[i:i + chunk])
+                    self.wfile.flush()
+                    time.sleep(chunk / float(rate))
+            except (BrokenPipeError, ConnectionResetError):
+                pass  # the host ended the run (or the download) before the end
             return
         super().do_GET()
 
@@ -149,8 +188,9 @@ class _Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
 class DemoServer:
     """Serves a folder from 127.0.0.1 on a free port and records request lines."""
 
-    def __init__(self, root, throttle=None, missing=(), truncate=()):
+    def __init__(self, root, throttle=None, missing=(), truncate=(), product="DemoConclave"):
         self.root = root
+        self.product = product
         self.throttle = throttle or {}
         self.missing = set(missing)
         self.truncate = set(truncate)
@@ -170,7 +210,7 @@ class DemoServer:
         return "http://127.0.0.1:%d%s" % (self.port, path)
 
     def start(self):
-        write_page(self.root, self.url(""), self.url("/log?"))
+        write_page(self.root, self.url(""), self.url("/log?"), product=self.product)
         self.thread.start()
 
     def stop(self):
@@ -207,6 +247,17 @@ def summarize(lines, requests, host_dir):
             out.append("  all downloads done")
         elif l.startswith("host: navigate"):
             out.append("  %s" % l[len("host: "):])
+        elif l.startswith("trace: vrgpcext: manifest signature verified: "):
+            out.append("  manifest signature verified: %s" % l[len("trace: vrgpcext: manifest signature verified: "):])
+        elif l.startswith("trace: vrgpcext: hash of ") and l.endswith(" matches the signed manifest"):
+            out.append("  hash matched the signed manifest: %s"
+                       % l[len("trace: vrgpcext: hash of "):-len(" matches the signed manifest")])
+        elif l.startswith("trace: vrgpcext: download of ") and " refused: " in l:
+            name, why = l[len("trace: vrgpcext: download of "):].split(" refused: ", 1)
+            out.append("  REFUSED %s (%s): never unpacked, installed or loaded" % (name, why))
+        elif l.startswith("trace: vrgpcext: manifest ") and " refused: " in l:
+            why = l.split(" refused: ", 1)[1]
+            out.append("  REFUSED the manifest (%s): nothing in it downloaded, installed or loaded" % why)
         elif l.startswith("host: message:"):
             out.append("  message to the user: %s" % l[len("host: message: "):])
     reports = [r for r in requests if r.split(" ")[1].startswith("/log")]

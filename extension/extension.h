@@ -159,10 +159,13 @@ private:
     // With a key configured: checks a manifest before anything is read from
     // it. 1 when it may be read (no key, or accepted: its hash table is kept
     // and its serial recorded); 0 when refused (traced, shown and reported).
-    int CheckManifestTrust(const char* lpszIniFile);
+    // An accepted manifest's hash table goes to *pManifest, and its file
+    // stays shut to writers while *phHold holds it: the caller reads it
+    // before letting go, so that what is read is what was verified.
+    int CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phHold, CVRGpcSignedManifest* pManifest);
     // The same for the manifest an on-demand operation is about to read
     // (the caller's, else the start-up copy).
-    int OdeManifestTrusted(const char* lpszIniFile);
+    int OdeManifestTrusted(const char* lpszIniFile, CGpcHandle* phHold, CVRGpcSignedManifest* pManifest);
     // With a key configured: 1 when a downloaded file matches the hash the
     // accepted manifest lists for the item's Url, else 0 (traced). Without a
     // key every download passes, unread.
@@ -180,11 +183,17 @@ private:
     // administrator's), read once at the start-up; none configured means
     // nothing is checked.
     CVRGpcTrustKeys m_TrustKeys;
-    // The last accepted manifest: the hashes every download is checked
-    // against. m_bManifestTrusted is 0 until one has been accepted, and then
-    // no download passes.
+    // The start-up manifest, once accepted: the hashes the start-up's
+    // downloads are checked against (each on-demand request keeps its own
+    // manifest's in its job). m_bManifestTrusted is 0 until it has been
+    // accepted, and then none of them passes.
     CVRGpcSignedManifest m_SignedManifest;
     int m_bManifestTrusted = 0;
+    // The last manifest refused, and why. The same refusal again (a page
+    // polling a section) is traced and refused, but the user has seen the
+    // message and the server has the report already.
+    char m_achRefusedManifest[GPC_MAX_PATH] = "";
+    int m_nRefusedReason = GPC_TRUST_OK;
 
     // 1 when m_achCurIniFile names the temporary copy this object made (the
     // destructor deletes only that one).

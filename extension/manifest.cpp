@@ -145,36 +145,50 @@ void CVRGpcExtension::OnManifestStatus(DWORD dwStatus, ULONG_PTR value)
         return;
     }
     // A refused manifest is neither read nor kept: nothing it lists is
-    // downloaded, installed or loaded.
-    if (!CheckManifestTrust(lpszPath)) {
+    // downloaded, installed or loaded. An accepted one is held shut to
+    // writers until it has been read and copied.
+    // The table of a manifest that fails its check is not trusted, nor is
+    // the one accepted before: the start-up's manifest has changed.
+    m_bManifestTrusted = 0;
+    CGpcHandle hHeld;
+    if (!CheckManifestTrust(lpszPath, &hHeld, &m_SignedManifest)) {
         m_bFailed = 1;
         return;
     }
+    if (m_TrustKeys.IsConfigured()) m_bManifestTrusted = 1;
     PrepareInstallation(lpszPath);
     KeepManifestCopies(lpszPath);
 }
 
-int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile)
+int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phHold,
+                                        CVRGpcSignedManifest* pManifest)
 {
     if (!m_TrustKeys.IsConfigured()) return 1;
-    int nResult = GpcCheckManifestFile(lpszIniFile, m_TrustKeys, &m_SignedManifest);
+    int nResult = GpcCheckManifestFile(lpszIniFile, m_TrustKeys, pManifest, phHold);
     if (nResult != GPC_TRUST_OK) {
-        // The table of a manifest that failed its check is not trusted, nor
-        // is the one accepted before: the caller's manifest has changed.
-        m_bManifestTrusted = 0;
         TraceMessage("vrgpcext: manifest %s refused: %s", Printable(lpszIniFile), GpcTrustResultName(nResult));
-        ShowErrorMessage(this, IDS_GPC_MANIFEST_REFUSED, GpcTrustResultName(nResult));
+        bool bTold = nResult == m_nRefusedReason && m_achRefusedManifest[0] &&
+                     lstrcmpiA(m_achRefusedManifest, lpszIniFile) == 0;
+        if (!bTold) {
+            ShowErrorMessage(this, IDS_GPC_MANIFEST_REFUSED, GpcTrustResultName(nResult));
+            // A name too long to keep is simply told every time.
+            if (strlen(lpszIniFile) < sizeof(m_achRefusedManifest)) {
+                GpcCopyString(m_achRefusedManifest, sizeof(m_achRefusedManifest), lpszIniFile);
+            } else {
+                m_achRefusedManifest[0] = '\0';
+            }
+            m_nRefusedReason = nResult;
+        }
         return 0;
     }
-    m_bManifestTrusted = 1;
     // Recorded only now that the manifest is acted on: an older one is
     // refused from here on.
-    if (!GpcRecordAcceptedSerial(m_SignedManifest.GetProduct(), m_SignedManifest.GetSerial())) {
-        TraceMessage("vrgpcext: serial %lu of %s could not be recorded", m_SignedManifest.GetSerial(),
-                     m_SignedManifest.GetProduct());
+    if (!GpcRecordAcceptedSerial(pManifest->GetProduct(), pManifest->GetSerial())) {
+        TraceMessage("vrgpcext: serial %lu of %s could not be recorded", pManifest->GetSerial(),
+                     pManifest->GetProduct());
     }
     TraceMessage("vrgpcext: manifest signature verified: product %s, serial %lu, %d file hash(es)",
-                 m_SignedManifest.GetProduct(), m_SignedManifest.GetSerial(), m_SignedManifest.GetHashCount());
+                 pManifest->GetProduct(), pManifest->GetSerial(), pManifest->GetHashCount());
     return 1;
 }
 

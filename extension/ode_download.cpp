@@ -2,6 +2,8 @@
 #include "extension/extension.h"
 
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "extension/module_state.h"
 #include "feedback/messages.h"
@@ -98,11 +100,12 @@ void CVRGpcExtension::ReleaseOdeRequests()
     }
 }
 
-int CVRGpcExtension::OdeManifestTrusted(const char* lpszIniFile)
+int CVRGpcExtension::OdeManifestTrusted(const char* lpszIniFile, CGpcHandle* phHold,
+                                        CVRGpcSignedManifest* pManifest)
 {
     // Without any manifest nothing is read, so there is nothing to check.
     const char* lpszManifest = lpszIniFile ? lpszIniFile : m_achCurIniFile;
-    return !*lpszManifest || CheckManifestTrust(lpszManifest);
+    return !*lpszManifest || CheckManifestTrust(lpszManifest, phHold, pManifest);
 }
 
 const char* CVRGpcExtension::ChooseOdeManifest(const char* lpszIniFile)
@@ -146,8 +149,20 @@ int CVRGpcExtension::StdDownloadExt(const char* lpszIniFile, const char* lpszSec
         return 0;
     }
 
-    // A refused manifest is not read, and does not become the default one.
-    if (!OdeManifestTrusted(lpszIniFile)) {
+    // A refused manifest is not read, and does not become the default one;
+    // an accepted one cannot change until its section has been read.
+    // The request's files are checked against this manifest's hashes, which
+    // its job keeps for as long as it runs.
+    CGpcHandle hHeld;
+    std::unique_ptr<CVRGpcSignedManifest> pSigned;
+    if (m_TrustKeys.IsConfigured()) {
+        pSigned.reset(new (std::nothrow) CVRGpcSignedManifest());
+        if (!pSigned) {
+            TraceMessage("VRGPCEXT::StdDownloadExt refused: no memory for the manifest's hashes");
+            return 0;
+        }
+    }
+    if (!OdeManifestTrusted(lpszIniFile, &hHeld, pSigned.get())) {
         m_InstallationMgr.ClearItems();
         return 0;
     }
@@ -155,7 +170,7 @@ int CVRGpcExtension::StdDownloadExt(const char* lpszIniFile, const char* lpszSec
     if (!lpszSectionName) return 0;
     if (nCount < 1) return 1;  // nothing to do, and nobody is told
 
-    m_InstallationMgr.ScheduleOdeDownloads(lpszSectionName, pfnCallback, pContext);
+    m_InstallationMgr.ScheduleOdeDownloads(lpszSectionName, pfnCallback, pContext, pSigned.release());
     return 1;
 }
 
@@ -176,7 +191,9 @@ int CVRGpcExtension::OdeGetSectionIntegrityExt(const char* lpszIniFile, const ch
     }
 
     // A refused manifest is not read: its section is not intact.
-    if (!OdeManifestTrusted(lpszIniFile)) {
+    CGpcHandle hHeld;
+    CVRGpcSignedManifest signedManifest;  // only asked about, never acted on
+    if (!OdeManifestTrusted(lpszIniFile, &hHeld, &signedManifest)) {
         m_InstallationMgr.ClearItems();
         return 0;
     }
@@ -346,12 +363,14 @@ int CVRGpcExtension::CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszD
     if (!m_TrustKeys.IsConfigured()) return 1;
     // The hash table is keyed by the item's Url field, as the publisher's
     // tool writes it; items of the page ("GpcDependency") are looked up the
-    // same way, and without an accepted manifest none passes.
+    // same way, and without an accepted manifest none passes. An on-demand
+    // item is looked up in its own request's manifest.
     const char* lpszUrl = pItem->Url.GetText();
+    const CVRGpcSignedManifest* pSigned = nullptr;
+    if (pItem->Job) pSigned = pItem->Job->Signed;
+    else if (m_bManifestTrusted) pSigned = &m_SignedManifest;
     int nResult = GPC_TRUST_NO_HASH;
-    if (m_bManifestTrusted && lpszUrl && *lpszUrl) {
-        nResult = GpcCheckFileHash(m_SignedManifest, lpszUrl, lpszDownloaded);
-    }
+    if (pSigned && lpszUrl && *lpszUrl) nResult = GpcCheckFileHash(*pSigned, lpszUrl, lpszDownloaded);
     if (nResult == GPC_TRUST_OK) {
         TraceMessage("vrgpcext: hash of %s matches the signed manifest", lpszUrl);
         return 1;

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <utility>
 
 #include "extension/extension.h"
@@ -247,8 +248,10 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
 }
 
 int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback,
-                                                void* pContext)
+                                                void* pContext, CVRGpcSignedManifest* pSigned)
 {
+    // Owned until the job takes it.
+    std::unique_ptr<CVRGpcSignedManifest> pOwnedSigned(pSigned);
     int bFailedBefore = Owner ? Owner->m_bFailed : 0;
     int nSetting = Owner ? Owner->CheckUpdateStatus(HasAnyUpdate()) : 0;
     if (nSetting == 2) {
@@ -277,6 +280,9 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
         return 0;
     }
     const char* lpszJobSection = pJob->SectionName.GetText();
+    // Before any download is asked for: a host may complete one inside
+    // HostDownloadUrl, and its file is checked at once.
+    pJob->Signed = pOwnedSigned.release();
 
     // While the pass runs the job holds a place of its own in PendingItems.
     // A host that completes a download inside HostDownloadUrl would

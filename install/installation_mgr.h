@@ -14,6 +14,7 @@
 class CVRGpcExtension;
 class CVRGpcLogMgr;
 struct GpcDownloadJob;
+class CVRGpcSignedManifest;
 
 // Item states, with the numeric values the system has always used.
 enum GpcItemState {
@@ -69,6 +70,10 @@ struct GpcDownloadJob : GpcProgressCounters {
     // and whether its caller or its window's Cancel asked to stop it.
     int SectionResult = 0;
     int CancelRequested = 0;
+    // The accepted manifest this request's files are checked against (owned,
+    // deleted with the job; null when no key is configured). Each request
+    // keeps its own: manifests checked while it runs do not change it.
+    CVRGpcSignedManifest* Signed = nullptr;
     // Lets the owner find its running requests (cancel, shut-down).
     CGpcLiveContext Live;
 };
@@ -133,7 +138,9 @@ public:
 
     // Installation.
     int ScheduleDownloads();
-    int ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback, void* pContext);
+    // Takes pSigned over in every case (the job keeps it, or it is deleted).
+    int ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback, void* pContext,
+                             CVRGpcSignedManifest* pSigned = nullptr);
     int DoItemInstallation(GpcInstallItem* pItem, const char* lpszDownloadedFile);
     int RegisterItem(GpcInstallItem* pItem);
 

@@ -170,6 +170,7 @@ void DestroyDownloadJob(GpcDownloadJob* pJob)
     if (!pJob)
         return;
     CloseProgressWindow(&pJob->ProgressWindow);
+    delete pJob->Signed;
     // The pending items belong to their downloads, not to the job.
     pJob->PendingItems.Free();
     delete pJob;

@@ -107,6 +107,8 @@ int GpcDecodePublicKey(const unsigned char* pData, size_t nLength, unsigned char
                        size_t* pnOut);
 
 #ifdef _WIN32
+#include "npvrgpc/handles.h"
+
 // Where keys come from. Never from the page or the server.
 #define GPC_MANIFEST_KEY_RESOURCE "GPCMANIFESTKEY"        // RCDATA in the library
 #define GPC_MANIFEST_POLICY_KEY "Software\\Policies\\VRGpcExt"  // under HKLM
@@ -157,7 +159,12 @@ int GpcVerifyManifestSignature(const CVRGpcTrustKeys& keys, const unsigned char*
 // serial with the highest accepted for its product (equal is accepted). The
 // serial is not recorded here: the caller records it once it acts on the
 // manifest. With no key configured: GPC_TRUST_NO_KEY and nothing is read.
-int GpcCheckManifestFile(const char* lpszPath, const CVRGpcTrustKeys& keys, CVRGpcSignedManifest* pManifest);
+// The file is read through a handle that shuts out writers and deletion;
+// given phHold, an accepted manifest's handle is handed over, and the file
+// cannot change while the caller holds it: reading it by its path then
+// reads the verified bytes.
+int GpcCheckManifestFile(const char* lpszPath, const CVRGpcTrustKeys& keys, CVRGpcSignedManifest* pManifest,
+                         CGpcHandle* phHold = nullptr);
 // The same over bytes in memory.
 int GpcCheckManifest(const unsigned char* pData, size_t nLength, const CVRGpcTrustKeys& keys,
                      CVRGpcSignedManifest* pManifest);

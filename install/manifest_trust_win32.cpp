@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "npvrgpc/handles.h"
 
@@ -307,7 +308,8 @@ int GpcCheckManifest(const unsigned char* pData, size_t nLength, const CVRGpcTru
     return GPC_TRUST_OK;
 }
 
-int GpcCheckManifestFile(const char* lpszPath, const CVRGpcTrustKeys& keys, CVRGpcSignedManifest* pManifest)
+int GpcCheckManifestFile(const char* lpszPath, const CVRGpcTrustKeys& keys, CVRGpcSignedManifest* pManifest,
+                         CGpcHandle* phHold)
 {
     if (!keys.IsConfigured()) return GPC_TRUST_NO_KEY;
     if (lpszPath == nullptr) return GPC_TRUST_READ_ERROR;
@@ -326,6 +328,7 @@ int GpcCheckManifestFile(const char* lpszPath, const CVRGpcTrustKeys& keys, CVRG
         nResult = GpcCheckManifest(pData, dwSize, keys, pManifest);
     }
     delete[] pData;
+    if (nResult == GPC_TRUST_OK && phHold) *phHold = std::move(hFile);
     return nResult;
 }
 

@@ -41,13 +41,23 @@ class Case:
         self.server = demo_site.DemoServer(self.site, **kw)
         self.server.start()
 
-    def page(self, extra=None, name="meeting.html"):
-        demo_site.write_page(self.site, self.server.url(""), self.server.url("/log?"), extra, name, self.product)
+    def page(self, extra=None, name="meeting.html", drop=()):
+        demo_site.write_page(self.site, self.server.url(""), self.server.url("/log?"), extra, name, self.product,
+                             drop)
         return self.server.url("/" + name)
 
-    def run_host(self, page, until="NPVRGPC : Handle notification message 2", seconds=40, extra_args=()):
+    def sign(self, serial=1):
+        """Signs the site with the build's publisher key; the product is the
+        case's own, so its accepted serials are too."""
+        demo_site.sign_site(self.site, os.path.join(self.build, "demo_key", "publisher.pem"), self.product, serial)
+
+    def run_host(self, page, until="NPVRGPC : Handle notification message 2", seconds=40, extra_args=(),
+                 signed=False):
+        """signed: load the copy of the library that carries the publisher key."""
         cmd = ["wine", os.path.join(self.bin, "gpchost.exe"), page, "--dir", winpath(self.host_dir),
                "--seconds", str(seconds)]
+        if signed:
+            cmd += ["--dll", winpath(os.path.join(self.bin, "signed", "vrgpcext.dll"))]
         if until:
             cmd += ["--until", until]
         cmd += list(extra_args)
@@ -94,8 +104,10 @@ def reg_values(key):
     return values
 
 
-def first_install(c):
+def first_install(c, signed_site=False):
     c.make_site()
+    if signed_site:
+        c.sign()
     c.serve()
     rc, lines = c.run_host(c.page())
     check(rc == 0, "host exit code %d" % rc, lines)
@@ -124,6 +136,7 @@ def first_install(c):
     check(log.get("gpcdata.dll", "").lower().endswith("\\1.0\\gpcdata.dll"), "install log names gpcdata.dll: %s" % log)
     check("DefInstallDir" in log, "install log has DefInstallDir: %s" % log)
     check(not [r for r in c.server.requests if r.split(" ")[1].startswith("/log")], "no failure reports")
+    return lines
 
 
 def up_to_date(c):
@@ -254,9 +267,147 @@ def bad_page(c):
     check(not any(l.startswith("host: download") for l in lines), "nothing downloaded", lines)
 
 
+# Signed sites. The publisher key is the one the build made for the demo;
+# bin/signed/vrgpcext.dll carries its public half.
+SITE_URLS = ("gpcdata.dll", "readme.tx_", "gpcdemo.dll", "welcome.dat")
+# Ends a run that fails: the failure has been reported by then.
+REPORTED = "Save the error message log"
+
+
+def reports(c):
+    return [r.split(" ")[1] for r in c.server.requests if r.split(" ")[1].startswith("/log")]
+
+
+def reported(c, code, info):
+    return "/log?ConfID=4711&SessionID=demo-session&Module=1&ErrorCode=%d&OptInfo1=%s" % (code, info) in reports(c)
+
+
+def signed_good(c):
+    c.make_site()
+    c.sign()
+    c.serve()
+    rc, lines = c.run_host(c.page(), signed=True)
+    check(rc == 0, "exit code %d" % rc, lines)
+    t = traces(lines)
+    # The on-demand section's file is listed too.
+    check("vrgpcext: manifest signature verified: product %s, serial 1, 5 file hash(es)" % c.product in t,
+          "signature verified", lines)
+    for url in SITE_URLS:
+        check("vrgpcext: hash of %s matches the signed manifest" % url in t, "hash of %s checked" % url, lines)
+    check(os.path.exists(os.path.join(c.product_dir, "docs", "readme.txt")), "readme expanded", lines)
+    check(any(l.startswith("component: Start(") for l in lines), "component started", lines)
+    check(reports(c) == [], "no failure reports: %s" % reports(c), lines)
+    # The next start finds everything current: the manifest is checked
+    # again, no installed file is read to be hashed.
+    rc, lines = c.run_host(c.page(), signed=True)
+    check(rc == 0, "second run exit code %d" % rc, lines)
+    check(len(downloads(lines)) == 1, "only the manifest on the second run: %s" % downloads(lines), lines)
+    t = traces(lines)
+    check(any(l.startswith("vrgpcext: manifest signature verified: ") for l in t), "verified again", lines)
+    check(not any(l.startswith("vrgpcext: hash of ") for l in t), "no file hashed on the second run", lines)
+    check(any(l.startswith("component: Start(") for l in lines), "component started again", lines)
+
+
+def signed_changed_file(c):
+    c.make_site()
+    c.sign()
+    demo_site.tamper(c.site, "gpcdemo.dll")
+    c.serve()
+    rc, lines = c.run_host(c.page(), until=REPORTED, signed=True)
+    t = traces(lines)
+    check("vrgpcext: download of gpcdemo.dll refused: hash mismatch" in t, "changed file refused", lines)
+    check("vrgpcext: hash of gpcdata.dll matches the signed manifest" in t, "the others still checked", lines)
+    check(not any(l.startswith("host: unpack ") and "gpcdemo.dll" in l for l in lines), "never unpacked", lines)
+    check(not os.path.exists(os.path.join(c.product_dir, "gpcdemo.dll")), "changed file not installed", lines)
+    check(reported(c, 7, "gpcdemo.dll"), "reported with message 7: %s" % reports(c), lines)
+    check(not any(l.startswith("component: ") for l in lines), "no component loaded", lines)
+
+
+def check_manifest_refused(c, lines, reason):
+    t = traces(lines)
+    check(any(l.startswith("vrgpcext: manifest ") and l.endswith(" refused: " + reason) for l in t),
+          "manifest refused: " + reason, lines)
+    check(len(downloads(lines)) == 1, "the manifest alone downloaded: %s" % downloads(lines), lines)
+    check(reported(c, 23, reason.replace(" ", "%20")), "reported with message 23: %s" % reports(c), lines)
+    check(not os.path.exists(c.product_dir), "nothing installed", lines)
+    check(not any(l.startswith("component: ") for l in lines), "no component loaded", lines)
+
+
+def signed_changed_manifest(c):
+    c.make_site()
+    c.sign()
+    # Someone on the way sends the component to a folder of their choosing.
+    for name in demo_site.MANIFESTS:
+        path = os.path.join(c.site, name)
+        text = open(path, "rb").read()
+        check(b"gpcdemo.dll;gpcdemo.dll;;" in text, "the fixture has the entry")
+        open(path, "wb").write(text.replace(b"gpcdemo.dll;gpcdemo.dll;;", b"gpcdemo.dll;gpcdemo.dll;%windows%;"))
+    c.serve()
+    rc, lines = c.run_host(c.page(), until=REPORTED, signed=True)
+    check_manifest_refused(c, lines, "bad signature")
+
+
+def signed_missing_signature(c):
+    c.make_site()
+    c.sign()
+    for name in demo_site.MANIFESTS:
+        path = os.path.join(c.site, name)
+        text = open(path, "rb").read()
+        open(path, "wb").write(text[:text.index(b"[GpcManifestSignature]")])
+    c.serve()
+    rc, lines = c.run_host(c.page(), until=REPORTED, signed=True)
+    check_manifest_refused(c, lines, "no signature")
+
+
+def signed_replayed(c):
+    # The publisher's first manifest, kept by someone who later serves it
+    # again, after the second one has been accepted.
+    c.make_site()
+    c.sign(serial=1)
+    older = {n: open(os.path.join(c.site, n), "rb").read() for n in demo_site.MANIFESTS}
+    c.sign(serial=2)
+    c.serve()
+    rc, lines = c.run_host(c.page(), signed=True)
+    check(any(l.startswith("trace: vrgpcext: manifest signature verified: ") and ", serial 2, " in l
+              for l in lines), "serial 2 accepted", lines)
+    shutil.rmtree(c.host_dir)
+    os.makedirs(c.host_dir)
+    for n, data in older.items():
+        open(os.path.join(c.site, n), "wb").write(data)
+    rc, lines = c.run_host(c.page(), until=REPORTED, signed=True)
+    check_manifest_refused(c, lines, "older serial")
+
+
+def signed_dependency_no_hash(c):
+    c.make_site()
+    c.sign()
+    c.serve()
+    # Without "GpcUnpackVersion" the page's own list is all there is: no
+    # signed manifest vouches for the file, though it is the very one signed.
+    page = c.page([("GpcDependency", "gpcdemo.dll;gpcdemo.dll;;;;;;existence;redirect")], drop=("GpcUnpackVersion",))
+    rc, lines = c.run_host(page, until=REPORTED, signed=True)
+    got = downloads(lines)
+    check(len(got) == 1 and "gpcdemo.dll?random=" in got[0], "the dependency alone downloaded: %s" % got, lines)
+    check("vrgpcext: download of gpcdemo.dll refused: no hash listed" in traces(lines), "refused", lines)
+    check(not os.path.exists(os.path.join(c.product_dir, "gpcdemo.dll")), "not installed", lines)
+    check(reported(c, 7, "gpcdemo.dll"), "reported with message 7: %s" % reports(c), lines)
+    check(not any(l.startswith("component: ") for l in lines), "no component loaded", lines)
+
+
+def nokey_signed_manifest(c):
+    # The shipped library, with no key, on a signed site: the same
+    # downloads and installation as the unsigned site's first install, and
+    # not a word about signatures.
+    lines = first_install(c, signed_site=True)
+    for word in ("signature", "hash", "refused", "serial"):
+        check(not any(word in l for l in traces(lines)), "no trace line mentions %r" % word, lines)
+
+
 CASES = {f.__name__: f for f in (first_install, up_to_date, update_one, busy_redirect, busy_reboot,
                                  failed_download_report, truncated_download, ode_section, suppressed,
-                                 download_only, bad_page)}
+                                 download_only, bad_page, signed_good, signed_changed_file,
+                                 signed_changed_manifest, signed_missing_signature, signed_replayed,
+                                 signed_dependency_no_hash, nokey_signed_manifest)}
 
 
 def main():

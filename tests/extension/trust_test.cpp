@@ -180,6 +180,85 @@ TEST_F(SignedManifest, ChangedFileIsNeverUnpackedAndFailsItsItem)
     EXPECT_EQ("B", ReadFileBytes(ProductDir() + "\\b.dll"));
 }
 
+// Someone who can write the downloaded manifest rewrites it right after its
+// signature was checked (at the moment the check is traced): the items must
+// still be read from the bytes that were verified. The rewrite moves a
+// signed file elsewhere, which its hash alone would not catch.
+namespace {
+
+class ManifestRewrite {
+public:
+    ManifestRewrite(TraceCapture* pTrace, const std::string& path, const std::string& text) : m_pTrace(pTrace)
+    {
+        m_pTrace->SetOnLine([this, path, text](const std::string& line) {
+            if (m_bTried || line.find("manifest signature verified") == std::string::npos) return;
+            m_bTried = true;
+            HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h == INVALID_HANDLE_VALUE) return;
+            DWORD n = 0;
+            WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &n, nullptr);
+            CloseHandle(h);
+        });
+    }
+    ~ManifestRewrite() { m_pTrace->SetOnLine(nullptr); }
+    bool Tried() const { return m_bTried; }
+
+private:
+    TraceCapture* m_pTrace;
+    bool m_bTried = false;
+};
+
+std::string Moved(std::string text, const std::string& entry, const std::string& folder)
+{
+    size_t pos = text.find(entry + ";;");
+    if (pos != std::string::npos) text.replace(pos, entry.size() + 2, entry + ";" + folder + ";");
+    return text;
+}
+
+}  // namespace
+
+TEST_F(SignedManifest, StartUpManifestRewrittenAfterItsCheckIsReadAsVerified)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    ASSERT_EQ(0, Init());
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    std::string path = WriteWorkFile("manifest_download.ini", m_strSigned);
+    std::string rewritten = Moved(m_strSigned, "main.dll;main.dll", "moved");
+    ASSERT_NE(m_strSigned, rewritten);
+    {
+        ManifestRewrite rewrite(m_pTrace.get(), path, rewritten);
+        m_pHost->Complete(0, path.c_str());
+        ASSERT_TRUE(rewrite.Tried()) << m_pTrace->Dump();
+    }
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    CompleteWith(1, "M");
+    CompleteWith(2, "B");
+    EXPECT_EQ("M", ReadFileBytes(ProductDir() + "\\main.dll"));
+    EXPECT_FALSE(PathExists(ProductDir() + "\\moved\\main.dll"));
+}
+
+TEST_F(SignedManifest, OnDemandManifestRewrittenAfterItsCheckIsReadAsVerified)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->SetParam("GpcStdDownload", "yes");
+    ASSERT_EQ(0, Init());
+    std::string path = WriteWorkFile("ode.ini", m_strSigned);
+    std::string rewritten = Moved(m_strSigned, "x.dat;x.dat", "moved");
+    ASSERT_NE(m_strSigned, rewritten);
+    {
+        ManifestRewrite rewrite(m_pTrace.get(), path, rewritten);
+        ASSERT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), path.c_str(), "Extras", RecordOdeNotice, this));
+        ASSERT_TRUE(rewrite.Tried()) << m_pTrace->Dump();
+    }
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    CompleteWith(0, "X");
+    EXPECT_EQ("X", ReadFileBytes(ProductDir() + "\\x.dat"));
+    EXPECT_FALSE(PathExists(ProductDir() + "\\moved\\x.dat"));
+}
+
 TEST_F(SignedManifest, DependencyItemsWithoutASignedManifestAreRefused)
 {
     SetOrdinaryPage();
@@ -210,7 +289,8 @@ TEST_F(SignedManifest, OnDemandManifestIsCheckedBeforeItsSectionIsRead)
     EXPECT_EQ(0, Ext()->m_InstallationMgr.GetItemCount());
     EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), bad.c_str(), "Extras", RecordOdeNotice, this));
     EXPECT_TRUE(m_pHost->downloads.empty());
-    EXPECT_EQ((std::vector<int>{IDS_GPC_MANIFEST_REFUSED, IDS_GPC_MANIFEST_REFUSED}), ReportedCodes());
+    // Told once: the second call meets the same refusal.
+    EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes());
     EXPECT_TRUE(m_pTrace->Contains("refused: bad signature"));
     // A refused manifest does not become the default one.
     EXPECT_EQ('\0', Ext()->m_achCurIniFile[0]);
@@ -221,7 +301,55 @@ TEST_F(SignedManifest, OnDemandManifestIsCheckedBeforeItsSectionIsRead)
     ASSERT_EQ(1u, m_pHost->downloads.size());
     CompleteWith(0, "X");
     EXPECT_EQ("X", ReadFileBytes(ProductDir() + "\\x.dat"));
-    EXPECT_EQ(2u, ReportedCodes().size());
+    EXPECT_EQ(1u, ReportedCodes().size());
+}
+
+// A page that polls a section of a refused manifest is told "no" every
+// time, but the user sees the message, and the server gets the report, once
+// for that manifest and reason; another refused manifest is told again.
+TEST_F(SignedManifest, PollingARefusedManifestShowsAndReportsItOnce)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->SetParam("GpcStdDownload", "yes");
+    ASSERT_EQ(0, Init());
+    std::string changed = m_strSigned;
+    changed.replace(changed.find("x.dat;x.dat"), 11, "x.dat;y.dat");
+    std::string bad = WriteWorkFile("bad.ini", changed);
+    std::string unsigned_ = WriteWorkFile("unsigned.ini", ReadFileBytes(TrustFile("plain.ini")));
+
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), bad.c_str(), "Extras"));
+    }
+    EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), bad.c_str(), "Extras", RecordOdeNotice, this));
+    EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), unsigned_.c_str(), "Extras"));
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), unsigned_.c_str(), "Extras"));
+    EXPECT_EQ((std::vector<int>{IDS_GPC_MANIFEST_REFUSED, IDS_GPC_MANIFEST_REFUSED}), ReportedCodes());
+    EXPECT_TRUE(m_pHost->downloads.empty());
+}
+
+// Each on-demand request's files are checked against the manifest that
+// request was started with: another manifest checked while it runs (here
+// one that is refused) changes nothing for it.
+TEST_F(SignedManifest, OnDemandDownloadIsCheckedAgainstItsOwnRequestsManifest)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->SetParam("GpcStdDownload", "yes");
+    ASSERT_EQ(0, Init());
+    std::string good = WriteWorkFile("good.ini", m_strSigned);
+    std::string changed = m_strSigned;
+    changed.replace(changed.find("x.dat;x.dat"), 11, "x.dat;y.dat");
+    std::string bad = WriteWorkFile("bad.ini", changed);
+
+    ASSERT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), good.c_str(), "Extras", RecordOdeNotice, this));
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), bad.c_str(), "Extras"));
+    ASSERT_TRUE(m_pTrace->Contains("refused: bad signature")) << m_pTrace->Dump();
+    CompleteWith(0, "X");
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: hash of x.dat matches the signed manifest")) << m_pTrace->Dump();
+    EXPECT_EQ("X", ReadFileBytes(ProductDir() + "\\x.dat"));
 }
 
 // Without any key a signed manifest is just a manifest: the same items,

@@ -46,6 +46,7 @@ LRESULT CALLBACK TraceCapture::WndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPAR
             const char* p = static_cast<const char*>(pCds->lpData);
             pSelf->m_Lines.emplace_back(p, strnlen(p, pCds->cbData));
             pSelf->m_Codes.push_back(pCds->dwData);
+            if (pSelf->m_OnLine) pSelf->m_OnLine(pSelf->m_Lines.back());
         }
         return TRUE;
     }

@@ -5,7 +5,9 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TraceCapture {
@@ -25,6 +27,9 @@ public:
     bool HasLine(const std::string& text) const;         // some text part equals it
     int IndexOf(const std::string& text, int from = 0) const;  // first text part containing it
     void Clear() { m_Lines.clear(); m_Codes.clear(); }
+    // Called with each whole line as it arrives, inside the extension's
+    // trace call: a test can act at the exact moment a line is written.
+    void SetOnLine(std::function<void(const std::string&)> onLine) { m_OnLine = std::move(onLine); }
     HWND Window() const { return m_hWnd; }
     std::string Dump() const;
 
@@ -33,6 +38,7 @@ private:
     HWND m_hWnd = nullptr;
     std::vector<std::string> m_Lines;
     std::vector<ULONG_PTR> m_Codes;
+    std::function<void(const std::string&)> m_OnLine;
 };
 
 class DebugOutputCapture {
