@@ -17,6 +17,12 @@
 // whenever a thread starts in the process.
 extern "C" int _CRT_MT;
 
+// The C++ runtime's reserve for exceptions thrown when memory is short is
+// allocated when the library is loaded; only this call gives it back.
+namespace __gnu_cxx {
+void __freeres() throw();
+}
+
 namespace {
 
 void SingleThreadedRuntime()
@@ -33,10 +39,15 @@ __attribute__((used, section(".ctors.99999"))) PFN_Constructor s_pfnSingleThread
 
 }  // namespace
 
-// The entry point remembers the module handle, whatever the reason.
-extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD /*dwReason*/, LPVOID /*lpReserved*/)
+// The entry point remembers the module handle, whatever the reason. On an
+// unload (FreeLibrary, not the end of the process) it also returns the C++
+// runtime's reserve, which would otherwise stay in the host's heap: no
+// exception can be on its way once the host lets the library go.
+extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD dwReason, LPVOID lpReserved)
 {
     SingleThreadedRuntime();
     g_hModule = hInstance;
+    if (dwReason == DLL_PROCESS_DETACH && !lpReserved)
+        __gnu_cxx::__freeres();
     return TRUE;
 }
