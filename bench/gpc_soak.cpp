@@ -43,12 +43,14 @@ const SIZE_T kHeapSlack = 1024 * 1024;
 
 struct Options {
     int cycles = 5000;
+    int first = 1;               // number of the first cycle (a cycle's pages follow from it and the seed)
     int report = 500;
     int warmup = -1;             // default: a tenth of the cycles, at least 10, at most 200
     DWORD budgetMs = 60000;
     unsigned seed = 20261210;
     std::string dllPath;         // default: vrgpcext.dll beside gpc_soak.exe
     std::string scratch;         // default: %TEMP%\gpc_soak_<pid>
+    bool showPages = false;      // print each cycle's page and manifest kind
     bool loadOnly = false;       // each cycle only loads and unloads the library
     bool listWindows = false;    // name the process's top-level windows at the end
     bool listHandles = false;    // name the handles that appeared after the warm-up
@@ -689,6 +691,16 @@ void RunCycle(const Workspace& ws, const Options& opt, int nCycle, Totals& total
 
     Page page = MakePage(rng, host, nCycle);
     int nKind = Pick(rng, 6);
+    if (opt.showPages) {
+        std::printf("cycle %d: manifest kind %d, manifest name \"%.80s\"\n", nCycle, nKind, page.ini.c_str());
+        for (int i = 0;; ++i) {
+            const char* lpszName = nullptr;
+            const char* lpszValue = nullptr;
+            if (!host.Table()->HostGetParamAt(host.Cookie(), i, &lpszName, &lpszValue)) break;
+            std::printf("  %s = (%u) \"%.80s\"\n", lpszName, static_cast<unsigned>(std::strlen(lpszValue)), lpszValue);
+        }
+        std::fflush(stdout);
+    }
     std::string manifest = ManifestText(rng, page.section.size() < 200 ? page.section : "Corvo", nKind);
     // The server answers to the page's manifest name and to the per-OS names.
     static const char* const s_apszOsNames[] = {"gpcnt.ini", "gpc95.ini", "gpc98.ini", "gpcnt4.ini", "gpcw2k.ini"};
@@ -794,6 +806,8 @@ void Usage()
         "  --seed      seed of the generated pages and manifests                  default 20261210\n"
         "  --dll       the library (it is copied into the scratch folder)         default: beside gpc_soak.exe\n"
         "  --scratch   the folder every file of the run stays in                  default: %%TEMP%%\\gpc_soak_<pid>\n"
+        "  --first     number of the first cycle, to repeat a stretch of a run    default 1\n"
+        "  --show-pages print each cycle's page parameters and manifest kind\n"
         "  --load-only each cycle only loads and unloads the library (the bare cost of a load)\n"
         "  --list-handles  name the type of every handle that appeared after the warm-up\n"
         "  --list-windows  name the class of every top-level window of the process at the end\n");
@@ -824,6 +838,11 @@ int main(int argc, char** argv)
         } else if (a == "--dll" && lpszNext) {
             opt.dllPath = lpszNext;
             ++i;
+        } else if (a == "--first" && lpszNext) {
+            opt.first = std::max(1, std::atoi(lpszNext));
+            ++i;
+        } else if (a == "--show-pages") {
+            opt.showPages = true;
         } else if (a == "--load-only") {
             opt.loadOnly = true;
         } else if (a == "--list-handles") {
@@ -919,8 +938,8 @@ int main(int argc, char** argv)
     int nSliceStart = 0;
     for (int c = 1; c <= opt.cycles; ++c) {
         g_dwCycleStart = static_cast<LONG>(GetTickCount());
-        g_nCycle = c;
-        RunCycle(ws, opt, c, totals);
+        g_nCycle = opt.first - 1 + c;
+        RunCycle(ws, opt, opt.first - 1 + c, totals);
         // What a cycle leaves on disk and in the registry goes with it.
         RemoveTree(ws.host, true);
         RemoveTree(ws.temp, true);
