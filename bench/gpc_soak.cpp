@@ -51,6 +51,7 @@ struct Options {
     std::string dllPath;         // default: vrgpcext.dll beside gpc_soak.exe
     std::string scratch;         // default: %TEMP%\gpc_soak_<pid>
     bool showPages = false;      // print each cycle's page and manifest kind
+    bool noReports = false;      // pages never name a "LoggingURL": no failure reports through WinINet
     bool loadOnly = false;       // each cycle only loads and unloads the library
     bool listWindows = false;    // name the process's top-level windows at the end
     bool listHandles = false;    // name the handles that appeared after the warm-up
@@ -522,7 +523,7 @@ struct Page {
     std::string section;  // the section the manifest is written for
 };
 
-Page MakePage(Rng& rng, CBenchHost& host, int nCycle)
+Page MakePage(Rng& rng, CBenchHost& host, int nCycle, bool bNoReports)
 {
     Page page;
     page.ini = "soak" + std::to_string(nCycle % 7) + ".ini";
@@ -547,6 +548,7 @@ Page MakePage(Rng& rng, CBenchHost& host, int nCycle)
         } else {
             value = ValidValue(rng, name, page.ini);
         }
+        if (name == "LoggingURL" && bNoReports) continue;
         if (name == "GpcIniFileName") page.ini = value;
         if (name == "GpcActiveIniSection") page.section = value;
         host.SetParam(name, value);
@@ -689,7 +691,7 @@ void RunCycle(const Workspace& ws, const Options& opt, int nCycle, Totals& total
     ctx.failPercent = Pick(rng, 100 - ctx.deliverPercent + 1);
     host.SetChooser(&ChooseDelivery, &ctx);
 
-    Page page = MakePage(rng, host, nCycle);
+    Page page = MakePage(rng, host, nCycle, opt.noReports);
     int nKind = Pick(rng, 6);
     if (opt.showPages) {
         std::printf("cycle %d: manifest kind %d, manifest name \"%.80s\"\n", nCycle, nKind, page.ini.c_str());
@@ -807,6 +809,7 @@ void Usage()
         "  --dll       the library (it is copied into the scratch folder)         default: beside gpc_soak.exe\n"
         "  --scratch   the folder every file of the run stays in                  default: %%TEMP%%\\gpc_soak_<pid>\n"
         "  --first     number of the first cycle, to repeat a stretch of a run    default 1\n"
+        "  --no-reports pages without \"LoggingURL\": failure reports (WinINet) stay out of the figures\n"
         "  --show-pages print each cycle's page parameters and manifest kind\n"
         "  --load-only each cycle only loads and unloads the library (the bare cost of a load)\n"
         "  --list-handles  name the type of every handle that appeared after the warm-up\n"
@@ -841,6 +844,8 @@ int main(int argc, char** argv)
         } else if (a == "--first" && lpszNext) {
             opt.first = std::max(1, std::atoi(lpszNext));
             ++i;
+        } else if (a == "--no-reports") {
+            opt.noReports = true;
         } else if (a == "--show-pages") {
             opt.showPages = true;
         } else if (a == "--load-only") {
