@@ -7,6 +7,10 @@
 #                                     one file changed after signing)
 #   ./run.sh bench [options]          build and run the benchmark under Wine
 #                                     (./run.sh bench --help lists its options)
+#   ./run.sh soak [CYCLES] [options]  build and run the soak under Wine: CYCLES
+#                                     (5000) hostile start-ups, each loading and
+#                                     unloading the library; fails on a crash, a
+#                                     hang or growth (./run.sh soak --help)
 #   ./run.sh build                    only install, set up and build
 #   ./run.sh fuzz [SECONDS]           build the fuzz targets natively (clang,
 #                                     libFuzzer) and run each for SECONDS (60)
@@ -222,6 +226,20 @@ case "$cmd" in
         wine "$BUILD_DIR/bin/gpc_bench.exe" "$@" </dev/null || exec_rc=$?
         exit $exec_rc
         ;;
+    soak)
+        ensure_packages
+        ensure_i386_exec
+        mkdir -p "$BUILD_DIR"
+        trap cleanup EXIT
+        start_xvfb
+        ensure_prefix
+        BUILD_TARGETS=${BUILD_TARGETS:-gpc_soak}
+        configure_and_build
+        start_wine
+        exec_rc=0
+        wine "$BUILD_DIR/bin/gpc_soak.exe" "$@" </dev/null || exec_rc=$?
+        exit $exec_rc
+        ;;
     build)
         ensure_packages
         ensure_i386_exec
@@ -282,7 +300,7 @@ case "$cmd" in
         fi
         ;;
     *)
-        echo "usage: ./run.sh test [ctest args] | ./run.sh demo [--tampered] | ./run.sh bench [options] | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
+        echo "usage: ./run.sh test [ctest args] | ./run.sh demo [--tampered] | ./run.sh bench [options] | ./run.sh soak [CYCLES] | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
         exit 2
         ;;
 esac

@@ -1,5 +1,7 @@
 #include "bench/bench_host.h"
 
+#include <psapi.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -55,6 +57,16 @@ CBenchExtension::CBenchExtension(const std::string& dllPath)
     Heartbeat = Resolve<PFN_Cookie>(m_hModule, "GpcHeartbeat");
     OdeDownload = Resolve<PFN_OdeDownload>(m_hModule, "GpcOdeDownload");
     OdeGetSectionIntegrity = Resolve<PFN_OdeIntegrity>(m_hModule, "GpcOdeGetSectionIntegrity");
+    ActionNotify = Resolve<PFN_ActionNotify>(m_hModule, "GpcActionNotify");
+    StdDownloadExt = Resolve<PFN_OdeDownload>(m_hModule, "GpcStdDownloadExt");
+    OdeDownload2 = Resolve<PFN_OdeDownload2>(m_hModule, "GpcOdeDownload2");
+    OdeGetSectionIntegrity2 = Resolve<PFN_OdeIntegrity2>(m_hModule, "GpcOdeGetSectionIntegrity2");
+    OdeGetSectionIntegrityExt = Resolve<PFN_OdeIntegrity2>(m_hModule, "GpcOdeGetSectionIntegrityExt");
+    OdeConfig = Resolve<PFN_OdeConfig>(m_hModule, "GpcOdeConfig");
+    GetFileAtUrl = Resolve<PFN_GetFileAtUrl>(m_hModule, "GpcGetFileAtUrl");
+    GetFileAtUrlEx = Resolve<PFN_GetFileAtUrlEx>(m_hModule, "GpcGetFileAtUrlEx");
+    OpenLocation = Resolve<PFN_OpenLocation>(m_hModule, "GpcOpenLocation");
+    CancelFileIndex = Resolve<PFN_CancelFileIndex>(m_hModule, "GpcCancelFileIndex");
 }
 
 CBenchExtension::~CBenchExtension()
@@ -65,6 +77,40 @@ CBenchExtension::~CBenchExtension()
 bool CBenchExtension::IsLoaded() const
 {
     return m_hModule && InitInstance && ExitInstance && Heartbeat && OdeDownload && OdeGetSectionIntegrity;
+}
+
+bool CBenchExtension::HasAllExports() const
+{
+    return IsLoaded() && ActionNotify && StdDownloadExt && OdeDownload2 && OdeGetSectionIntegrity2 &&
+           OdeGetSectionIntegrityExt && OdeConfig && GetFileAtUrl && GetFileAtUrlEx && OpenLocation &&
+           CancelFileIndex;
+}
+
+SIZE_T ProcessPrivateBytes()
+{
+    PROCESS_MEMORY_COUNTERS pmc;
+    std::memset(&pmc, 0, sizeof(pmc));
+    pmc.cb = sizeof(pmc);
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc))) return 0;
+    return pmc.PagefileUsage;
+}
+
+int CountProcessHandles()
+{
+    int nCount = 0;
+    int nMisses = 0;
+    // Handle values are multiples of 4 handed out from the bottom; a long
+    // run of free values means the table's end has been passed.
+    for (ULONG_PTR v = 4; nMisses < 4096; v += 4) {
+        DWORD dwFlags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(v), &dwFlags)) {
+            ++nCount;
+            nMisses = 0;
+        } else {
+            ++nMisses;
+        }
+    }
+    return nCount;
 }
 
 CBenchHost::CBenchHost(const std::string& hostDir, const std::string& serverDir)
@@ -114,6 +160,12 @@ void CBenchHost::SetParam(const std::string& name, const std::string& value)
     m_Params.emplace_back(name, value);
 }
 
+void CBenchHost::DropPending()
+{
+    m_Pending.clear();
+    m_Held.clear();
+}
+
 size_t CBenchHost::DeliverDownloads()
 {
     size_t nDelivered = 0;
@@ -121,7 +173,14 @@ size_t CBenchHost::DeliverDownloads()
         std::vector<PendingDownload> batch;
         batch.swap(m_Pending);
         for (const PendingDownload& d : batch) {
-            ULONG_PTR value = d.localPath.empty() ? 0 : reinterpret_cast<ULONG_PTR>(d.localPath.c_str());
+            if (d.delivery == HOLD) {
+                m_Held.push_back(d);
+                continue;
+            }
+            ULONG_PTR value = d.localPath.empty() || d.delivery == FAIL
+                                  ? 0
+                                  : reinterpret_cast<ULONG_PTR>(d.localPath.c_str());
+            ++(value ? m_nDelivered : m_nFailed);
             if (d.callback) d.callback(nullptr, d.context, 0, value);
             ++nDelivered;
         }
@@ -203,7 +262,10 @@ int WINAPI CBenchHost::DownloadUrl(GpcCookie, GpcDownloadCallback pfnCallback, v
     d.context = pContext;
     std::string name = FileNameOfUrl(lpszUrl);
     std::string path = s_pCurrent->m_strServerDir + "\\" + name;
-    if (!name.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) d.localPath = path;
+    // The server folder is flat: a name that climbs out of it is not there.
+    bool bPlain = name.find_first_of("\\:") == std::string::npos && name != "." && name != "..";
+    if (bPlain && !name.empty() && GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) d.localPath = path;
+    d.delivery = s_pCurrent->m_pfnChooser ? s_pCurrent->m_pfnChooser(s_pCurrent->m_pChooserContext, lpszUrl) : DELIVER;
     s_pCurrent->m_Pending.push_back(d);
     return 0;
 }

@@ -20,6 +20,14 @@ public:
     typedef int(WINAPI* PFN_Cookie)(GpcCookie);
     typedef int(WINAPI* PFN_OdeDownload)(GpcCookie, const char*, const char*, GpcOdeCallback, void*);
     typedef int(WINAPI* PFN_OdeIntegrity)(GpcCookie, const char*, const char*);
+    typedef int(WINAPI* PFN_ActionNotify)(GpcCookie, DWORD, DWORD);
+    typedef int(WINAPI* PFN_OdeDownload2)(GpcCookie, const char*, const char*, const char*, GpcOdeCallback, void*);
+    typedef int(WINAPI* PFN_OdeIntegrity2)(GpcCookie, const char*, const char*, const char*);
+    typedef int(WINAPI* PFN_OdeConfig)(DWORD, DWORD, DWORD);
+    typedef int(WINAPI* PFN_GetFileAtUrl)(GpcCookie, GpcDownloadCallback, void*, const char*);
+    typedef int(WINAPI* PFN_GetFileAtUrlEx)(GpcCookie, GpcDownloadCallback, void*, const char*, void*);
+    typedef int(WINAPI* PFN_OpenLocation)(GpcCookie, const char*, const char*, DWORD);
+    typedef int(WINAPI* PFN_CancelFileIndex)(GpcCookie, int);
 
     explicit CBenchExtension(const std::string& dllPath);
     ~CBenchExtension();
@@ -28,16 +36,34 @@ public:
 
     // Every export the benchmark needs was found.
     bool IsLoaded() const;
+    // All fifteen exports were found (the soak calls every one).
+    bool HasAllExports() const;
 
     PFN_Init InitInstance = nullptr;
     PFN_Cookie ExitInstance = nullptr;
     PFN_Cookie Heartbeat = nullptr;
     PFN_OdeDownload OdeDownload = nullptr;
     PFN_OdeIntegrity OdeGetSectionIntegrity = nullptr;
+    PFN_ActionNotify ActionNotify = nullptr;
+    PFN_OdeDownload StdDownloadExt = nullptr;
+    PFN_OdeDownload2 OdeDownload2 = nullptr;
+    PFN_OdeIntegrity2 OdeGetSectionIntegrity2 = nullptr;
+    PFN_OdeIntegrity2 OdeGetSectionIntegrityExt = nullptr;
+    PFN_OdeConfig OdeConfig = nullptr;
+    PFN_GetFileAtUrl GetFileAtUrl = nullptr;
+    PFN_GetFileAtUrlEx GetFileAtUrlEx = nullptr;
+    PFN_OpenLocation OpenLocation = nullptr;
+    PFN_CancelFileIndex CancelFileIndex = nullptr;
 
 private:
     HMODULE m_hModule = nullptr;
 };
+
+// Process figures that Wine 8 answers: PagefileUsage stands for the private
+// bytes (PrivateUsage reads 0 there), and the handle count is found by
+// probing handle values, since GetProcessHandleCount reads 0 as well.
+SIZE_T ProcessPrivateBytes();
+int CountProcessHandles();
 
 class CBenchHost {
 public:
@@ -52,6 +78,24 @@ public:
     bool IsReady() const { return m_hPlugin && m_hTracer; }
 
     void SetParam(const std::string& name, const std::string& value);
+    void ClearParams() { m_Params.clear(); }
+
+    // What becomes of a requested download when the downloads are delivered.
+    enum Delivery { DELIVER, FAIL, HOLD };
+    // Chooses per download (its url); null delivers every download. The
+    // chooser's answer is asked once per request, when it is made.
+    typedef Delivery (*PFN_Chooser)(void* pContext, const char* lpszUrl);
+    void SetChooser(PFN_Chooser pfnChooser, void* pContext)
+    {
+        m_pfnChooser = pfnChooser;
+        m_pChooserContext = pContext;
+    }
+    // Forgets every held download without calling it back, as a host does
+    // with the requests of an instance that has gone.
+    void DropPending();
+    size_t HeldDownloads() const { return m_Held.size(); }
+    int DeliveredDownloads() const { return m_nDelivered; }
+    int FailedDownloads() const { return m_nFailed; }
     GpcHostTable* Table() { return &m_Table; }
     GpcCookie Cookie() const { return m_pCookie; }
     // The plug-in window: its window long 0 carries the cookie, which is how
@@ -59,7 +103,9 @@ public:
     HWND PluginWindow() const { return m_hPlugin; }
 
     // Completes every download requested so far (and those that the
-    // completions request in turn); returns how many were completed.
+    // completions request in turn); returns how many were completed. With a
+    // chooser, a download it fails completes with a null path and one it
+    // holds stays pending for ever.
     size_t DeliverDownloads();
     static void PumpMessages();
 
@@ -75,6 +121,7 @@ private:
         GpcDownloadCallback callback;
         void* context;
         std::string localPath;  // empty: the server has no such file
+        Delivery delivery = DELIVER;
     };
 
     static int WINAPI PluginMarker();
@@ -101,7 +148,12 @@ private:
     HWND m_hPlugin = nullptr;
     HWND m_hTracer = nullptr;
     std::vector<PendingDownload> m_Pending;
+    std::vector<PendingDownload> m_Held;
+    PFN_Chooser m_pfnChooser = nullptr;
+    void* m_pChooserContext = nullptr;
     int m_nDownloadRequests = 0;
+    int m_nDelivered = 0;
+    int m_nFailed = 0;
     int m_nTraceLines = 0;
     bool m_bDownloadDone = false;
     static CBenchHost* s_pCurrent;

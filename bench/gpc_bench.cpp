@@ -16,7 +16,6 @@
 // Each figure is the median of several runs. It prints a table and always
 // exits 0 once it could set up: it is a benchmark, not a test.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -184,36 +183,6 @@ double VersionReadLoop(const std::string& dir, const std::vector<std::string>& n
     }
     if (pRead) *pRead = nRead;
     return watch.Ms();
-}
-
-// Process figures that Wine 8 answers: PagefileUsage stands for the private
-// bytes (PrivateUsage reads 0 there), and the handle count is found by
-// probing handle values, since GetProcessHandleCount reads 0 as well.
-SIZE_T PrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS pmc;
-    std::memset(&pmc, 0, sizeof(pmc));
-    pmc.cb = sizeof(pmc);
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof(pmc))) return 0;
-    return pmc.PagefileUsage;
-}
-
-int HandleCount()
-{
-    int nCount = 0;
-    int nMisses = 0;
-    // Handle values are multiples of 4 handed out from the bottom; a long
-    // run of free values means the table's end has been passed.
-    for (ULONG_PTR v = 4; nMisses < 4096; v += 4) {
-        DWORD dwFlags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(v), &dwFlags)) {
-            ++nCount;
-            nMisses = 0;
-        } else {
-            ++nMisses;
-        }
-    }
-    return nCount;
 }
 
 // ------------------------------------------------------------- scenarios
@@ -544,17 +513,17 @@ void BenchOnDemand(const Workspace& ws, const Options& opt, std::vector<Row>& ro
         CBenchHost::PumpMessages();
     };
 
-    SIZE_T cbBefore = PrivateBytes();
-    int nHandlesBefore = HandleCount();
+    SIZE_T cbBefore = ProcessPrivateBytes();
+    int nHandlesBefore = CountProcessHandles();
     const int nFirst = std::min(10, opt.requests);
     for (int i = 0; i < nFirst; ++i) request();
-    SIZE_T cbAfterFirst = PrivateBytes();
-    int nHandlesAfterFirst = HandleCount();
+    SIZE_T cbAfterFirst = ProcessPrivateBytes();
+    int nHandlesAfterFirst = CountProcessHandles();
     CStopwatch watch;
     for (int i = nFirst; i < opt.requests; ++i) request();
     double dMs = watch.Ms();
-    SIZE_T cbAfterAll = PrivateBytes();
-    int nHandlesAfterAll = HandleCount();
+    SIZE_T cbAfterAll = ProcessPrivateBytes();
+    int nHandlesAfterAll = CountProcessHandles();
 
     pExt->ExitInstance(host.Cookie());
     CBenchHost::PumpMessages();

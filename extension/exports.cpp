@@ -119,6 +119,7 @@ int WINAPI GpcExitInstance(GpcCookie pCookie)
             // it so keeps a forgetful host from reaching freed memory.
             if (g_pHostTable->HostSetInstance) g_pHostTable->HostSetInstance(pCookie, nullptr);
         }
+        CVRGpcProgressMgr::CloseAllWindows("GpcExitInstance");
         TraceMessage("GpcExitInstance Exit");
     } catch (...) {
         TraceException("GpcExitInstance");

@@ -7,11 +7,17 @@
 #include "feedback/progress_internal.h"
 #include "feedback/trace.h"
 
+CVRGpcProgressMgr* CVRGpcProgressMgr::s_pFirstLive = nullptr;
+
 CVRGpcProgressMgr::CVRGpcProgressMgr(GpcCookie pCookie, GpcHostTable* pHostTable,
                                      const GpcFileRequest& request)
     : Cookie(pCookie), HostTable(pHostTable), CallerContext(request.pContext),
       CallerCallback(request.pfnCallback), Request(request.pProgress), FailureNoted(0)
 {
+    m_pNextLive = s_pFirstLive;
+    if (s_pFirstLive) s_pFirstLive->m_pPrevLive = this;
+    s_pFirstLive = this;
+
     if (Request) TotalBytes += Request->dwTotalSize;
     StartTick = GetTickCount();
 
@@ -35,6 +41,24 @@ CVRGpcProgressMgr::CVRGpcProgressMgr(GpcCookie pCookie, GpcHostTable* pHostTable
 CVRGpcProgressMgr::~CVRGpcProgressMgr()
 {
     CloseProgressWindow(&ProgressWindow);
+    if (m_pPrevLive) m_pPrevLive->m_pNextLive = m_pNextLive;
+    else if (s_pFirstLive == this) s_pFirstLive = m_pNextLive;
+    if (m_pNextLive) m_pNextLive->m_pPrevLive = m_pPrevLive;
+}
+
+// A host that never ends a download would otherwise keep the window after
+// the library is unloaded, with its window procedure in unmapped code.
+void CVRGpcProgressMgr::CloseAllWindows(const char* lpszWhen)
+{
+    for (CVRGpcProgressMgr* p = s_pFirstLive; p; p = p->m_pNextLive) {
+        if (!HasLiveWindow(*p)) continue;
+        TraceMessage("Close download progress wnd,%x: download still running at %s",
+                     static_cast<unsigned>(reinterpret_cast<UINT_PTR>(p->ProgressWindow)), lpszWhen);
+        // The caller hears nothing more of the window; the download's own
+        // end, should the host still report it, goes on as before.
+        p->FailureNoted = 1;
+        CloseProgressWindow(&p->ProgressWindow);
+    }
 }
 
 void WINAPI CVRGpcProgressMgr::OnDownloadStatus(void* /*pIgnored*/, void* pManager, DWORD dwStatus, ULONG_PTR value)

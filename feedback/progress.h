@@ -58,6 +58,10 @@ public:
     static void WINAPI OnDownloadStatus(void* pIgnored, void* pManager, DWORD dwStatus, ULONG_PTR value);
     void UpdateProgress(DWORD dwBytes);
     void CancelDownload();
+    // Closes the window of every file whose download has not ended yet. The
+    // managers themselves stay: the host still holds them as the context of
+    // its downloads and may end them later.
+    static void CloseAllWindows(const char* lpszWhen);
 
     GpcCookie Cookie;
     GpcHostTable* HostTable;
@@ -65,6 +69,12 @@ public:
     GpcDownloadCallback CallerCallback;
     GpcProgressRequest* Request;
     int FailureNoted;
+
+private:
+    // Every live manager of this loaded library, newest first.
+    CVRGpcProgressMgr* m_pNextLive = nullptr;
+    CVRGpcProgressMgr* m_pPrevLive = nullptr;
+    static CVRGpcProgressMgr* s_pFirstLive;
 };
 INT_PTR CALLBACK FileProgressWndProc(HWND, UINT, WPARAM, LPARAM);
 LRESULT CALLBACK ProgressBarProc(HWND, UINT, WPARAM, LPARAM);

@@ -4,7 +4,6 @@
 #include "install/installation_mgr.h"
 
 #include <windows.h>
-#include <winspool.h>
 
 #include <cstring>
 
@@ -71,13 +70,28 @@ void GetWindowsDir(CPathBuilder& path)
 // The spooler's driver directory for this machine and its default
 // environment. The spooler has to run for the question to be answered;
 // whether it could be started is not tested, the answer tells.
+//
+// The spooler's client library is loaded only for this question and let go
+// again: imported, it would be loaded with every load of this library, and
+// some of its versions leave a mutex in the host's process each time they
+// are loaded, whether asked anything or not.
 void GetPrinterDriverDir(char* lpszDir)
 {
     StartSpoolerService();
     lpszDir[0] = '\0';
+    typedef BOOL(WINAPI * PFN_GetPrinterDriverDirectoryA)(LPSTR, LPSTR, DWORD, LPBYTE, DWORD, LPDWORD);
+    CGpcModule hSpooler(LoadLibraryA("winspool.drv"));
+    PFN_GetPrinterDriverDirectoryA pfnGetDir =
+        hSpooler ? reinterpret_cast<PFN_GetPrinterDriverDirectoryA>(
+                       GetProcAddress(hSpooler.Get(), "GetPrinterDriverDirectoryA"))
+                 : nullptr;
+    if (!pfnGetDir) {
+        TraceMessage("No printer driver directory: the spooler's library cannot be used, GetLastError() = %lu",
+                     static_cast<unsigned long>(GetLastError()));
+        return;
+    }
     DWORD cbNeeded = 0;
-    if (!GetPrinterDriverDirectoryA(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(lpszDir),
-                                    GPC_MAX_PATH, &cbNeeded))
+    if (!pfnGetDir(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(lpszDir), GPC_MAX_PATH, &cbNeeded))
         lpszDir[0] = '\0';
     lpszDir[GPC_MAX_PATH - 1] = '\0';
 }

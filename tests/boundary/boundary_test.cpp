@@ -374,4 +374,21 @@ TEST_F(BoundaryTest, GetFileAtUrlExRefusedByTheHostLeavesNoWindow)
     ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
 }
 
+// A host that never ends a download and unloads the library after
+// GpcExitInstance: a progress window left open would keep a window procedure
+// in code that is no longer mapped, and the next message to it (a window
+// enumeration asking for its title will do) would crash the host.
+TEST_F(BoundaryTest, ExitInstanceClosesTheWindowOfAFileTheHostNeverDelivered)
+{
+    ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
+    ProgressRequest req = {1000, "Never delivered"};
+    EXPECT_EQ(ext.Get<PFN_GetFileEx>("GpcGetFileAtUrlEx")(nullptr, &CountingCallback, nullptr, "http://h/n", &req), 1);
+    HWND w = FindWindowA(nullptr, "Never delivered");
+    ASSERT_NE(w, nullptr);
+    TraceCapture trace;
+    ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
+    EXPECT_FALSE(IsWindow(w));
+    EXPECT_TRUE(trace.Contains("download still running at GpcExitInstance")) << trace.Dump();
+}
+
 }  // namespace
