@@ -1,4 +1,4 @@
-#include "bench/bench_host.h"
+#include "bench_host.h"
 
 #include <cstdio>
 #include <cstring>

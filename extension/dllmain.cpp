@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "extension/module_state.h"
+#include "npvrgpc/module_state.h"
 
 // The entry point only remembers the module handle, whatever the reason.
 extern "C" BOOL WINAPI DllMain(HINSTANCE hInstance, DWORD /*dwReason*/, LPVOID /*lpReserved*/)

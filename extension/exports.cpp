@@ -1,15 +1,15 @@
 // The library's boundary: each export resolves its cookie, traces, calls one
 // operation of the extension and maps the result to a small integer. No C++
 // exception may leave an export, so each body runs under a catch-all.
-#include "extension/exports.h"
+#include "vrgpcext/exports.h"
 
 #include <new>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/progress.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 #include "npvrgpc/text_seam.h"
 
 namespace {
@@ -232,7 +232,7 @@ void CVRGpcExtension::PrepareInstallation(const char* lpszIniFile)
 
     if (m_InstallationMgr.LogMgr) {
         char achTag[GPC_MAX_PATH];
-        if (g_pHostTable && g_pHostTable->HostPluginMarker) {
+        if (HostLink().HasPluginMarker()) {
             GetHostProductVersion(achTag, sizeof(achTag));
         } else {
             GpcCopyString(achTag, sizeof(achTag), "Internet Explorer");
@@ -254,8 +254,8 @@ void CVRGpcExtension::GetProductDir(char* lpszDir, int bRootOnly)
         if (!GetEnvPath("USERPROFILE", lpszDir) && !GetEnvPath("TEMP", lpszDir) && !GetEnvPath("TMP", lpszDir)) {
             GpcCopyString(lpszDir, GPC_MAX_PATH, "\\");
         }
-    } else if (g_pHostTable && g_pHostTable->HostGetDirectory) {
-        g_pHostTable->HostGetDirectory(lpszDir, GPC_MAX_PATH);
+    } else if (HostLink().CanGetDirectory()) {
+        HostLink().GetDirectory(lpszDir, GPC_MAX_PATH);
         lpszDir[GPC_MAX_PATH - 1] = '\0';  // the host's text may fill the buffer
     }
     if (bRootOnly) return;

@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/progress.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -232,8 +232,7 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
         DWORD dwLen = GetTempPathA(sizeof(achTempDir), achTempDir);
         if (dwLen && dwLen < sizeof(achTempDir) && GetTempFileNameA(achTempDir, "VR", 0, achUnpacked)) {
             bTempMade = true;
-            if (g_pHostTable && g_pHostTable->HostUnpackFile &&
-                g_pHostTable->HostUnpackFile(m_pGpcCookie, lpszDownloaded, achUnpacked) == 0) {
+            if (HostLink().UnpackFile(lpszDownloaded, achUnpacked) == 0) {
                 info.lpszUnpackedFile = achUnpacked;
             }
         }
@@ -365,7 +364,8 @@ void WINAPI CVRGpcExtension::OnItemDownload(void* /*pIgnored*/, void* pContext, 
     try {
         GpcInstallItem* pItem = FindNoticeItem(pContext, dwStatus);
         if (!pItem) return;
-        pItem->Owner->DoItemInstall(pItem, dwStatus, value);
+        // Only the extension hands this handler to the host for its items.
+        static_cast<CVRGpcExtension*>(pItem->Owner)->DoItemInstall(pItem, dwStatus, value);
     } catch (...) {
         TraceMessage("vrgpcext: download callback ended by an unexpected exception");
     }
@@ -376,7 +376,7 @@ void WINAPI CVRGpcExtension::OnStdItemDownload(void* /*pIgnored*/, void* pContex
     try {
         GpcInstallItem* pItem = FindNoticeItem(pContext, dwStatus);
         if (!pItem) return;
-        pItem->Owner->DoStdDownloadItem(pItem, dwStatus, value);
+        static_cast<CVRGpcExtension*>(pItem->Owner)->DoStdDownloadItem(pItem, dwStatus, value);
     } catch (...) {
         TraceMessage("vrgpcext: download callback ended by an unexpected exception");
     }

@@ -13,10 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -230,14 +229,15 @@ bool BuildReportRequest(const char* lpszBase, const char* lpszMeeting, const cha
     return true;
 }
 
-int ReportFailureToServer(CVRGpcExtension* pExtension, int nErrorCode, const char* lpszDetail)
+int ReportFailureToServer(const IGpcFeedbackSite* pSite, int nErrorCode, const char* lpszDetail)
 {
-    if (!g_pHostTable || !pExtension) return 0;
+    if (!pSite) return 0;
+    GpcHostLink host = GetHostLink(pSite->GetCookie());
+    if (!host.HasTable()) return 0;
     try {
-        GpcCookie pCookie = pExtension->m_pGpcCookie;
-        const char* lpszBase = GetHostParam(pCookie, "LoggingURL");
-        const char* lpszMeeting = GetHostParam(pCookie, "MeetingID");
-        const char* lpszSession = GetHostParam(pCookie, "SessionID");
+        const char* lpszBase = host.GetParam("LoggingURL");
+        const char* lpszMeeting = host.GetParam("MeetingID");
+        const char* lpszSession = host.GetParam("SessionID");
         TraceMessage("QDL parameters: %s,%s,%s", lpszBase, lpszMeeting, lpszSession);
         if (!lpszBase || !lpszMeeting || !lpszSession) return 0;
 

@@ -5,11 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "extension/module_state.h"
+#include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
-
-int g_bTraceEnabled = 1;
-HWND g_hTracerWindow = nullptr;
 
 namespace {
 

@@ -4,13 +4,8 @@
 
 #include <windows.h>
 
-// Gates TraceMessage; nothing in the library turns it off.
-extern int g_bTraceEnabled;
-// The tracer window; when it is null (or gone) TraceMessage looks for a
-// top-level window of class "GPCTracer", keeps the one it found while that
-// window lives and answers, and looks again only when it is gone. A window
-// that does not take a line within a short time gets no more lines.
-extern HWND g_hTracerWindow;
+// g_bTraceEnabled and g_hTracerWindow (the module state) steer it.
+#include "npvrgpc/module_state.h"
 
 #define GPC_TRACER_CLASS "GPCTracer"
 // dwData of the WM_COPYDATA record: module name found / "UNKNOWN" used.

@@ -8,10 +8,9 @@
 
 #include <cstring>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -85,9 +84,9 @@ void GetPrinterDriverDir(char* lpszDir)
 // "%uninstall%": where the uninstaller can be found. With the product under
 // the user's profile that is the profile's base directory; otherwise the
 // directory that holds this library.
-void GetUninstallDir(CVRGpcExtension* pOwner, CPathBuilder& path)
+void GetUninstallDir(const IGpcInstallOwner* pOwner, CPathBuilder& path)
 {
-    if (pOwner && pOwner->m_bUserDirAsRoot) {
+    if (pOwner && pOwner->IsUserDirRoot()) {
         static const char* const s_apszVariables[] = {"USERPROFILE", "TEMP", "TMP"};
         char achDir[GPC_MAX_PATH] = "";
         bool bFound = false;

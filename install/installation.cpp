@@ -8,10 +8,9 @@
 #include <cstring>
 #include <utility>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -249,13 +248,13 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
 int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback,
                                                 void* pContext)
 {
-    int bFailedBefore = Owner ? Owner->m_bFailed : 0;
+    int bFailedBefore = Owner ? Owner->IsFailed() : 0;
     int nSetting = Owner ? Owner->CheckUpdateStatus(HasAnyUpdate()) : 0;
     if (nSetting == 2) {
         ClearItems();
-        if (Owner && Owner->m_bStdDownload) {
+        if (Owner && Owner->IsStdDownload()) {
             // Halted: the heartbeat answers the caller later.
-            Owner->m_pfnOdeFailureCallback = pfnCallback;
+            Owner->SetOdeFailureCallback(pfnCallback);
             return 0;
         }
         // Beside a start-up the halt concerns this request alone: the
@@ -264,7 +263,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
         // heartbeat uses for a halted request (callers know it by its null
         // context and result -1).
         if (Owner)
-            Owner->m_bFailed = bFailedBefore;
+            Owner->SetFailed(bFailedBefore);
         if (pfnCallback)
             pfnCallback(nullptr, GPC_ODE_FILE_DONE, nullptr, nullptr, -1, nullptr);
         return 0;
@@ -489,10 +488,8 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
         TraceMessage("Unpack into %s, then replace %s", achUnpack, achTarget);
     }
 
-    int nUnpack = -1;
-    if (g_pHostTable && g_pHostTable->HostUnpackFile)
-        nUnpack = g_pHostTable->HostUnpackFile(Owner ? Owner->GetCookie() : nullptr, lpszDownloadedFile,
-                                               achUnpack);
+    GpcHostLink host = Owner ? Owner->HostLink() : GetHostLink(nullptr);
+    int nUnpack = host.UnpackFile(lpszDownloadedFile, achUnpack);
     if (nUnpack != 0 && nUnpack != 1) {
         TraceMessage("Unpack file to %s failed", achTarget);
         // What the host left behind is a half-written file; a file that was

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 
-#include "extension/extension.h"
 #include "feedback/progress.h"
 #include "feedback/trace.h"
 
@@ -25,7 +24,7 @@ const char* TraceText(const char* lpszText)
 // filter then stays on for every item parsed afterwards.
 bool ItemFitsPlatform(const GpcInstallItem* pItem)
 {
-    if (!pItem->Owner || !pItem->Owner->m_bCheckItemOsVersion)
+    if (!pItem->Owner || !pItem->Owner->ChecksItemOsVersion())
         return true;
     switch (pItem->OsVersion) {
     case 1:
@@ -48,7 +47,7 @@ void DestroyItems(CGpcPtrArray& items)
 
 }  // namespace
 
-GpcInstallItem::GpcInstallItem(CVRGpcExtension* pOwner) : Owner(pOwner)
+GpcInstallItem::GpcInstallItem(IGpcInstallOwner* pOwner) : Owner(pOwner)
 {
 }
 
@@ -59,7 +58,7 @@ bool FieldIs(const CGpcString& field, const char* lpszWord)
     return _stricmp(field.GetText(), lpszWord) == 0;
 }
 
-CVRGpcInstallationMgr::CVRGpcInstallationMgr(CVRGpcExtension* pOwner)
+CVRGpcInstallationMgr::CVRGpcInstallationMgr(IGpcInstallOwner* pOwner)
     : Owner(pOwner), LogMgr(new (std::nothrow) CVRGpcLogMgr())
 {
     UrlRoot.Assign("");
@@ -149,7 +148,7 @@ int CVRGpcInstallationMgr::AnyItemStarted()
     return 0;
 }
 
-GpcDownloadJob* CreateDownloadJob(CVRGpcExtension* pOwner, const char* lpszSectionName,
+GpcDownloadJob* CreateDownloadJob(IGpcInstallOwner* pOwner, const char* lpszSectionName,
                                   GpcOdeCallback pfnCallback, void* pContext)
 {
     GpcDownloadJob* pJob = new (std::nothrow) GpcDownloadJob();

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "extension/extension.h"
-#include "extension/exports.h"
 #include "fake_host.h"
 #include "trace_capture.h"
+#include "vrgpcext/exports.h"
 
 namespace {
 

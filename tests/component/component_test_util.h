@@ -13,12 +13,12 @@
 #include <string>
 #include <vector>
 
-#include "extension/exports.h"
 #include "extension/extension.h"
-#include "extension/module_state.h"
-#include "feedback/messages.h"
 #include "fake_host.h"
+#include "feedback/messages.h"
+#include "npvrgpc/module_state.h"
 #include "trace_capture.h"
+#include "vrgpcext/exports.h"
 
 namespace component_test {
 

@@ -108,7 +108,7 @@ TEST(InstallDir, UninstallTokenUsesTheProfileBaseInUserDirectoryMode)
     owned.Manager().DefaultInstallDir.Assign(kDefaultDir);
     EXPECT_EQ(ModuleDir(), InstallDir(owned.Manager(), "%uninstall%"));
 
-    owned.Extension().m_bUserDirAsRoot = 1;
+    owned.Owner().bUserDirRoot = 1;
     struct {
         const char* profile;
         const char* temp;
@@ -237,7 +237,7 @@ TEST(InstallPath, PathThatNoLongerFitsWithItsNameIsRefused)
 TEST(InstallPath, OverlongProfileForUninstallIsRefused)
 {
     OwnedManager owned;
-    owned.Extension().m_bUserDirAsRoot = 1;
+    owned.Owner().bUserDirRoot = 1;
     std::string profile = Dir(300);
     ScopedEnv env("USERPROFILE", profile.c_str());
     EXPECT_EQ("", InstallDir(owned.Manager(), "%uninstall%"));

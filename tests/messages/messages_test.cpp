@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
-#include "tests/support/fake_host.h"
 #include "feedback/messages.h"
 #include "feedback/report.h"
+#include "npvrgpc/module_state.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/module_state.h"
+#include "npvrgpc/module_state.h"
 #include "support/fake_host.h"
 #include "support/trace_capture.h"
 

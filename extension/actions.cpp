@@ -5,10 +5,10 @@
 #include <exdisp.h>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 #include "script/call_export.h"
 
 namespace {
@@ -74,8 +74,9 @@ private:
 
 HRESULT Navigate(GpcCookie pCookie, const char* lpszTarget, const char* lpszUrl)
 {
-    if (!g_pHostTable || !g_pHostTable->HostNavigate) return E_FAIL;
-    g_pHostTable->HostNavigate(pCookie, lpszTarget, lpszUrl);
+    GpcHostLink host = GetHostLink(pCookie);
+    if (!host.CanNavigate()) return E_FAIL;
+    host.Navigate(lpszTarget, lpszUrl);
     return S_OK;
 }
 
@@ -257,7 +258,7 @@ HRESULT CVRGpcExtension::OpenLocation(CGpcPtrArray* pArgs)
     }
     TraceMessage("OpenLocation url = %s", lpszUrl);
 
-    const char* lpszRegType = GetHostParam(m_pGpcCookie, "regtype");
+    const char* lpszRegType = HostLink().GetParam("regtype");
     if (lpszRegType) TraceMessage("RegType: %s", lpszRegType);
     if (!lpszRegType || lpszRegType[0] != '0') {
         return Navigate(m_pGpcCookie, "_blank", lpszUrl);
