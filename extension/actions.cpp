@@ -15,7 +15,7 @@ namespace {
 
 // Longest text that "$LPARAM" may designate. The host passes URLs and short
 // texts this way; a run without a terminator this long is no text.
-const size_t c_cchMaxHostText = 64 * 1024;
+const size_t GPC_MAX_HOST_TEXT = 64 * 1024;
 
 bool IsReadableProtection(DWORD dwProtect)
 {
@@ -26,13 +26,13 @@ bool IsReadableProtection(DWORD dwProtect)
 
 // Length of the NUL-terminated text at pText, walking only through committed
 // readable memory; -1 when the address is not readable or no terminator
-// comes within c_cchMaxHostText bytes. The library has no structured
+// comes within GPC_MAX_HOST_TEXT bytes. The library has no structured
 // exception handling, so the memory is checked before it is touched.
 long MeasureHostText(const char* pText)
 {
     const char* p = pText;
     size_t cchSeen = 0;
-    while (cchSeen <= c_cchMaxHostText) {
+    while (cchSeen <= GPC_MAX_HOST_TEXT) {
         MEMORY_BASIC_INFORMATION mbi;
         if (VirtualQuery(p, &mbi, sizeof(mbi)) == 0) return -1;
         if (mbi.State != MEM_COMMIT || !IsReadableProtection(mbi.Protect)) return -1;
@@ -40,7 +40,7 @@ long MeasureHostText(const char* pText)
         while (p < pEnd) {
             if (*p == '\0') return static_cast<long>(cchSeen);
             ++p;
-            if (++cchSeen > c_cchMaxHostText) return -1;
+            if (++cchSeen > GPC_MAX_HOST_TEXT) return -1;
         }
     }
     return -1;

@@ -16,7 +16,7 @@ namespace {
 
 // "GpcLocalSetting" 1..15 in order; index 0 (and anything out of range) is
 // English.
-const WORD kLanguageBySetting[16] = {
+const WORD GPC_LANGUAGE_BY_SETTING[16] = {
     1033,  // 0: not a setting
     1033,  // 1  English (United States)
     1033,  // 2  English (United States)
@@ -134,7 +134,7 @@ WORD GetLocalLangId(GpcCookie pCookie)
     if (!lpszSetting) return GPC_LANG_ENGLISH;
     int nSetting = ParseSetting(lpszSetting);
     if (nSetting < 1 || nSetting > 15) return GPC_LANG_ENGLISH;
-    return kLanguageBySetting[nSetting];
+    return GPC_LANGUAGE_BY_SETTING[nSetting];
 }
 
 HRSRC FindLocalizedResource(WORD wLang, LPCSTR lpszType, LPCSTR lpszName)

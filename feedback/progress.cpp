@@ -15,13 +15,13 @@
 namespace {
 
 // Marks a bar whose painting is traced (the single-file window's).
-const char kBarTraceProp[] = "GpcProgressBarTrace";
+const char GPC_BAR_TRACE_PROP[] = "GpcProgressBarTrace";
 
 // Left edge of every progress window, in pixels.
-const int kProgressLeft = 15;
+const int GPC_PROGRESS_LEFT = 15;
 
 // Caption and status texts are cut to this size.
-const int kCaptionSize = 1024;
+const int GPC_CAPTION_SIZE = 1024;
 
 // Substitutes the whole number for the first integer conversion of a
 // localized format ("about %lu minutes"). The text comes from a resource
@@ -94,7 +94,7 @@ void PositionProgressWindow(HWND hWnd)
     // The template opens centred; downloads keep the window out of the way
     // at the left edge, vertically centred on the primary screen.
     int nTop = (GetSystemMetrics(SM_CYSCREEN) - nHeight) / 2;
-    SetWindowPos(hWnd, HWND_TOPMOST, kProgressLeft, nTop, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    SetWindowPos(hWnd, HWND_TOPMOST, GPC_PROGRESS_LEFT, nTop, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
 }
 
 void CloseProgressWindow(HWND* phWnd)
@@ -161,7 +161,7 @@ void AttachProgressOwner(HWND hDlg, void* pOwner, GpcProgressCounters* pCounters
     HWND hBar = GetDlgItem(hDlg, IDC_GPC_PROGRESS_BAR);
     if (!hBar) return;
     SetWindowLongPtrA(hBar, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pCounters));
-    if (bTraceBar) SetPropA(hBar, kBarTraceProp, reinterpret_cast<HANDLE>(1));
+    if (bTraceBar) SetPropA(hBar, GPC_BAR_TRACE_PROP, reinterpret_cast<HANDLE>(1));
     // The static control's own painting is not wanted: the bar paints itself.
     SetWindowLongPtrA(hBar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ProgressBarProc));
 }
@@ -205,7 +205,7 @@ bool IsProgressSuppressed(const char* lpszValue)
 LRESULT CALLBACK ProgressBarProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     if (uMsg == WM_NCDESTROY) {
-        RemovePropA(hWnd, kBarTraceProp);
+        RemovePropA(hWnd, GPC_BAR_TRACE_PROP);
         return DefWindowProcA(hWnd, uMsg, wParam, lParam);
     }
     if (uMsg != WM_PAINT) return DefWindowProcA(hWnd, uMsg, wParam, lParam);
@@ -234,7 +234,7 @@ LRESULT CALLBACK ProgressBarProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPa
     // More bytes than announced fill the bar and no further.
     double dRight = static_cast<double>(rc.left) + dWidth;
     if (dRight < static_cast<double>(rc.right)) rc.right = static_cast<LONG>(dRight);
-    if (GetPropA(hWnd, kBarTraceProp)) {
+    if (GetPropA(hWnd, GPC_BAR_TRACE_PROP)) {
         TraceMessage("progressber,rc,%d,%d,%d,%d,%f,%f", static_cast<int>(rc.left), static_cast<int>(rc.right),
                      static_cast<int>(rc.top), static_cast<int>(rc.bottom), dFraction, dWidth);
     }
@@ -307,7 +307,7 @@ void OpenJobProgressWindow(IGpcProgressOwner* pJob, const CGpcString& sectionNam
 
     // A title the page gives is the caption even when it is empty; only
     // without one does the section name make the caption.
-    char achCaption[kCaptionSize] = {0};
+    char achCaption[GPC_CAPTION_SIZE] = {0};
     bool bCaption = true;
     if (const char* lpszTitle = host.GetParam("GpcProgressBarTitle"))
         GpcCopyString(achCaption, sizeof(achCaption), lpszTitle);

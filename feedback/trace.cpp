@@ -13,7 +13,7 @@ namespace {
 // How long one line may wait for a tracer window. A viewer that is busy for
 // longer loses the line and gets no more: the host's thread must never wait
 // on somebody else's message loop.
-const UINT kTracerTimeoutMs = 100;
+const UINT GPC_TRACER_TIMEOUT_MS = 100;
 
 // The tracer window found last; looked up again only once it is gone or has
 // stopped answering. Every thread may trace, so the cache is shared without
@@ -158,7 +158,7 @@ void TraceMessage(const char* lpszFormat, ...)
         // its messages: SMTO_BLOCK keeps the wait from running other
         // messages into this thread, and a window that times out is dropped.
         if (!SendMessageTimeoutA(hTracer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds),
-                                 SMTO_ABORTIFHUNG | SMTO_BLOCK, kTracerTimeoutMs, &dwResult))
+                                 SMTO_ABORTIFHUNG | SMTO_BLOCK, GPC_TRACER_TIMEOUT_MS, &dwResult))
             MarkSilent(hTracer);
     }
 }

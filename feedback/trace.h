@@ -7,7 +7,7 @@
 // g_bTraceEnabled and g_hTracerWindow (the module state) steer it.
 #include "npvrgpc/module_state.h"
 
-#define GPC_TRACER_CLASS "GPCTracer"
+constexpr char GPC_TRACER_CLASS[] = "GPCTracer";
 // dwData of the WM_COPYDATA record: module name found / "UNKNOWN" used.
 enum { GPC_TRACE_DATA_MODULE = 1000, GPC_TRACE_DATA_UNKNOWN = 999 };
 

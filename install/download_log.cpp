@@ -28,8 +28,8 @@ enum { GPC_ODE_CANCELLED = -7 };
 
 // The product root that the installation log is kept under when the page
 // names none of its own (or names the default one).
-const char kDefaultProductRoot[] = "Corvo";
-const char kDefaultLogRoot[] = "Brindlemark";
+const char GPC_DEFAULT_PRODUCT_ROOT[] = "Corvo";
+const char GPC_DEFAULT_LOG_ROOT[] = "Brindlemark";
 
 const char* TraceText(const char* lpszText)
 {
@@ -213,9 +213,9 @@ int CVRGpcLogMgr::OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowse
                               const char* lpszProductVersion)
 {
     const char* lpszRootName = lpszProductRoot && lpszProductRoot[0] &&
-                                       _stricmp(lpszProductRoot, kDefaultProductRoot) != 0
+                                       _stricmp(lpszProductRoot, GPC_DEFAULT_PRODUCT_ROOT) != 0
                                    ? lpszProductRoot
-                                   : kDefaultLogRoot;
+                                   : GPC_DEFAULT_LOG_ROOT;
     char achRootKey[GPC_KEY_PATH_SIZE];
     if (GpcFormat(achRootKey, sizeof(achRootKey), "SOFTWARE\\%s\\Deinstall", lpszRootName) < 0) {
         TraceMessage("keyLogRoot: product root too long: %s", lpszRootName);

@@ -23,7 +23,7 @@ const char* TraceText(const char* lpszText)
 
 // The printer-driver library installs itself through the spooler; only the
 // files that go with it are kept in step with the versioned directory.
-const char kPrinterDriverLibrary[] = "vrpdrvnt.dll";
+const char GPC_PRINTER_DRIVER_LIBRARY[] = "vrpdrvnt.dll";
 
 // The write test: the classic file API opened for writing. A file that a
 // running program holds without write sharing fails it. OpenFile keeps the
@@ -126,7 +126,7 @@ bool NamesSameFile(const char* lpszA, const char* lpszB)
 bool IsPrinterDriverFile(const GpcInstallItem* pItem)
 {
     return IsWindowsNT() && FieldIs(pItem->Target, "%pdriver%") &&
-           !FieldIs(pItem->SourceName, kPrinterDriverLibrary);
+           !FieldIs(pItem->SourceName, GPC_PRINTER_DRIVER_LIBRARY);
 }
 
 // The copy of an item's file in the spooler's versioned driver directory;

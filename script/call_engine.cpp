@@ -133,8 +133,8 @@ private:
     CGpcPtrArray m_List;   // what the call sees, nulls included
 };
 
-const char c_szChangeLocation[] = "GpcChangeLocation";
-const char c_szOpenLocation[] = "GpcOpenLocation";
+const char GPC_CHANGE_LOCATION_METHOD[] = "GpcChangeLocation";
+const char GPC_OPEN_LOCATION_METHOD[] = "GpcOpenLocation";
 
 }  // namespace
 
@@ -321,11 +321,11 @@ bool DispatchBuiltIn(IGpcScriptSite* pSite, const char* lpszMethod, CArgumentCop
     if (lpszMethod == nullptr)
         return false;
     // Letter case counts: "gpcchangelocation" is an ordinary method.
-    if (strcmp(lpszMethod, c_szChangeLocation) == 0) {
+    if (strcmp(lpszMethod, GPC_CHANGE_LOCATION_METHOD) == 0) {
         *phr = pSite ? pSite->ChangeLocation(pArgs->List()) : E_FAIL;
         return true;
     }
-    if (strcmp(lpszMethod, c_szOpenLocation) == 0) {
+    if (strcmp(lpszMethod, GPC_OPEN_LOCATION_METHOD) == 0) {
         *phr = pSite ? pSite->OpenLocation(pArgs->List()) : E_FAIL;
         return true;
     }
