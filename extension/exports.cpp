@@ -19,11 +19,6 @@ enum {
     GPC_INIT_ALREADY_RUNNING = 20100,
 };
 
-const char* Safe(const char* lpsz)
-{
-    return lpsz ? lpsz : "(null)";
-}
-
 unsigned int Raw(const void* p)
 {
     return static_cast<unsigned int>(reinterpret_cast<ULONG_PTR>(p));
@@ -206,7 +201,7 @@ int WINAPI GpcOdeGetSectionIntegrity2(GpcCookie pCookie, const char* lpszIniFile
         if (!ResolveCookie(pCookie, &pResolved)) return 0;
         TraceMessage("vrgpcext: GpcOdeGetSectionIntegrity cont.pGpcCookie %X,lpszIniFile %s,lpszSectionName %s,"
                      "lpszFileName %s",
-                     Raw(pResolved), Safe(lpszIniFile), Safe(lpszSectionName), Safe(lpszFileName));
+                     Raw(pResolved), Printable(lpszIniFile), Printable(lpszSectionName), Printable(lpszFileName));
         return GpcOdeGetSectionIntegrityExt(pResolved, lpszIniFile, lpszSectionName, lpszFileName);
     } catch (...) {
         TraceException("GpcOdeGetSectionIntegrity");
@@ -247,7 +242,7 @@ int WINAPI GpcGetFileAtUrlEx(GpcCookie pCookie, GpcDownloadCallback pfnCallback,
                              const char* lpszUrl, void* pProgressRequest)
 {
     try {
-        TraceMessage("vrgpcext: GpcGetFileAtUrlEx Cookie %08X,%s", Raw(pCookie), Safe(lpszUrl));
+        TraceMessage("vrgpcext: GpcGetFileAtUrlEx Cookie %08X,%s", Raw(pCookie), Printable(lpszUrl));
         GpcCookie pResolved = nullptr;
         if (!ResolveCookie(pCookie, &pResolved)) return 0;
         if (!g_pHostTable || !g_pHostTable->HostDownloadUrl) return 0;
@@ -257,7 +252,7 @@ int WINAPI GpcGetFileAtUrlEx(GpcCookie pCookie, GpcDownloadCallback pfnCallback,
         if (bWindow) {
             if (!g_pHostTable->HostGetParam) return 0;
             const char* lpszSuppress = g_pHostTable->HostGetParam(pResolved, "GpcSuppressProgressBar");
-            if (lpszSuppress && lstrcmpiA(lpszSuppress, "True") == 0) bWindow = false;
+            if (IsProgressSuppressed(lpszSuppress)) bWindow = false;
         }
         if (!bWindow) return g_pHostTable->HostDownloadUrl(pResolved, pfnCallback, pContext, lpszUrl) == 0 ? 1 : 0;
 
@@ -279,8 +274,8 @@ int WINAPI GpcGetFileAtUrlEx(GpcCookie pCookie, GpcDownloadCallback pfnCallback,
 int WINAPI GpcOpenLocation(GpcCookie pCookie, const char* lpszUrl, const char* lpszTarget, void* /*pIgnored*/)
 {
     try {
-        TraceMessage("vrgpcext: GpcOpenLocation Cookie %08X,Url: %s,Target:%s", Raw(pCookie), Safe(lpszUrl),
-                     Safe(lpszTarget));
+        TraceMessage("vrgpcext: GpcOpenLocation Cookie %08X,Url: %s,Target:%s", Raw(pCookie), Printable(lpszUrl),
+                     Printable(lpszTarget));
         GpcCookie pResolved = nullptr;
         if (!ResolveCookie(pCookie, &pResolved)) return 0;
         if (!g_pHostTable || !g_pHostTable->HostNavigate || !g_pHostTable->HostGetInstance) return 0;

@@ -38,26 +38,13 @@ const char* ManifestNameFor(int nOsClass)
     return s_aManifestNames[nOsClass];
 }
 
-// Text as the formatter prints it, "(null)" for an absent one.
-const char* Printable(const char* lpszText)
-{
-    return lpszText ? lpszText : "(null)";
-}
-
 // Position just after the last path separator of a text ("\" that is not
 // the trail byte of a double-byte character, "/" or ":"), or the text
 // itself when it has none.
 const char* AfterLastSeparator(const char* lpszPath)
 {
-    const char* lpszName = lpszPath;
-    for (const char* p = lpszPath; *p; ++p) {
-        if (GpcIsLeadByte(static_cast<unsigned char>(*p)) && p[1]) {
-            ++p;
-            continue;
-        }
-        if (*p == '\\' || *p == '/' || *p == ':') lpszName = p + 1;
-    }
-    return lpszName;
+    const char* pSeparator = GpcFindLastSeparator(lpszPath, "\\/:");
+    return pSeparator ? pSeparator + 1 : lpszPath;
 }
 
 // Reads a string setting into a zeroed 256-byte buffer, offering 255 bytes

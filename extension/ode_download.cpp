@@ -10,11 +10,6 @@
 
 namespace {
 
-const char* Printable(const char* lpszText)
-{
-    return lpszText ? lpszText : "(null)";
-}
-
 const char* TextOrEmpty(const CGpcString& text)
 {
     return text.GetText() ? text.GetText() : "";

@@ -36,6 +36,10 @@ bool HasLiveWindow(GpcProgressCounters& counters);
 // Sends GPC_WM_CANCEL_DOWNLOAD (0, 0) to the host window of a cookie.
 void SendCancelToHost(const GpcHostLink& host);
 
+// "GpcSuppressProgressBar" is "True" in any letter case: no progress
+// window opens for the page.
+bool IsProgressSuppressed(const char* lpszValue);
+
 // Seconds to go at the current rate; 0 when unknown or done.
 DWORD GetSecondsLeft(const GpcProgressCounters& counters);
 // The time text for a number of seconds ("less than 1 minute",

@@ -41,5 +41,3 @@ void ShowTimeLeft(HWND hDlg, WORD wLang, DWORD dwSeconds, char* lpszText);
 void RefreshProgressBar(HWND hDlg, bool bNow);
 
 
-// "GpcSuppressProgressBar" is "True" in any letter case.
-bool IsProgressSuppressed(const char* lpszValue);

@@ -73,15 +73,8 @@ HWND FindTracerWindow()
 // byte of a double-byte character); null when there is none.
 const char* ModuleNameOf(const char* lpszPath)
 {
-    const char* pName = nullptr;
-    for (const char* p = lpszPath; *p; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
-            ++p;
-            continue;
-        }
-        if (*p == '\\') pName = p + 1;
-    }
-    return pName;
+    const char* pSeparator = GpcFindLastSeparator(lpszPath, "\\");
+    return pSeparator ? pSeparator + 1 : nullptr;
 }
 
 // The prefix name of every line and its copy-data code.

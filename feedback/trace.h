@@ -16,3 +16,16 @@ void TraceMessage(const char* lpszFormat, ...)
     __attribute__((format(ms_printf, 1, 2)))
 #endif
     ;
+
+// Trace arguments are never null: the runtime's "%s" of null is not
+// something a log reader should have to interpret. TraceText gives "" for
+// an absent text; Printable writes "(null)", as the lines that tell an
+// absent text from an empty one always have.
+inline const char* TraceText(const char* lpszText)
+{
+    return lpszText ? lpszText : "";
+}
+inline const char* Printable(const char* lpszText)
+{
+    return lpszText ? lpszText : "(null)";
+}

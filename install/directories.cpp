@@ -14,11 +14,6 @@
 
 namespace {
 
-const char* TraceText(const char* lpszText)
-{
-    return lpszText ? lpszText : "";
-}
-
 // A result that would not fit in a path buffer is refused as a whole (the
 // directory comes back empty) instead of being cut: a cut path names some
 // other directory, and installing there would be worse than failing.
@@ -112,15 +107,7 @@ void GetUninstallDir(const IGpcInstallOwner* pOwner, CPathBuilder& path)
     GetGpcModulePath(achModule, sizeof(achModule));
     // Cut at the last real separator; a "\" byte inside a double-byte
     // character does not count.
-    char* pszLastSeparator = nullptr;
-    for (char* p = achModule; *p; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
-            ++p;
-            continue;
-        }
-        if (*p == '\\')
-            pszLastSeparator = p;
-    }
+    char* pszLastSeparator = GpcFindLastSeparator(achModule, "\\");
     if (pszLastSeparator)
         *pszLastSeparator = '\0';
     path.Set(achModule);

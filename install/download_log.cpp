@@ -31,11 +31,6 @@ enum { GPC_ODE_CANCELLED = -7 };
 const char GPC_DEFAULT_PRODUCT_ROOT[] = "Corvo";
 const char GPC_DEFAULT_LOG_ROOT[] = "Brindlemark";
 
-const char* TraceText(const char* lpszText)
-{
-    return lpszText ? lpszText : "";
-}
-
 // UrlRoot, "/" unless it already ends in one, then the item's relative URL.
 // Returns false when the URL does not fit (the text is then unusable).
 bool ComposeItemUrl(const CGpcString& urlRoot, const GpcInstallItem* pItem, char* lpszUrl, int nSize)
@@ -123,7 +118,7 @@ void CVRGpcInstallationMgr::PrepareDownload(GpcInstallItem* pItem)
         StartTick = GetTickCount();
         GpcHostLink host = Owner ? Owner->HostLink() : GetHostLink(nullptr);
         const char* lpszSuppress = host.GetParam("GpcSuppressProgressBar");
-        if (!(lpszSuppress && _stricmp(lpszSuppress, "True") == 0)) {
+        if (!IsProgressSuppressed(lpszSuppress)) {
             OpenInstallProgressWindow(this);
             const char* lpszTitle = host.GetParam("GpcProgressBarTitle");
             if (ProgressWindow && lpszTitle)

@@ -14,13 +14,6 @@
 
 namespace {
 
-// Trace arguments are never null: "%s" of null is not something a log
-// reader should have to interpret.
-const char* TraceText(const char* lpszText)
-{
-    return lpszText ? lpszText : "";
-}
-
 // The printer-driver library installs itself through the spooler; only the
 // files that go with it are kept in step with the versioned directory.
 const char GPC_PRINTER_DRIVER_LIBRARY[] = "vrpdrvnt.dll";
@@ -80,11 +73,7 @@ bool MakeTempNameBeside(const char* lpszPath, char* lpszTemp)
     char achDir[GPC_MAX_PATH];
     if (GpcCopyString(achDir, sizeof(achDir), lpszPath) != static_cast<int>(strlen(lpszPath)))
         return false;
-    char* pLastSeparator = nullptr;
-    for (char* p = achDir; *p; p = CharNextA(p)) {
-        if (*p == '\\' || *p == '/')
-            pLastSeparator = p;
-    }
+    char* pLastSeparator = GpcFindLastSeparator(achDir, "\\/");
     if (!pLastSeparator)
         return false;
     // "C:\x.dll" keeps its separator: "C:" alone names the current directory.
@@ -180,6 +169,13 @@ static int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath)
     return 1;
 }
 
+bool CVRGpcInstallationMgr::IsRedirectedCopyCurrent(GpcInstallItem* pItem)
+{
+    char achRedirect[GPC_MAX_PATH];
+    GetRedirectPath(pItem, achRedirect);
+    return achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect);
+}
+
 int CVRGpcInstallationMgr::ScheduleDownloads()
 {
     int nCount = Items.GetCount();
@@ -215,26 +211,18 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
                     pItem->State = ITEM_INSTALLED;
                     continue;
                 }
-                if (bRedirect && !CanOpenForWriting(achPath)) {
-                    char achRedirect[GPC_MAX_PATH];
-                    GetRedirectPath(pItem, achRedirect);
-                    if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
-                        pItem->State = ITEM_INSTALLED;
-                        continue;
-                    }
+                if (bRedirect && !CanOpenForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
+                    pItem->State = ITEM_INSTALLED;
+                    continue;
                 }
             } else {
                 if (RestorePrinterDriverFile(pItem, achPath)) {
                     pItem->State = ITEM_DONE;
                     continue;
                 }
-                if (bRedirect && !CanCreateForWriting(achPath)) {
-                    char achRedirect[GPC_MAX_PATH];
-                    GetRedirectPath(pItem, achRedirect);
-                    if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
-                        pItem->State = ITEM_INSTALLED;
-                        continue;
-                    }
+                if (bRedirect && !CanCreateForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
+                    pItem->State = ITEM_INSTALLED;
+                    continue;
                 }
             }
         }
@@ -289,9 +277,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
     // a section again, and must never meet the items that this pass deletes
     // or hands to their downloads.
     CGpcPtrArray passItems;
-    std::swap(passItems.m_ppHead, Items.m_ppHead);
-    std::swap(passItems.m_nCapacity, Items.m_nCapacity);
-    std::swap(passItems.m_nCount, Items.m_nCount);
+    passItems.Swap(Items);
 
     int nScheduled = 0;
     int nCount = passItems.GetCount();
@@ -309,13 +295,9 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
             if (nSetting == 1 || !pItem->NeedUpdate(achPath)) {
                 pItem->State = ITEM_INSTALLED;
                 bDone = true;
-            } else if (bRedirect && !CanOpenForWriting(achPath)) {
-                char achRedirect[GPC_MAX_PATH];
-                GetRedirectPath(pItem, achRedirect);
-                if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
-                    pItem->State = ITEM_INSTALLED;
-                    bDone = true;
-                }
+            } else if (bRedirect && !CanOpenForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
+                pItem->State = ITEM_INSTALLED;
+                bDone = true;
             }
         } else if (!achPath[0] && nSetting == 1) {
             // Keeping the installed files: nothing is fetched, whatever the path.
@@ -325,13 +307,9 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
             if (RestorePrinterDriverFile(pItem, achPath)) {
                 pItem->State = ITEM_DONE;
                 bDone = true;
-            } else if (bRedirect && !CanCreateForWriting(achPath)) {
-                char achRedirect[GPC_MAX_PATH];
-                GetRedirectPath(pItem, achRedirect);
-                if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
-                    pItem->State = ITEM_INSTALLED;
-                    bDone = true;
-                }
+            } else if (bRedirect && !CanCreateForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
+                pItem->State = ITEM_INSTALLED;
+                bDone = true;
             }
         }
 

@@ -142,6 +142,9 @@ public:
     int AllItemsSettled();
 
     // Installation.
+    // A busy destination needs no download when the item's redirected copy
+    // exists and is already current (both scheduling passes ask this).
+    bool IsRedirectedCopyCurrent(GpcInstallItem* pItem);
     int ScheduleDownloads();
     int ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback, void* pContext);
     int DoItemInstallation(GpcInstallItem* pItem, const char* lpszDownloadedFile);

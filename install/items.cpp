@@ -11,13 +11,6 @@
 
 namespace {
 
-// Trace arguments must never be null: the runtime's "%s" of null is not
-// something a log reader should have to interpret.
-const char* TraceText(const char* lpszText)
-{
-    return lpszText ? lpszText : "";
-}
-
 // Whether an item belongs on this platform. Items are filtered only while
 // the owner asks for it: a plug-in host without version parameters starts
 // the dependency-list path, whose one list serves every platform, and the
