@@ -1,4 +1,4 @@
-#include "bench/bench_host.h"
+#include "bench_host.h"
 
 #include <psapi.h>
 
@@ -10,8 +10,8 @@ CBenchHost* CBenchHost::s_pCurrent = nullptr;
 
 namespace {
 
-const char kTracerClass[] = "GPCTracer";
-const char kPluginClass[] = "GpcBenchPluginWindow";
+const char GPC_TRACER_CLASS[] = "GPCTracer";
+const char GPC_PLUGIN_CLASS[] = "GpcBenchPluginWindow";
 
 template <typename T>
 T Resolve(HMODULE hModule, const char* lpszName)
@@ -27,10 +27,10 @@ void RegisterClasses(WNDPROC pfnTracer)
     std::memset(&wc, 0, sizeof(wc));
     wc.hInstance = GetModuleHandleA(nullptr);
     wc.lpfnWndProc = pfnTracer;
-    wc.lpszClassName = kTracerClass;
+    wc.lpszClassName = GPC_TRACER_CLASS;
     RegisterClassA(&wc);
     wc.lpfnWndProc = DefWindowProcA;
-    wc.lpszClassName = kPluginClass;
+    wc.lpszClassName = GPC_PLUGIN_CLASS;
     wc.cbWndExtra = sizeof(LONG_PTR);
     RegisterClassA(&wc);
     s_bDone = true;
@@ -134,9 +134,9 @@ CBenchHost::CBenchHost(const std::string& hostDir, const std::string& serverDir)
     s_pCurrent = this;
 
     RegisterClasses(&CBenchHost::TracerProc);
-    m_hTracer = CreateWindowA(kTracerClass, "benchmark tracer", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+    m_hTracer = CreateWindowA(GPC_TRACER_CLASS, "benchmark tracer", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                               GetModuleHandleA(nullptr), nullptr);
-    m_hPlugin = CreateWindowA(kPluginClass, "benchmark plug-in", WS_OVERLAPPED, 0, 0, 400, 300, nullptr, nullptr,
+    m_hPlugin = CreateWindowA(GPC_PLUGIN_CLASS, "benchmark plug-in", WS_OVERLAPPED, 0, 0, 400, 300, nullptr, nullptr,
                               GetModuleHandleA(nullptr), nullptr);
     if (m_hPlugin) SetWindowLongPtrA(m_hPlugin, 0, reinterpret_cast<LONG_PTR>(m_pCookie));
 }

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "extension/host_table.h"
+#include "vrgpcext/host_table.h"
 
 // vrgpcext.dll loaded by path, with the exports the benchmark drives.
 class CBenchExtension {

@@ -25,15 +25,15 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_host.h"
+#include "bench_host.h"
 
 namespace {
 
-const char kProductRoot[] = "GpcBench";
-const char kExtrasSection[] = "Extras";
-const DWORD kInstallFileBytes = 256 * 1024;
+const char GPC_PRODUCT_ROOT[] = "GpcBench";
+const char GPC_EXTRAS_SECTION[] = "Extras";
+const DWORD GPC_INSTALL_FILE_BYTES = 256 * 1024;
 // A start-up that has not finished by then is reported as unfinished.
-const DWORD kStartupLimitMs = 30 * 60 * 1000;
+const DWORD GPC_STARTUP_LIMIT_MS = 30 * 60 * 1000;
 
 struct Options {
     std::vector<int> items{50, 500};     // N of (a) and (c)
@@ -197,7 +197,7 @@ struct Workspace {
 
 std::string ProductDir(const Workspace& ws, const std::string& version)
 {
-    return Join(Join(ws.hostDir, kProductRoot), version);
+    return Join(Join(ws.hostDir, GPC_PRODUCT_ROOT), version);
 }
 
 void SetPage(CBenchHost& host, const std::string& ini, const std::string& version, const std::string& component)
@@ -205,7 +205,7 @@ void SetPage(CBenchHost& host, const std::string& ini, const std::string& versio
     host.SetParam("GpcUrlRoot", "http://127.0.0.1/bench");
     host.SetParam("GpcComponentName", component);
     host.SetParam("GpcIniFileName", ini);
-    host.SetParam("GpcProductRoot", kProductRoot);
+    host.SetParam("GpcProductRoot", GPC_PRODUCT_ROOT);
     host.SetParam("GpcProductVersion", version);
     host.SetParam("GpcUnpackVersion", "3");
     host.SetParam("GpcExtVersion", "3");
@@ -233,7 +233,7 @@ StartupResult RunStartup(const Workspace& ws, CBenchHost& host, std::unique_ptr<
     CStopwatch watch;
     std::unique_ptr<CBenchExtension> pExt(new CBenchExtension(ws.dllPath));
     if (pExt->IsLoaded() && pExt->InitInstance(host.Cookie(), host.Table()) == 0) {
-        while (!host.DownloadDone() && watch.Ms() < kStartupLimitMs) {
+        while (!host.DownloadDone() && watch.Ms() < GPC_STARTUP_LIMIT_MS) {
             host.DeliverDownloads();
             pExt->Heartbeat(host.Cookie());
             CBenchHost::PumpMessages();
@@ -278,7 +278,7 @@ std::string FormatRatio(double ext, double floor)
 // Places n copies of the payload in dir.
 bool PlacePayload(const Workspace& ws, const std::string& dir, int n)
 {
-    CreateDirectoryA(Join(ws.hostDir, kProductRoot).c_str(), nullptr);
+    CreateDirectoryA(Join(ws.hostDir, GPC_PRODUCT_ROOT).c_str(), nullptr);
     CreateDirectoryA(dir.c_str(), nullptr);
     std::string payload = ws.exeDir + "gpc_bench_payload.dll";
     for (const std::string& name : PayloadNames(n)) {
@@ -418,11 +418,11 @@ void BenchFirstInstall(const Workspace& ws, const Options& opt, int m, std::vect
 {
     std::string ini = "gpcbench_b" + std::to_string(m) + ".ini";
     std::vector<std::string> names, lines;
-    std::string bytes(kInstallFileBytes, '\0');
+    std::string bytes(GPC_INSTALL_FILE_BYTES, '\0');
     for (int i = 1; i <= m; ++i) {
         std::string name = Numbered("p", i, ".bin");
         names.push_back(name);
-        lines.push_back(ItemLine(name, "", kInstallFileBytes, "existence"));
+        lines.push_back(ItemLine(name, "", GPC_INSTALL_FILE_BYTES, "existence"));
         // Every file differs, as real files do.
         for (size_t k = 0; k < bytes.size(); k += 4096) bytes[k] = static_cast<char>(i + k / 4096);
         std::string path = Join(ws.serverDir, name);
@@ -486,7 +486,7 @@ void BenchOnDemand(const Workspace& ws, const Options& opt, std::vector<Row>& ro
     std::vector<std::string> names = PayloadNames(opt.sectionItems);
     std::vector<std::string> lines;
     for (const std::string& name : names) lines.push_back(ItemLine(name, "1,0,0,7", 0, "version"));
-    WriteWholeFile(Join(ws.serverDir, ini), Section("Corvo", lines) + Section(kExtrasSection, lines));
+    WriteWholeFile(Join(ws.serverDir, ini), Section("Corvo", lines) + Section(GPC_EXTRAS_SECTION, lines));
     if (!PlacePayload(ws, ProductDir(ws, version), opt.sectionItems)) {
         rows.push_back({label, "-", "-", "-", "could not place the files"});
         return;
@@ -506,8 +506,8 @@ void BenchOnDemand(const Workspace& ws, const Options& opt, std::vector<Row>& ro
     HWND hPlugin = host.PluginWindow();
     auto request = [&]() {
         GpcCookie pCookie = reinterpret_cast<GpcCookie>(hPlugin);
-        if (pExt->OdeGetSectionIntegrity(pCookie, nullptr, kExtrasSection) != 1) ++nNotIntact;
-        pExt->OdeDownload(pCookie, nullptr, kExtrasSection, &OnOdeNotice, &counter);
+        if (pExt->OdeGetSectionIntegrity(pCookie, nullptr, GPC_EXTRAS_SECTION) != 1) ++nNotIntact;
+        pExt->OdeDownload(pCookie, nullptr, GPC_EXTRAS_SECTION, &OnOdeNotice, &counter);
         host.DeliverDownloads();
         pExt->Heartbeat(host.Cookie());
         CBenchHost::PumpMessages();
@@ -681,7 +681,7 @@ int main(int argc, char** argv)
     ws.hostDir = Join(ws.root, "host");
     ws.serverDir = Join(ws.root, "server");
     RemoveTree(ws.root);
-    DeleteRegTree(HKEY_LOCAL_MACHINE, std::string("Software\\") + kProductRoot);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, std::string("Software\\") + GPC_PRODUCT_ROOT);
     CreateDirectoryA(ws.root.c_str(), nullptr);
     CreateDirectoryA(ws.hostDir.c_str(), nullptr);
     CreateDirectoryA(ws.serverDir.c_str(), nullptr);
@@ -733,8 +733,8 @@ int main(int argc, char** argv)
 
     // What the runs left behind: folders, install logs, manifest copies.
     RemoveTree(ws.root);
-    DeleteRegTree(HKEY_LOCAL_MACHINE, std::string("Software\\") + kProductRoot);
-    DeleteRegTree(HKEY_CURRENT_USER, std::string("Software\\") + kProductRoot);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, std::string("Software\\") + GPC_PRODUCT_ROOT);
+    DeleteRegTree(HKEY_CURRENT_USER, std::string("Software\\") + GPC_PRODUCT_ROOT);
     WIN32_FIND_DATAA fd;
     // The extension keeps a copy of each manifest beside itself.
     std::string dllDir = ws.dllPath.substr(0, ws.dllPath.find_last_of('\\') + 1);

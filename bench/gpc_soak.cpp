@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_host.h"
+#include "bench_host.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "extension/module_state.h"
+#include "npvrgpc/module_state.h"
 
 // The static runtime's own locks.
 //

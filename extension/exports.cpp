@@ -1,15 +1,15 @@
 // The library's boundary: each export resolves its cookie, traces, calls one
 // operation of the extension and maps the result to a small integer. No C++
 // exception may leave an export, so each body runs under a catch-all.
-#include "extension/exports.h"
+#include "vrgpcext/exports.h"
 
 #include <new>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/progress.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -18,11 +18,6 @@ enum {
     GPC_INIT_NO_MEMORY = 20005,
     GPC_INIT_ALREADY_RUNNING = 20100,
 };
-
-const char* Safe(const char* lpsz)
-{
-    return lpsz ? lpsz : "(null)";
-}
 
 unsigned int Raw(const void* p)
 {
@@ -207,7 +202,7 @@ int WINAPI GpcOdeGetSectionIntegrity2(GpcCookie pCookie, const char* lpszIniFile
         if (!ResolveCookie(pCookie, &pResolved)) return 0;
         TraceMessage("vrgpcext: GpcOdeGetSectionIntegrity cont.pGpcCookie %X,lpszIniFile %s,lpszSectionName %s,"
                      "lpszFileName %s",
-                     Raw(pResolved), Safe(lpszIniFile), Safe(lpszSectionName), Safe(lpszFileName));
+                     Raw(pResolved), Printable(lpszIniFile), Printable(lpszSectionName), Printable(lpszFileName));
         return GpcOdeGetSectionIntegrityExt(pResolved, lpszIniFile, lpszSectionName, lpszFileName);
     } catch (...) {
         TraceException("GpcOdeGetSectionIntegrity");
@@ -248,7 +243,7 @@ int WINAPI GpcGetFileAtUrlEx(GpcCookie pCookie, GpcDownloadCallback pfnCallback,
                              const char* lpszUrl, void* pProgressRequest)
 {
     try {
-        TraceMessage("vrgpcext: GpcGetFileAtUrlEx Cookie %08X,%s", Raw(pCookie), Safe(lpszUrl));
+        TraceMessage("vrgpcext: GpcGetFileAtUrlEx Cookie %08X,%s", Raw(pCookie), Printable(lpszUrl));
         GpcCookie pResolved = nullptr;
         if (!ResolveCookie(pCookie, &pResolved)) return 0;
         if (!g_pHostTable || !g_pHostTable->HostDownloadUrl) return 0;
@@ -258,7 +253,7 @@ int WINAPI GpcGetFileAtUrlEx(GpcCookie pCookie, GpcDownloadCallback pfnCallback,
         if (bWindow) {
             if (!g_pHostTable->HostGetParam) return 0;
             const char* lpszSuppress = g_pHostTable->HostGetParam(pResolved, "GpcSuppressProgressBar");
-            if (lpszSuppress && lstrcmpiA(lpszSuppress, "True") == 0) bWindow = false;
+            if (IsProgressSuppressed(lpszSuppress)) bWindow = false;
         }
         if (!bWindow) return g_pHostTable->HostDownloadUrl(pResolved, pfnCallback, pContext, lpszUrl) == 0 ? 1 : 0;
 
@@ -280,8 +275,8 @@ int WINAPI GpcGetFileAtUrlEx(GpcCookie pCookie, GpcDownloadCallback pfnCallback,
 int WINAPI GpcOpenLocation(GpcCookie pCookie, const char* lpszUrl, const char* lpszTarget, void* /*pIgnored*/)
 {
     try {
-        TraceMessage("vrgpcext: GpcOpenLocation Cookie %08X,Url: %s,Target:%s", Raw(pCookie), Safe(lpszUrl),
-                     Safe(lpszTarget));
+        TraceMessage("vrgpcext: GpcOpenLocation Cookie %08X,Url: %s,Target:%s", Raw(pCookie), Printable(lpszUrl),
+                     Printable(lpszTarget));
         GpcCookie pResolved = nullptr;
         if (!ResolveCookie(pCookie, &pResolved)) return 0;
         if (!g_pHostTable || !g_pHostTable->HostNavigate || !g_pHostTable->HostGetInstance) return 0;

@@ -3,10 +3,10 @@
 
 #include <new>
 
-#include "extension/module_state.h"
 #include "extension/param_lists.h"
 #include "feedback/messages.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -95,12 +95,12 @@ void CVRGpcExtension::InitInstance()
 
     // Every page parameter becomes a script variable; the count is asked
     // again on every pass, as the host may change it.
-    GpcHostTable* pTable = g_pHostTable;
-    if (pTable && pTable->HostGetParamCount && pTable->HostGetParamAt) {
-        for (int i = 0; i < pTable->HostGetParamCount(m_pGpcCookie); ++i) {
+    GpcHostLink host = HostLink();
+    if (host.CanListParams()) {
+        for (int i = 0; i < host.GetParamCount(); ++i) {
             const char* lpszName = nullptr;
             const char* lpszValue = nullptr;
-            if (pTable->HostGetParamAt(m_pGpcCookie, i, &lpszName, &lpszValue) && lpszName && lpszValue) {
+            if (host.GetParamAt(i, &lpszName, &lpszValue) && lpszName && lpszValue) {
                 m_CallEngine.SetVariable(lpszName, lpszValue);
             }
         }
@@ -133,12 +133,11 @@ void CVRGpcExtension::InitInstance()
     char achRequest[GPC_URL_BUFFER + GPC_RANDOM_SUFFIX];
     GpcFormat(achRequest, sizeof(achRequest), "%s?random=%lu", achUrl, static_cast<unsigned long>(GetTickCount()));
     TraceMessage("CVRGpcExtension::InitInstance url=%s", achRequest);
-    if (pTable && pTable->HostDownloadUrl) {
+    if (host.CanDownload()) {
         // The host may deliver the manifest after the instance has ended:
         // it holds a number for the instance, not the instance itself.
         m_ManifestContext.Register(GPC_LIVE_EXTENSION, this);
-        pTable->HostDownloadUrl(m_pGpcCookie, &CVRGpcExtension::OnManifestDownload,
-                                m_ManifestContext.GetContext(), achRequest);
+        host.DownloadUrl(&CVRGpcExtension::OnManifestDownload, m_ManifestContext.GetContext(), achRequest);
     }
 }
 
@@ -162,7 +161,7 @@ int CVRGpcExtension::GetOsClass()
 
 int CVRGpcExtension::CheckVersionParams()
 {
-    if (!g_pHostTable || !g_pHostTable->HostPluginMarker) return 0;
+    if (!HostLink().HasPluginMarker()) return 0;
     const char* lpszUnpack = GetParam("GpcUnpackVersion");
     const char* lpszExt = GetParam("GpcExtVersion");
     if (!lpszUnpack || !*lpszUnpack || !lpszExt || !*lpszExt) {
@@ -221,5 +220,5 @@ const char* CVRGpcExtension::GetAction(int nIndex)
 
 const char* CVRGpcExtension::GetParam(const char* lpszName)
 {
-    return GetHostParam(m_pGpcCookie, lpszName);
+    return HostLink().GetParam(lpszName);
 }

@@ -5,12 +5,16 @@
 #include <windows.h>
 #include <ole2.h>
 
-#include "extension/host_table.h"
+#include "install/install_owner.h"
 #include "install/installation_mgr.h"
 #include "install/manifest_trust.h"
+#include "npvrgpc/host_link.h"
+#include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
 #include "script/call_engine.h"
 #include "script/ocx_container.h"
+#include "script/script_site.h"
+#include "vrgpcext/host_table.h"
 
 // Network monitor (VRNETEXT.DLL) entry points.
 typedef int (WINAPI* PFN_NSpySetPluginVersion)(DWORD);
@@ -26,7 +30,9 @@ enum { GPC_OS_UNKNOWN = 0, GPC_OS_WIN95 = 1, GPC_OS_WIN98 = 2, GPC_OS_NT4 = 3, G
 // directory as the product root for later instances in the process.
 enum { GPC_USER_DIR_MARK = 0x5A5A };
 
-class CVRGpcExtension {
+// The lower rooms know it only through the small interfaces they declare:
+// the installation's owner (with the feedback site) and the script site.
+class CVRGpcExtension : public IGpcInstallOwner, public IGpcScriptSite {
 public:
     explicit CVRGpcExtension(GpcCookie pCookie);
     virtual ~CVRGpcExtension();
@@ -47,7 +53,19 @@ public:
     const char* GetAction(int nIndex);
     // A page parameter through HostGetParam; null when absent.
     const char* GetParam(const char* lpszName);
-    GpcCookie GetCookie() const { return m_pGpcCookie; }
+    GpcCookie GetCookie() const override { return m_pGpcCookie; }
+    GpcHostLink HostLink() const override { return GetHostLink(m_pGpcCookie); }
+
+    // --- What the installation and the feedback windows read and set -------
+    HWND GetMessageWindow() const override { return m_hMessageWnd; }
+    int IsFailed() const override { return m_bFailed; }
+    void SetFailed(int bFailed) override { m_bFailed = bFailed; }
+    int IsStdDownload() const override { return m_bStdDownload; }
+    void SetOdeFailureCallback(GpcOdeCallback pfnCallback) override { m_pfnOdeFailureCallback = pfnCallback; }
+    int ChecksItemOsVersion() const override { return m_bCheckItemOsVersion; }
+    int IsUserDirRoot() const override { return m_bUserDirAsRoot; }
+    GpcDownloadCallback ItemDownloadHandler() const override { return &CVRGpcExtension::OnItemDownload; }
+    GpcDownloadCallback JobItemDownloadHandler() const override { return &CVRGpcExtension::OnStdItemDownload; }
 
     // --- Manifest selection and parsing ----------------------------------
     int BuildManifestUrl(int nOsClass, char* lpszUrl, int nSize = 1024);
@@ -56,7 +74,7 @@ public:
     void PrepareInstallation(const char* lpszIniFile);
     void GetProductDir(char* lpszDir, int bRootOnly);
     void EnableUserDirAsRoot(int bValue);
-    int CheckUpdateStatus(int bUpdate);
+    int CheckUpdateStatus(int bUpdate) override;
     void ParseInitFile(const char* lpszIniFile, int bSuppress);
 
     // --- Standard and on-demand download ---------------------------------
@@ -93,9 +111,9 @@ public:
     // --- Actions, notifications and locations -----------------------------
     int ExecuteScript(const char* lpszScript);
     void HandleNotification(DWORD dwIndex, DWORD dwValue);
-    const char* ResolveParameter(const char* lpszValue);
-    HRESULT ChangeLocation(CGpcPtrArray* pArgs);
-    HRESULT OpenLocation(CGpcPtrArray* pArgs);
+    const char* ResolveParameter(const char* lpszValue) override;
+    HRESULT ChangeLocation(CGpcPtrArray* pArgs) override;
+    HRESULT OpenLocation(CGpcPtrArray* pArgs) override;
 
     // --- Members, in the system's declaration order -------------------------
     GpcCookie m_pGpcCookie;

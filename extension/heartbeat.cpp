@@ -3,10 +3,10 @@
 
 #include <new>
 
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/progress.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ T ResolveEntry(HMODULE hModule, const char* lpszName)
 
 bool IsPluginHost()
 {
-    return g_pHostTable && g_pHostTable->HostPluginMarker;
+    return GetHostLink(g_pGpcCookie).HasPluginMarker();
 }
 
 // The message window, when there is one, holds the heartbeat while the user
@@ -135,8 +135,8 @@ void CVRGpcExtension::StartNetMonitor()
 
     if (m_pfnNSpySetPluginVersion) m_pfnNSpySetPluginVersion(GPC_NETMON_PLUGIN_VERSION);
     if (m_pfnNSpyStart) m_pfnNSpyStart(GPC_NETMON_START_MODE);
-    if (g_pHostTable->HostSetSocketCallback) {
-        g_pHostTable->HostSetSocketCallback(m_pGpcCookie, &CVRGpcExtension::OnSocketContext, this);
+    if (HostLink().CanSetSocketCallback()) {
+        HostLink().SetSocketCallback(&CVRGpcExtension::OnSocketContext, this);
         m_bSocketCallbackSet = 1;
     }
 }
@@ -172,8 +172,8 @@ void CVRGpcExtension::ExitInstance()
         m_hMessageWnd = nullptr;
     }
     // The host would otherwise keep reporting sockets to a deleted instance.
-    if (m_bSocketCallbackSet && g_pHostTable && g_pHostTable->HostSetSocketCallback) {
-        g_pHostTable->HostSetSocketCallback(m_pGpcCookie, nullptr, nullptr);
+    if (m_bSocketCallbackSet && HostLink().CanSetSocketCallback()) {
+        HostLink().SetSocketCallback(nullptr, nullptr);
     }
     m_bSocketCallbackSet = 0;
     StopNetMonitor();

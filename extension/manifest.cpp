@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 #include "npvrgpc/text_seam.h"
 
 namespace {
@@ -38,26 +38,13 @@ const char* ManifestNameFor(int nOsClass)
     return s_aManifestNames[nOsClass];
 }
 
-// Text as the formatter prints it, "(null)" for an absent one.
-const char* Printable(const char* lpszText)
-{
-    return lpszText ? lpszText : "(null)";
-}
-
 // Position just after the last path separator of a text ("\" that is not
 // the trail byte of a double-byte character, "/" or ":"), or the text
 // itself when it has none.
 const char* AfterLastSeparator(const char* lpszPath)
 {
-    const char* lpszName = lpszPath;
-    for (const char* p = lpszPath; *p; ++p) {
-        if (GpcIsLeadByte(static_cast<unsigned char>(*p)) && p[1]) {
-            ++p;
-            continue;
-        }
-        if (*p == '\\' || *p == '/' || *p == ':') lpszName = p + 1;
-    }
-    return lpszName;
+    const char* pSeparator = GpcFindLastSeparator(lpszPath, "\\/:");
+    return pSeparator ? pSeparator + 1 : lpszPath;
 }
 
 // Reads a string setting into a zeroed 256-byte buffer, offering 255 bytes
@@ -246,7 +233,7 @@ void CVRGpcExtension::PrepareInstallation(const char* lpszIniFile)
 
     if (m_InstallationMgr.LogMgr) {
         char achTag[GPC_MAX_PATH];
-        if (g_pHostTable && g_pHostTable->HostPluginMarker) {
+        if (HostLink().HasPluginMarker()) {
             GetHostProductVersion(achTag, sizeof(achTag));
         } else {
             GpcCopyString(achTag, sizeof(achTag), "Internet Explorer");
@@ -268,8 +255,8 @@ void CVRGpcExtension::GetProductDir(char* lpszDir, int bRootOnly)
         if (!GetEnvPath("USERPROFILE", lpszDir) && !GetEnvPath("TEMP", lpszDir) && !GetEnvPath("TMP", lpszDir)) {
             GpcCopyString(lpszDir, GPC_MAX_PATH, "\\");
         }
-    } else if (g_pHostTable && g_pHostTable->HostGetDirectory) {
-        g_pHostTable->HostGetDirectory(lpszDir, GPC_MAX_PATH);
+    } else if (HostLink().CanGetDirectory()) {
+        HostLink().GetDirectory(lpszDir, GPC_MAX_PATH);
         lpszDir[GPC_MAX_PATH - 1] = '\0';  // the host's text may fill the buffer
     }
     if (bRootOnly) return;

@@ -5,17 +5,12 @@
 #include <memory>
 #include <new>
 
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/progress.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
-
-const char* Printable(const char* lpszText)
-{
-    return lpszText ? lpszText : "(null)";
-}
 
 const char* TextOrEmpty(const CGpcString& text)
 {
@@ -249,8 +244,7 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
         DWORD dwLen = GetTempPathA(sizeof(achTempDir), achTempDir);
         if (dwLen && dwLen < sizeof(achTempDir) && GetTempFileNameA(achTempDir, "VR", 0, achUnpacked)) {
             bTempMade = true;
-            if (g_pHostTable && g_pHostTable->HostUnpackFile &&
-                g_pHostTable->HostUnpackFile(m_pGpcCookie, lpszDownloaded, achUnpacked) == 0) {
+            if (HostLink().UnpackFile(lpszDownloaded, achUnpacked) == 0) {
                 info.lpszUnpackedFile = achUnpacked;
             }
         }
@@ -384,7 +378,8 @@ void WINAPI CVRGpcExtension::OnItemDownload(void* /*pIgnored*/, void* pContext, 
     try {
         GpcInstallItem* pItem = FindNoticeItem(pContext, dwStatus);
         if (!pItem) return;
-        pItem->Owner->DoItemInstall(pItem, dwStatus, value);
+        // Only the extension hands this handler to the host for its items.
+        static_cast<CVRGpcExtension*>(pItem->Owner)->DoItemInstall(pItem, dwStatus, value);
     } catch (...) {
         TraceMessage("vrgpcext: download callback ended by an unexpected exception");
     }
@@ -395,7 +390,7 @@ void WINAPI CVRGpcExtension::OnStdItemDownload(void* /*pIgnored*/, void* pContex
     try {
         GpcInstallItem* pItem = FindNoticeItem(pContext, dwStatus);
         if (!pItem) return;
-        pItem->Owner->DoStdDownloadItem(pItem, dwStatus, value);
+        static_cast<CVRGpcExtension*>(pItem->Owner)->DoStdDownloadItem(pItem, dwStatus, value);
     } catch (...) {
         TraceMessage("vrgpcext: download callback ended by an unexpected exception");
     }

@@ -1,11 +1,11 @@
 // The progress window of one file fetched through GpcGetFileAtUrlEx. The
 // manager stands between the host and the caller's callback, and deletes
 // itself when the host reports the end of the download.
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/progress.h"
 #include "feedback/progress_internal.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 
 CVRGpcProgressMgr* CVRGpcProgressMgr::s_pFirstLive = nullptr;
 
@@ -33,8 +33,7 @@ CVRGpcProgressMgr::CVRGpcProgressMgr(GpcCookie pCookie, GpcHostTable* pHostTable
 
     PositionProgressWindow(ProgressWindow);
     const char* lpszCaption = Request ? Request->lpszCaption : nullptr;
-    if (!lpszCaption && HostTable && HostTable->HostGetParam)
-        lpszCaption = HostTable->HostGetParam(Cookie, "GpcProgressBarTitle");
+    if (!lpszCaption) lpszCaption = GpcHostLink(Cookie, HostTable).GetParam("GpcProgressBarTitle");
     if (lpszCaption) SetWindowTextA(ProgressWindow, lpszCaption);
 }
 
@@ -102,7 +101,7 @@ void CVRGpcProgressMgr::CancelDownload()
     CloseProgressWindow(&ProgressWindow);
     // Last on purpose: a host may end the download inside this message,
     // and the manager deletes itself then.
-    SendCancelToHost(HostTable, Cookie);
+    SendCancelToHost(GpcHostLink(Cookie, HostTable));
 }
 
 INT_PTR CALLBACK FileProgressWndProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)

@@ -7,17 +7,16 @@
 #include <cstdio>
 #include <cstring>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/report.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
 
 namespace {
 
 // "GpcLocalSetting" 1..15 in order; index 0 (and anything out of range) is
 // English.
-const WORD kLanguageBySetting[16] = {
+const WORD GPC_LANGUAGE_BY_SETTING[16] = {
     1033,  // 0: not a setting
     1033,  // 1  English (United States)
     1033,  // 2  English (United States)
@@ -105,25 +104,20 @@ void DropCutLeadByte(char* lpszText)
     }
 }
 
-GpcCookie CookieOf(CVRGpcExtension* pExtension)
-{
-    return pExtension ? pExtension->m_pGpcCookie : g_pGpcCookie;
-}
-
 // Shows the text in the message window, if the extension still has one. A
 // hidden window is captioned, centred on the primary screen and shown; a
 // visible one only gets the new text.
-void DisplayMessage(CVRGpcExtension* pExtension, const char* lpszText)
+void DisplayMessage(const IGpcFeedbackSite* pSite, const char* lpszText)
 {
-    if (!pExtension) return;
-    HWND hWnd = pExtension->m_hMessageWnd;
+    if (!pSite) return;
+    HWND hWnd = pSite->GetMessageWindow();
     if (!hWnd || !IsWindow(hWnd)) return;
     SetDlgItemTextA(hWnd, IDC_GPC_MESSAGE_TEXT, lpszText);
     if (IsWindowVisible(hWnd)) return;
 
     RECT rc;
     if (!GetWindowRect(hWnd, &rc)) return;
-    const char* lpszTitle = GetHostParam(pExtension->m_pGpcCookie, "GpcMessageTitle");
+    const char* lpszTitle = GetHostLink(pSite->GetCookie()).GetParam("GpcMessageTitle");
     if (lpszTitle) SetWindowTextA(hWnd, lpszTitle);
     int nWidth = rc.right - rc.left;
     int nHeight = rc.bottom - rc.top;
@@ -136,11 +130,11 @@ void DisplayMessage(CVRGpcExtension* pExtension, const char* lpszText)
 
 WORD GetLocalLangId(GpcCookie pCookie)
 {
-    const char* lpszSetting = GetHostParam(pCookie, "GpcLocalSetting");
+    const char* lpszSetting = GetHostLink(pCookie).GetParam("GpcLocalSetting");
     if (!lpszSetting) return GPC_LANG_ENGLISH;
     int nSetting = ParseSetting(lpszSetting);
     if (nSetting < 1 || nSetting > 15) return GPC_LANG_ENGLISH;
-    return kLanguageBySetting[nSetting];
+    return GPC_LANGUAGE_BY_SETTING[nSetting];
 }
 
 HRSRC FindLocalizedResource(WORD wLang, LPCSTR lpszType, LPCSTR lpszName)
@@ -177,10 +171,10 @@ int LoadStringInLanguage(WORD wLang, UINT nId, char* lpszOut, int nSize)
     return nBytes;
 }
 
-const char* LoadLocalizedString(CVRGpcExtension* pExtension, UINT nId)
+const char* LoadLocalizedString(const IGpcFeedbackSite* pSite, UINT nId)
 {
     std::memset(s_achLocalizedText, 0, sizeof(s_achLocalizedText));
-    LoadStringInLanguage(GetLocalLangId(CookieOf(pExtension)), nId, s_achLocalizedText,
+    LoadStringInLanguage(GetLocalLangId(CookieOf(pSite)), nId, s_achLocalizedText,
                          sizeof(s_achLocalizedText));
     return s_achLocalizedText;
 }
@@ -196,13 +190,13 @@ bool MessageTakesTextDetail(UINT nId)
     }
 }
 
-void ShowErrorMessage(CVRGpcExtension* pExtension, UINT nId, ...)
+void ShowErrorMessage(const IGpcFeedbackSite* pSite, UINT nId, ...)
 {
     char achMessage[GPC_MESSAGE_TEXT] = {};
     // The shared buffer is copied first: an argument may itself be a text
     // that the caller loaded through LoadLocalizedString.
     char achFormat[GPC_LOCALIZED_TEXT];
-    GpcCopyString(achFormat, sizeof(achFormat), LoadLocalizedString(pExtension, nId));
+    GpcCopyString(achFormat, sizeof(achFormat), LoadLocalizedString(pSite, nId));
 
     va_list args;
     va_start(args, nId);
@@ -219,23 +213,23 @@ void ShowErrorMessage(CVRGpcExtension* pExtension, UINT nId, ...)
     if (MessageTakesTextDetail(nId)) lpszDetail = va_arg(args, const char*);
     va_end(args);
 
-    DisplayMessage(pExtension, achMessage);
-    ReportFailureToServer(pExtension, static_cast<int>(nId), lpszDetail);
+    DisplayMessage(pSite, achMessage);
+    ReportFailureToServer(pSite, static_cast<int>(nId), lpszDetail);
 }
 
-void ShowErrorMessageText(CVRGpcExtension* pExtension, const char* lpszText)
+void ShowErrorMessageText(const IGpcFeedbackSite* pSite, const char* lpszText)
 {
     char achMessage[GPC_MESSAGE_TEXT] = {};
     if (lpszText) GpcCopyString(achMessage, sizeof(achMessage), lpszText);
-    DisplayMessage(pExtension, achMessage);
+    DisplayMessage(pSite, achMessage);
     // A ready text has no message id; it is reported as error code 0, which
     // no message, cancel or installation result uses.
-    ReportFailureToServer(pExtension, GPC_REPORT_READY_TEXT, nullptr);
+    ReportFailureToServer(pSite, GPC_REPORT_READY_TEXT, nullptr);
 }
 
-HWND CreateMessageWindow(CVRGpcExtension* pExtension)
+HWND CreateMessageWindow(const IGpcFeedbackSite* pSite)
 {
-    HRSRC hRes = FindLocalizedResource(GetLocalLangId(CookieOf(pExtension)), RT_DIALOG,
+    HRSRC hRes = FindLocalizedResource(GetLocalLangId(CookieOf(pSite)), RT_DIALOG,
                                        MAKEINTRESOURCEA(IDD_GPC_MESSAGE));
     if (!hRes) return nullptr;
     HMODULE hModule = GetGpcModule();
@@ -244,7 +238,7 @@ HWND CreateMessageWindow(CVRGpcExtension* pExtension)
     if (!pTemplate) return nullptr;
     // Modeless and without owner: the host's message loop serves it.
     HWND hWnd = CreateDialogIndirectParamA(hModule, pTemplate, nullptr, MessageWndProc,
-                                           reinterpret_cast<LPARAM>(pExtension));
+                                           reinterpret_cast<LPARAM>(const_cast<IGpcFeedbackSite*>(pSite)));
     if (!hWnd) TraceMessage("CreateMessageWindow fails: %lu", GetLastError());
     return hWnd;
 }
@@ -264,4 +258,9 @@ INT_PTR CALLBACK MessageWndProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM)
     default:
         return FALSE;
     }
+}
+
+GpcCookie CookieOf(const IGpcFeedbackSite* pSite)
+{
+    return pSite ? pSite->GetCookie() : g_pGpcCookie;
 }

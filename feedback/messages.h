@@ -4,9 +4,9 @@
 
 #include <windows.h>
 
-#include "extension/host_table.h"
+#include "vrgpcext/host_table.h"
 
-class CVRGpcExtension;
+#include "feedback/feedback_site.h"
 
 enum { GPC_LANG_ENGLISH = 1033 };
 // Resource ids.
@@ -38,18 +38,18 @@ int LoadStringInLanguage(WORD wLang, UINT nId, char* lpszOut, int nSize);
 
 // The text of string id in the extension's language, in one module-wide
 // 512-byte buffer that the next call overwrites.
-const char* LoadLocalizedString(CVRGpcExtension* pExtension, UINT nId);
+const char* LoadLocalizedString(const IGpcFeedbackSite* pSite, UINT nId);
 
 // Shows message nId formatted with the arguments and reports it to the
 // server (error code nId; the first argument as detail when it is a text).
-void ShowErrorMessage(CVRGpcExtension* pExtension, UINT nId, ...);
+void ShowErrorMessage(const IGpcFeedbackSite* pSite, UINT nId, ...);
 // Shows a ready text and reports it.
-void ShowErrorMessageText(CVRGpcExtension* pExtension, const char* lpszText);
+void ShowErrorMessageText(const IGpcFeedbackSite* pSite, const char* lpszText);
 
 // Whether message nId's first conversion is %s (its first argument is the
 // report's detail).
 bool MessageTakesTextDetail(UINT nId);
 
 // The message window (template 101) and its dialog procedure.
-HWND CreateMessageWindow(CVRGpcExtension* pExtension);
+HWND CreateMessageWindow(const IGpcFeedbackSite* pSite);
 INT_PTR CALLBACK MessageWndProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam);

@@ -1,34 +1,27 @@
 // Progress windows: the shared dialog machinery (template 102, placement,
-// the bar painter, the time-remaining text) and the two owners that live
-// in the extension: the installation manager's start-up pass and the
+// the bar painter, the time-remaining text) and the windows of the two
+// owners above this room: the installation manager's start-up pass and the
 // on-demand download jobs.
 #include "feedback/progress.h"
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/progress_internal.h"
 #include "feedback/report.h"
 #include "feedback/trace.h"
-#include "install/installation_mgr.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
 
 namespace {
 
 // Marks a bar whose painting is traced (the single-file window's).
-const char kBarTraceProp[] = "GpcProgressBarTrace";
+const char GPC_BAR_TRACE_PROP[] = "GpcProgressBarTrace";
 
 // Left edge of every progress window, in pixels.
-const int kProgressLeft = 15;
+const int GPC_PROGRESS_LEFT = 15;
 
 // Caption and status texts are cut to this size.
-const int kCaptionSize = 1024;
-
-GpcCookie CookieOf(CVRGpcExtension* pExtension)
-{
-    return pExtension ? pExtension->m_pGpcCookie : g_pGpcCookie;
-}
+const int GPC_CAPTION_SIZE = 1024;
 
 // Substitutes the whole number for the first integer conversion of a
 // localized format ("about %lu minutes"). The text comes from a resource
@@ -101,7 +94,7 @@ void PositionProgressWindow(HWND hWnd)
     // The template opens centred; downloads keep the window out of the way
     // at the left edge, vertically centred on the primary screen.
     int nTop = (GetSystemMetrics(SM_CYSCREEN) - nHeight) / 2;
-    SetWindowPos(hWnd, HWND_TOPMOST, kProgressLeft, nTop, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
+    SetWindowPos(hWnd, HWND_TOPMOST, GPC_PROGRESS_LEFT, nTop, 0, 0, SWP_NOSIZE | SWP_SHOWWINDOW);
 }
 
 void CloseProgressWindow(HWND* phWnd)
@@ -168,7 +161,7 @@ void AttachProgressOwner(HWND hDlg, void* pOwner, GpcProgressCounters* pCounters
     HWND hBar = GetDlgItem(hDlg, IDC_GPC_PROGRESS_BAR);
     if (!hBar) return;
     SetWindowLongPtrA(hBar, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(pCounters));
-    if (bTraceBar) SetPropA(hBar, kBarTraceProp, reinterpret_cast<HANDLE>(1));
+    if (bTraceBar) SetPropA(hBar, GPC_BAR_TRACE_PROP, reinterpret_cast<HANDLE>(1));
     // The static control's own painting is not wanted: the bar paints itself.
     SetWindowLongPtrA(hBar, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ProgressBarProc));
 }
@@ -198,10 +191,9 @@ void RefreshProgressBar(HWND hDlg, bool bNow)
     if (bNow) UpdateWindow(hBar);
 }
 
-void SendCancelToHost(GpcHostTable* pTable, GpcCookie pCookie)
+void SendCancelToHost(const GpcHostLink& host)
 {
-    if (!pTable || !pTable->HostGetWindow) return;
-    HWND hHost = pTable->HostGetWindow(pCookie);
+    HWND hHost = host.GetWindow();
     if (hHost && IsWindow(hHost)) SendMessageA(hHost, GPC_WM_CANCEL_DOWNLOAD, 0, 0);
 }
 
@@ -213,7 +205,7 @@ bool IsProgressSuppressed(const char* lpszValue)
 LRESULT CALLBACK ProgressBarProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     if (uMsg == WM_NCDESTROY) {
-        RemovePropA(hWnd, kBarTraceProp);
+        RemovePropA(hWnd, GPC_BAR_TRACE_PROP);
         return DefWindowProcA(hWnd, uMsg, wParam, lParam);
     }
     if (uMsg != WM_PAINT) return DefWindowProcA(hWnd, uMsg, wParam, lParam);
@@ -242,7 +234,7 @@ LRESULT CALLBACK ProgressBarProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPa
     // More bytes than announced fill the bar and no further.
     double dRight = static_cast<double>(rc.left) + dWidth;
     if (dRight < static_cast<double>(rc.right)) rc.right = static_cast<LONG>(dRight);
-    if (GetPropA(hWnd, kBarTraceProp)) {
+    if (GetPropA(hWnd, GPC_BAR_TRACE_PROP)) {
         TraceMessage("progressber,rc,%d,%d,%d,%d,%f,%f", static_cast<int>(rc.left), static_cast<int>(rc.right),
                      static_cast<int>(rc.top), static_cast<int>(rc.bottom), dFraction, dWidth);
     }
@@ -257,60 +249,44 @@ LRESULT CALLBACK ProgressBarProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lPa
 // ---------------------------------------------------------------------------
 // Installation manager (start-up pass)
 
-void OpenInstallProgressWindow(CVRGpcInstallationMgr* pMgr)
+void OpenInstallProgressWindow(IGpcProgressOwner* pMgr)
 {
     if (!pMgr || HasLiveWindow(*pMgr)) return;
-    GpcCookie pCookie = CookieOf(pMgr->Owner);
-    if (IsProgressSuppressed(GetHostParam(pCookie, "GpcSuppressProgressBar"))) return;
-    pMgr->ProgressWindow = OpenProgressWindow(pCookie, InstallProgressWndProc, reinterpret_cast<LPARAM>(pMgr));
+    GpcHostLink host = GetHostLink(pMgr->ProgressCookie());
+    if (IsProgressSuppressed(host.GetParam("GpcSuppressProgressBar"))) return;
+    pMgr->ProgressWindow = OpenProgressWindow(host.Cookie(), InstallProgressWndProc, reinterpret_cast<LPARAM>(pMgr));
     if (!HasLiveWindow(*pMgr)) return;
-    if (const char* lpszTitle = GetHostParam(pCookie, "GpcProgressBarTitle"))
+    if (const char* lpszTitle = host.GetParam("GpcProgressBarTitle"))
         SetWindowTextA(pMgr->ProgressWindow, lpszTitle);
 }
 
-void UpdateInstallProgress(CVRGpcInstallationMgr* pMgr, DWORD dwBytes)
+void UpdateInstallProgress(IGpcProgressOwner* pMgr, DWORD dwBytes)
 {
     if (!pMgr) return;
     CountProgressBytes(*pMgr, dwBytes);
     if (!HasLiveWindow(*pMgr)) return;
     char achText[GPC_TIME_TEXT_SIZE];
-    ShowTimeLeft(pMgr->ProgressWindow, GetLocalLangId(CookieOf(pMgr->Owner)), GetSecondsLeft(*pMgr), achText);
+    ShowTimeLeft(pMgr->ProgressWindow, GetLocalLangId(pMgr->ProgressCookie()), GetSecondsLeft(*pMgr), achText);
     RefreshProgressBar(pMgr->ProgressWindow, false);
 }
-
-namespace {
-
-// The user gave up the start-up downloads: the extension fails, the host is
-// asked to stop its download and the server hears of it.
-void CancelInstallDownload(CVRGpcInstallationMgr* pMgr)
-{
-    CVRGpcExtension* pExtension = pMgr->Owner;
-    if (pExtension) pExtension->m_bFailed = 1;
-    CloseProgressWindow(&pMgr->ProgressWindow);
-    SendCancelToHost(g_pHostTable, CookieOf(pExtension));
-    if (pExtension) ReportFailureToServer(pExtension, GPC_REPORT_CANCELLED, nullptr);
-}
-
-}  // namespace
 
 INT_PTR CALLBACK InstallProgressWndProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
     case WM_INITDIALOG: {
-        CVRGpcInstallationMgr* pMgr = reinterpret_cast<CVRGpcInstallationMgr*>(lParam);
+        IGpcProgressOwner* pMgr = reinterpret_cast<IGpcProgressOwner*>(lParam);
         AttachProgressOwner(hDlg, pMgr, pMgr, false);
         return FALSE;
     }
     case WM_COMMAND:
         if (wParam == IDCANCEL) {
-            CVRGpcInstallationMgr* pMgr =
-                reinterpret_cast<CVRGpcInstallationMgr*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA));
-            if (pMgr) CancelInstallDownload(pMgr);
+            IGpcProgressOwner* pMgr = reinterpret_cast<IGpcProgressOwner*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA));
+            if (pMgr) pMgr->CancelProgress();
             return TRUE;
         }
         return FALSE;
     case WM_DESTROY:
-        DetachProgressOwner(hDlg, reinterpret_cast<CVRGpcInstallationMgr*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA)));
+        DetachProgressOwner(hDlg, reinterpret_cast<IGpcProgressOwner*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA)));
         return FALSE;
     default:
         return FALSE;
@@ -320,79 +296,59 @@ INT_PTR CALLBACK InstallProgressWndProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPA
 // ---------------------------------------------------------------------------
 // On-demand download jobs
 
-int RegisterJobItem(GpcDownloadJob* pJob, GpcInstallItem* pItem)
+void OpenJobProgressWindow(IGpcProgressOwner* pJob, const CGpcString& sectionName)
 {
-    if (!pJob || !pItem) return 0;
-    pJob->TotalBytes += pItem->CompressedSize;
-    int bAdded = pJob->PendingItems.Add(pItem) ? 1 : 0;
-
-    if (pJob->StartTick != 0 || g_nProgressSwitch != 0) return bAdded;
+    if (!pJob || pJob->StartTick != 0 || g_nProgressSwitch != 0) return;
     pJob->StartTick = GetTickCount();
-    GpcCookie pCookie = CookieOf(pJob->Owner);
-    pJob->ProgressWindow = OpenProgressWindow(pCookie, JobProgressWndProc, reinterpret_cast<LPARAM>(pJob));
-    if (!HasLiveWindow(*pJob)) return bAdded;
-    if (IsProgressSuppressed(GetHostParam(pCookie, "GpcSuppressProgressBar"))) return bAdded;
+    GpcHostLink host = GetHostLink(pJob->ProgressCookie());
+    pJob->ProgressWindow = OpenProgressWindow(host.Cookie(), JobProgressWndProc, reinterpret_cast<LPARAM>(pJob));
+    if (!HasLiveWindow(*pJob)) return;
+    if (IsProgressSuppressed(host.GetParam("GpcSuppressProgressBar"))) return;
 
     // A title the page gives is the caption even when it is empty; only
     // without one does the section name make the caption.
-    char achCaption[kCaptionSize] = {0};
+    char achCaption[GPC_CAPTION_SIZE] = {0};
     bool bCaption = true;
-    if (const char* lpszTitle = GetHostParam(pCookie, "GpcProgressBarTitle"))
+    if (const char* lpszTitle = host.GetParam("GpcProgressBarTitle"))
         GpcCopyString(achCaption, sizeof(achCaption), lpszTitle);
-    else if (!pJob->SectionName.IsEmpty())
-        GpcFormat(achCaption, sizeof(achCaption), "Corvo Downloading [%s]", pJob->SectionName.GetText());
+    else if (!sectionName.IsEmpty())
+        GpcFormat(achCaption, sizeof(achCaption), "Corvo Downloading [%s]", sectionName.GetText());
     else
         bCaption = false;
     if (bCaption) SetWindowTextA(pJob->ProgressWindow, achCaption);
 
-    const char* lpszStatus = pJob->SectionName.IsNull() ? nullptr : GetHostParam(pCookie, pJob->SectionName.GetText());
+    const char* lpszStatus = sectionName.IsNull() ? nullptr : host.GetParam(sectionName.GetText());
     SetDlgItemTextA(pJob->ProgressWindow, IDC_GPC_STATUS_TEXT, lpszStatus ? lpszStatus : "");
-    return bAdded;
 }
 
-void UpdateJobProgress(GpcDownloadJob* pJob, DWORD dwBytes)
+void UpdateJobProgress(IGpcProgressOwner* pJob, DWORD dwBytes)
 {
     if (!pJob) return;
     CountProgressBytes(*pJob, dwBytes);
     if (!HasLiveWindow(*pJob) || g_nProgressSwitch != 0) return;
     char achText[GPC_TIME_TEXT_SIZE];
-    ShowTimeLeft(pJob->ProgressWindow, GetLocalLangId(CookieOf(pJob->Owner)), GetSecondsLeft(*pJob), achText);
+    ShowTimeLeft(pJob->ProgressWindow, GetLocalLangId(pJob->ProgressCookie()), GetSecondsLeft(*pJob), achText);
     RefreshProgressBar(pJob->ProgressWindow, true);
 }
-
-namespace {
-
-void CancelJobDownload(GpcDownloadJob* pJob)
-{
-    if (!HasLiveWindow(*pJob)) return;
-    CloseProgressWindow(&pJob->ProgressWindow);
-    // The window belongs to one request: only that request is cancelled.
-    pJob->CancelRequested = 1;
-    CVRGpcExtension* pExtension = pJob->Owner;
-    if (pExtension) ReportFailureToServer(pExtension, GPC_REPORT_CANCELLED, nullptr);
-    SendCancelToHost(g_pHostTable, CookieOf(pExtension));
-}
-
-}  // namespace
 
 INT_PTR CALLBACK JobProgressWndProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
     switch (uMsg) {
     case WM_INITDIALOG: {
-        GpcDownloadJob* pJob = reinterpret_cast<GpcDownloadJob*>(lParam);
+        IGpcProgressOwner* pJob = reinterpret_cast<IGpcProgressOwner*>(lParam);
         AttachProgressOwner(hDlg, pJob, pJob, false);
         return FALSE;
     }
     case WM_COMMAND:
         if (wParam == IDCANCEL) {
             TraceMessage("Cancel Download");
-            GpcDownloadJob* pJob = reinterpret_cast<GpcDownloadJob*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA));
-            if (pJob) CancelJobDownload(pJob);
+            IGpcProgressOwner* pJob = reinterpret_cast<IGpcProgressOwner*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA));
+            if (pJob) pJob->CancelProgress();
             return TRUE;
         }
         return FALSE;
     case WM_DESTROY:
-        DetachProgressOwner(hDlg, reinterpret_cast<GpcDownloadJob*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA)));
+        DetachProgressOwner(hDlg, reinterpret_cast<IGpcProgressOwner*>(GetWindowLongPtrA(hDlg, GWLP_USERDATA)));
         return FALSE;
     default:
         return FALSE;

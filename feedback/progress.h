@@ -4,12 +4,23 @@
 
 #include <windows.h>
 
-#include "extension/host_table.h"
 #include "feedback/progress_counters.h"
+#include "npvrgpc/host_link.h"
+#include "npvrgpc/npbase.h"
+#include "vrgpcext/exports.h"
 
-class CVRGpcInstallationMgr;
-struct GpcDownloadJob;
-struct GpcInstallItem;
+// Whoever a start-up or on-demand progress window stands for: the window
+// shows its counters, speaks the language of its cookie, and tells it when
+// the user presses Cancel. The installation manager and the download jobs
+// implement it.
+struct IGpcProgressOwner : GpcProgressCounters {
+    virtual GpcCookie ProgressCookie() const = 0;
+    // The window's Cancel button was pressed.
+    virtual void CancelProgress() = 0;
+
+protected:
+    ~IGpcProgressOwner() = default;
+};
 
 // Opens template 102 in the cookie's language (1033 fallback), modeless and
 // without parent, and positions it. Null when no window could be made.
@@ -18,6 +29,17 @@ void PositionProgressWindow(HWND hWnd);
 // Destroys the window if there is one and clears the handle.
 void CloseProgressWindow(HWND* phWnd);
 
+// Whether the owner still has a live window. A handle whose window is gone
+// (destroyed behind the owner's back) is cleared here.
+bool HasLiveWindow(GpcProgressCounters& counters);
+
+// Sends GPC_WM_CANCEL_DOWNLOAD (0, 0) to the host window of a cookie.
+void SendCancelToHost(const GpcHostLink& host);
+
+// "GpcSuppressProgressBar" is "True" in any letter case: no progress
+// window opens for the page.
+bool IsProgressSuppressed(const char* lpszValue);
+
 // Seconds to go at the current rate; 0 when unknown or done.
 DWORD GetSecondsLeft(const GpcProgressCounters& counters);
 // The time text for a number of seconds ("less than 1 minute",
@@ -25,20 +47,17 @@ DWORD GetSecondsLeft(const GpcProgressCounters& counters);
 void FormatTimeLeft(WORD wLang, DWORD dwSeconds, char* lpszOut, int nSize);
 
 // Start-up pass (installation manager).
-void OpenInstallProgressWindow(CVRGpcInstallationMgr* pMgr);
-void UpdateInstallProgress(CVRGpcInstallationMgr* pMgr, DWORD dwBytes);
+void OpenInstallProgressWindow(IGpcProgressOwner* pMgr);
+void UpdateInstallProgress(IGpcProgressOwner* pMgr, DWORD dwBytes);
 INT_PTR CALLBACK InstallProgressWndProc(HWND, UINT, WPARAM, LPARAM);
 
-// On-demand jobs.
-int RegisterJobItem(GpcDownloadJob* pJob, GpcInstallItem* pItem);
-void UpdateJobProgress(GpcDownloadJob* pJob, DWORD dwBytes);
+// On-demand jobs. The window opens with the first file of a job (unless the
+// switch keeps job windows closed), captioned after the page's title or the
+// section; the section's page parameter is its status text.
+void OpenJobProgressWindow(IGpcProgressOwner* pJob, const CGpcString& sectionName);
+void UpdateJobProgress(IGpcProgressOwner* pJob, DWORD dwBytes);
 INT_PTR CALLBACK JobProgressWndProc(HWND, UINT, WPARAM, LPARAM);
 
-// What GpcGetFileAtUrlEx's caller hands over: expected size and caption.
-struct GpcProgressRequest {
-    DWORD dwTotalSize;
-    const char* lpszCaption;
-};
 // The three-field request GpcGetFileAtUrlEx builds for the progress manager.
 struct GpcFileRequest {
     void* pContext;

@@ -25,9 +25,6 @@ void CountProgressBytesAt(GpcProgressCounters& counters, DWORD dwBytes, DWORD dw
 // Whole minutes for a number of seconds, rounded up.
 DWORD MinutesLeft(DWORD dwSeconds);
 
-// Whether the owner still has a live window. A handle whose window is gone
-// (destroyed behind the owner's back) is cleared here.
-bool HasLiveWindow(GpcProgressCounters& counters);
 
 // What every owner's dialog procedure does on WM_INITDIALOG / WM_DESTROY:
 // keeps the owner in the dialog's user data, hands the bar its counters,
@@ -43,8 +40,4 @@ void ShowTimeLeft(HWND hDlg, WORD wLang, DWORD dwSeconds, char* lpszText);
 // Asks the bar (control 1002) to repaint its fill.
 void RefreshProgressBar(HWND hDlg, bool bNow);
 
-// Sends GPC_WM_CANCEL_DOWNLOAD (0, 0) to the host window of a cookie.
-void SendCancelToHost(GpcHostTable* pTable, GpcCookie pCookie);
 
-// "GpcSuppressProgressBar" is "True" in any letter case.
-bool IsProgressSuppressed(const char* lpszValue);

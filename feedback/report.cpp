@@ -13,10 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -32,13 +31,13 @@ typedef CGpcScoped<HINTERNET, GpcInternetTraits> CInternetHandle;
 // Always from the network, never into the cache; a certificate with a wrong
 // date or host name is still accepted: the report is best effort and must
 // not be lost over the server's certificate.
-const DWORD kReportRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
+const DWORD GPC_REPORT_REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
                                   INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
                                   INTERNET_FLAG_CACHE_ASYNC | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
                                   INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
-static_assert(kReportRequestFlags == 0xA4003180, "report request flags");
+static_assert(GPC_REPORT_REQUEST_FLAGS == 0xA4003180, "report request flags");
 
-const DWORD_PTR kReportContext = 1;
+const DWORD_PTR GPC_REPORT_CONTEXT = 1;
 enum { GPC_STATUS_TEXT = 80, GPC_BODY_PIECE = 4096, GPC_CREDENTIAL_TEXT = 1024 };
 // The request buffer holds the inserted texts plus this much for the fixed
 // parts of the format and the error code.
@@ -143,11 +142,11 @@ bool OpenReportUrl(HINTERNET hSession, const char* lpszUrl, DWORD dwFlags, Repor
         pOpen->connection.Reset(InternetConnectA(hSession, host.c_str(), parts.nPort,
                                                  user.empty() ? nullptr : user.c_str(),
                                                  password.empty() ? nullptr : password.c_str(),
-                                                 INTERNET_SERVICE_HTTP, 0, kReportContext));
+                                                 INTERNET_SERVICE_HTTP, 0, GPC_REPORT_CONTEXT));
         if (pOpen->connection.Get()) {
             SetTimeouts(pOpen->connection.Get());
             pOpen->request.Reset(HttpOpenRequestA(pOpen->connection.Get(), "GET", object.c_str(), nullptr, nullptr,
-                                                  nullptr, dwRequestFlags, kReportContext));
+                                                  nullptr, dwRequestFlags, GPC_REPORT_CONTEXT));
             if (pOpen->request.Get()) {
                 SetTimeouts(pOpen->request.Get());
                 if (!HttpSendRequestA(pOpen->request.Get(), nullptr, 0, nullptr, 0)) pOpen->request.Reset();
@@ -182,7 +181,7 @@ void CarryProxyCredentials(HINTERNET hRequest, HINTERNET hSession)
 
 DWORD GetReportRequestFlags(const char* lpszUrl)
 {
-    DWORD dwFlags = kReportRequestFlags;
+    DWORD dwFlags = GPC_REPORT_REQUEST_FLAGS;
     if (!lpszUrl) return dwFlags;
     while (*lpszUrl == ' ' || *lpszUrl == '\t') ++lpszUrl;
     if (std::strncmp(lpszUrl, "https", 5) == 0) dwFlags |= INTERNET_FLAG_SECURE;
@@ -230,14 +229,15 @@ bool BuildReportRequest(const char* lpszBase, const char* lpszMeeting, const cha
     return true;
 }
 
-int ReportFailureToServer(CVRGpcExtension* pExtension, int nErrorCode, const char* lpszDetail)
+int ReportFailureToServer(const IGpcFeedbackSite* pSite, int nErrorCode, const char* lpszDetail)
 {
-    if (!g_pHostTable || !pExtension) return 0;
+    if (!pSite) return 0;
+    GpcHostLink host = GetHostLink(pSite->GetCookie());
+    if (!host.HasTable()) return 0;
     try {
-        GpcCookie pCookie = pExtension->m_pGpcCookie;
-        const char* lpszBase = GetHostParam(pCookie, "LoggingURL");
-        const char* lpszMeeting = GetHostParam(pCookie, "MeetingID");
-        const char* lpszSession = GetHostParam(pCookie, "SessionID");
+        const char* lpszBase = host.GetParam("LoggingURL");
+        const char* lpszMeeting = host.GetParam("MeetingID");
+        const char* lpszSession = host.GetParam("SessionID");
         TraceMessage("QDL parameters: %s,%s,%s", lpszBase, lpszMeeting, lpszSession);
         if (!lpszBase || !lpszMeeting || !lpszSession) return 0;
 

@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-class CVRGpcExtension;
+#include "feedback/feedback_site.h"
 
 enum {
     GPC_REPORT_CANCELLED = 901,
@@ -12,7 +12,7 @@ enum {
 };
 
 // Builds the report request and sends it; 1 when a send was attempted.
-int ReportFailureToServer(CVRGpcExtension* pExtension, int nErrorCode, const char* lpszDetail);
+int ReportFailureToServer(const IGpcFeedbackSite* pSite, int nErrorCode, const char* lpszDetail);
 // Builds the request text for a base URL (empty text for a base with no "?"
 // that ends in "&"). Returns false when the text would not fit in nSize.
 bool BuildReportRequest(const char* lpszBase, const char* lpszMeeting, const char* lpszSession,

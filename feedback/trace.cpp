@@ -5,18 +5,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "extension/module_state.h"
+#include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
-
-int g_bTraceEnabled = 1;
-HWND g_hTracerWindow = nullptr;
 
 namespace {
 
 // How long one line may wait for a tracer window. A viewer that is busy for
 // longer loses the line and gets no more: the host's thread must never wait
 // on somebody else's message loop.
-const UINT kTracerTimeoutMs = 100;
+const UINT GPC_TRACER_TIMEOUT_MS = 100;
 
 // The tracer window found last; looked up again only once it is gone or has
 // stopped answering. Every thread may trace, so the cache is shared without
@@ -76,15 +73,8 @@ HWND FindTracerWindow()
 // byte of a double-byte character); null when there is none.
 const char* ModuleNameOf(const char* lpszPath)
 {
-    const char* pName = nullptr;
-    for (const char* p = lpszPath; *p; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
-            ++p;
-            continue;
-        }
-        if (*p == '\\') pName = p + 1;
-    }
-    return pName;
+    const char* pSeparator = GpcFindLastSeparator(lpszPath, "\\");
+    return pSeparator ? pSeparator + 1 : nullptr;
 }
 
 // The prefix name of every line and its copy-data code.
@@ -161,7 +151,7 @@ void TraceMessage(const char* lpszFormat, ...)
         // its messages: SMTO_BLOCK keeps the wait from running other
         // messages into this thread, and a window that times out is dropped.
         if (!SendMessageTimeoutA(hTracer, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds),
-                                 SMTO_ABORTIFHUNG | SMTO_BLOCK, kTracerTimeoutMs, &dwResult))
+                                 SMTO_ABORTIFHUNG | SMTO_BLOCK, GPC_TRACER_TIMEOUT_MS, &dwResult))
             MarkSilent(hTracer);
     }
 }

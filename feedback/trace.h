@@ -4,15 +4,10 @@
 
 #include <windows.h>
 
-// Gates TraceMessage; nothing in the library turns it off.
-extern int g_bTraceEnabled;
-// The tracer window; when it is null (or gone) TraceMessage looks for a
-// top-level window of class "GPCTracer", keeps the one it found while that
-// window lives and answers, and looks again only when it is gone. A window
-// that does not take a line within a short time gets no more lines.
-extern HWND g_hTracerWindow;
+// g_bTraceEnabled and g_hTracerWindow (the module state) steer it.
+#include "npvrgpc/module_state.h"
 
-#define GPC_TRACER_CLASS "GPCTracer"
+constexpr char GPC_TRACER_CLASS[] = "GPCTracer";
 // dwData of the WM_COPYDATA record: module name found / "UNKNOWN" used.
 enum { GPC_TRACE_DATA_MODULE = 1000, GPC_TRACE_DATA_UNKNOWN = 999 };
 
@@ -21,3 +16,16 @@ void TraceMessage(const char* lpszFormat, ...)
     __attribute__((format(ms_printf, 1, 2)))
 #endif
     ;
+
+// Trace arguments are never null: the runtime's "%s" of null is not
+// something a log reader should have to interpret. TraceText gives "" for
+// an absent text; Printable writes "(null)", as the lines that tell an
+// absent text from an empty one always have.
+inline const char* TraceText(const char* lpszText)
+{
+    return lpszText ? lpszText : "";
+}
+inline const char* Printable(const char* lpszText)
+{
+    return lpszText ? lpszText : "(null)";
+}

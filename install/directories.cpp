@@ -7,17 +7,11 @@
 
 #include <cstring>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
-
-const char* TraceText(const char* lpszText)
-{
-    return lpszText ? lpszText : "";
-}
 
 // A result that would not fit in a path buffer is refused as a whole (the
 // directory comes back empty) instead of being cut: a cut path names some
@@ -99,9 +93,9 @@ void GetPrinterDriverDir(char* lpszDir)
 // "%uninstall%": where the uninstaller can be found. With the product under
 // the user's profile that is the profile's base directory; otherwise the
 // directory that holds this library.
-void GetUninstallDir(CVRGpcExtension* pOwner, CPathBuilder& path)
+void GetUninstallDir(const IGpcInstallOwner* pOwner, CPathBuilder& path)
 {
-    if (pOwner && pOwner->m_bUserDirAsRoot) {
+    if (pOwner && pOwner->IsUserDirRoot()) {
         static const char* const s_apszVariables[] = {"USERPROFILE", "TEMP", "TMP"};
         char achDir[GPC_MAX_PATH] = "";
         bool bFound = false;
@@ -127,15 +121,7 @@ void GetUninstallDir(CVRGpcExtension* pOwner, CPathBuilder& path)
     GetGpcModulePath(achModule, sizeof(achModule));
     // Cut at the last real separator; a "\" byte inside a double-byte
     // character does not count.
-    char* pszLastSeparator = nullptr;
-    for (char* p = achModule; *p; ++p) {
-        if (IsDBCSLeadByte(static_cast<BYTE>(*p)) && p[1]) {
-            ++p;
-            continue;
-        }
-        if (*p == '\\')
-            pszLastSeparator = p;
-    }
+    char* pszLastSeparator = GpcFindLastSeparator(achModule, "\\");
     if (pszLastSeparator)
         *pszLastSeparator = '\0';
     path.Set(achModule);

@@ -7,12 +7,11 @@
 
 #include <cstring>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/progress.h"
 #include "feedback/report.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
@@ -29,13 +28,8 @@ enum { GPC_ODE_CANCELLED = -7 };
 
 // The product root that the installation log is kept under when the page
 // names none of its own (or names the default one).
-const char kDefaultProductRoot[] = "Corvo";
-const char kDefaultLogRoot[] = "Brindlemark";
-
-const char* TraceText(const char* lpszText)
-{
-    return lpszText ? lpszText : "";
-}
+const char GPC_DEFAULT_PRODUCT_ROOT[] = "Corvo";
+const char GPC_DEFAULT_LOG_ROOT[] = "Brindlemark";
 
 // UrlRoot, "/" unless it already ends in one, then the item's relative URL.
 // Returns false when the URL does not fit (the text is then unusable).
@@ -72,24 +66,29 @@ bool ComposeDownloadUrl(const CGpcString& urlRoot, const GpcInstallItem* pItem, 
 void RequestDownload(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem, GpcDownloadCallback pfnHandler,
                      const char* lpszUrl, bool bUrlFits)
 {
-    GpcCookie pCookie = pMgr->Owner ? pMgr->Owner->GetCookie() : nullptr;
+    GpcHostLink host = pMgr->Owner ? pMgr->Owner->HostLink() : GetHostLink(nullptr);
     // The host keeps a number that stands for the item, never its address:
     // it may deliver after the item is gone (see live_context.h).
     pItem->Live.Register(GPC_LIVE_ITEM, pItem);
     void* pContext = pItem->Live.GetContext();
+    // Only an owner can take a finished file in; without one nothing is asked.
+    if (!pfnHandler) {
+        TraceMessage("No owner takes the download of %s", TraceText(pItem->SourceName.GetText()));
+        return;
+    }
     if (!bUrlFits) {
         TraceMessage("Download url of %s is too long", TraceText(pItem->SourceName.GetText()));
         pfnHandler(nullptr, pContext, 0, 0);
         return;
     }
-    if (!g_pHostTable || !g_pHostTable->HostDownloadUrl) {
+    if (!host.CanDownload()) {
         TraceMessage("The host can not download %s", lpszUrl);
         pfnHandler(nullptr, pContext, 0, 0);
         return;
     }
     // A host that took the download reports through the handler. One that
     // refused it never will: the handler hears at once that no file came.
-    if (g_pHostTable->HostDownloadUrl(pCookie, pfnHandler, pContext, lpszUrl) != 0) {
+    if (host.DownloadUrl(pfnHandler, pContext, lpszUrl) != 0) {
         TraceMessage("The host refused to download %s", lpszUrl);
         pfnHandler(nullptr, pContext, 0, 0);
     }
@@ -117,11 +116,11 @@ void CVRGpcInstallationMgr::PrepareDownload(GpcInstallItem* pItem)
 
     if (StartTick == 0) {
         StartTick = GetTickCount();
-        GpcCookie pCookie = Owner ? Owner->GetCookie() : nullptr;
-        const char* lpszSuppress = GetHostParam(pCookie, "GpcSuppressProgressBar");
-        if (!(lpszSuppress && _stricmp(lpszSuppress, "True") == 0)) {
+        GpcHostLink host = Owner ? Owner->HostLink() : GetHostLink(nullptr);
+        const char* lpszSuppress = host.GetParam("GpcSuppressProgressBar");
+        if (!IsProgressSuppressed(lpszSuppress)) {
             OpenInstallProgressWindow(this);
-            const char* lpszTitle = GetHostParam(pCookie, "GpcProgressBarTitle");
+            const char* lpszTitle = host.GetParam("GpcProgressBarTitle");
             if (ProgressWindow && lpszTitle)
                 SetWindowTextA(ProgressWindow, lpszTitle);
         }
@@ -132,7 +131,7 @@ void CVRGpcInstallationMgr::PrepareDownload(GpcInstallItem* pItem)
     if (bFits)
         TraceMessage("CVRGpcInstallationMgr::PrepareDownload Down file=%s, TotalSize=%d", achUrl,
                      static_cast<int>(TotalBytes));
-    RequestDownload(this, pItem, CVRGpcExtension::OnItemDownload, achUrl, bFits);
+    RequestDownload(this, pItem, Owner ? Owner->ItemDownloadHandler() : nullptr, achUrl, bFits);
 }
 
 void CVRGpcInstallationMgr::PrepareJobDownload(GpcInstallItem* pItem, GpcDownloadJob* pJob)
@@ -144,7 +143,7 @@ void CVRGpcInstallationMgr::PrepareJobDownload(GpcInstallItem* pItem, GpcDownloa
 
     char achUrl[GPC_URL_SIZE];
     bool bFits = ComposeDownloadUrl(UrlRoot, pItem, achUrl, sizeof(achUrl));
-    RequestDownload(this, pItem, CVRGpcExtension::OnStdItemDownload, achUrl, bFits);
+    RequestDownload(this, pItem, Owner ? Owner->JobItemDownloadHandler() : nullptr, achUrl, bFits);
 }
 
 void NotifyDownloadJob(GpcDownloadJob* pJob, int nKind, const char* lpszItemName, const char* lpszSection,
@@ -153,11 +152,37 @@ void NotifyDownloadJob(GpcDownloadJob* pJob, int nKind, const char* lpszItemName
     if (!pJob)
         return;
     // Taken first: the caller's callback may end the request.
-    CVRGpcExtension* pOwner = pJob->Owner;
+    IGpcInstallOwner* pOwner = pJob->Owner;
     if (pJob->Callback)
         pJob->Callback(pJob->CallbackContext, nKind, lpszItemName, lpszSection, nCode, pInfo);
     if (pOwner && nCode != 0 && nCode != GPC_ODE_CANCELLED && lpszItemName)
         ReportFailureToServer(pOwner, nCode, lpszItemName);
+}
+
+int RegisterJobItem(GpcDownloadJob* pJob, GpcInstallItem* pItem)
+{
+    if (!pJob || !pItem) return 0;
+    pJob->TotalBytes += pItem->CompressedSize;
+    int bAdded = pJob->PendingItems.Add(pItem) ? 1 : 0;
+    OpenJobProgressWindow(pJob, pJob->SectionName);
+    return bAdded;
+}
+
+void GpcDownloadJob::CancelProgress()
+{
+    if (!HasLiveWindow(*this)) return;
+    CloseProgressWindow(&ProgressWindow);
+    CancelRequested = 1;
+    if (Owner) ReportFailureToServer(Owner, GPC_REPORT_CANCELLED, nullptr);
+    SendCancelToHost(Owner ? Owner->HostLink() : GetHostLink(nullptr));
+}
+
+void CVRGpcInstallationMgr::CancelProgress()
+{
+    if (Owner) Owner->SetFailed(1);
+    CloseProgressWindow(&ProgressWindow);
+    SendCancelToHost(Owner ? Owner->HostLink() : GetHostLink(nullptr));
+    if (Owner) ReportFailureToServer(Owner, GPC_REPORT_CANCELLED, nullptr);
 }
 
 void FillOdeFileInfo(const GpcInstallItem* pItem, GpcOdeFileInfo* pInfo)
@@ -183,9 +208,9 @@ int CVRGpcLogMgr::OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowse
                               const char* lpszProductVersion)
 {
     const char* lpszRootName = lpszProductRoot && lpszProductRoot[0] &&
-                                       _stricmp(lpszProductRoot, kDefaultProductRoot) != 0
+                                       _stricmp(lpszProductRoot, GPC_DEFAULT_PRODUCT_ROOT) != 0
                                    ? lpszProductRoot
-                                   : kDefaultLogRoot;
+                                   : GPC_DEFAULT_LOG_ROOT;
     char achRootKey[GPC_KEY_PATH_SIZE];
     if (GpcFormat(achRootKey, sizeof(achRootKey), "SOFTWARE\\%s\\Deinstall", lpszRootName) < 0) {
         TraceMessage("keyLogRoot: product root too long: %s", lpszRootName);

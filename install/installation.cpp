@@ -9,23 +9,16 @@
 #include <memory>
 #include <utility>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/trace.h"
+#include "install/manifest_trust.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 
 namespace {
 
-// Trace arguments are never null: "%s" of null is not something a log
-// reader should have to interpret.
-const char* TraceText(const char* lpszText)
-{
-    return lpszText ? lpszText : "";
-}
-
 // The printer-driver library installs itself through the spooler; only the
 // files that go with it are kept in step with the versioned directory.
-const char kPrinterDriverLibrary[] = "vrpdrvnt.dll";
+const char GPC_PRINTER_DRIVER_LIBRARY[] = "vrpdrvnt.dll";
 
 // The write test: the classic file API opened for writing. A file that a
 // running program holds without write sharing fails it. OpenFile keeps the
@@ -82,11 +75,7 @@ bool MakeTempNameBeside(const char* lpszPath, char* lpszTemp)
     char achDir[GPC_MAX_PATH];
     if (GpcCopyString(achDir, sizeof(achDir), lpszPath) != static_cast<int>(strlen(lpszPath)))
         return false;
-    char* pLastSeparator = nullptr;
-    for (char* p = achDir; *p; p = CharNextA(p)) {
-        if (*p == '\\' || *p == '/')
-            pLastSeparator = p;
-    }
+    char* pLastSeparator = GpcFindLastSeparator(achDir, "\\/");
     if (!pLastSeparator)
         return false;
     // "C:\x.dll" keeps its separator: "C:" alone names the current directory.
@@ -128,7 +117,7 @@ bool NamesSameFile(const char* lpszA, const char* lpszB)
 bool IsPrinterDriverFile(const GpcInstallItem* pItem)
 {
     return IsWindowsNT() && FieldIs(pItem->Target, "%pdriver%") &&
-           !FieldIs(pItem->SourceName, kPrinterDriverLibrary);
+           !FieldIs(pItem->SourceName, GPC_PRINTER_DRIVER_LIBRARY);
 }
 
 // The copy of an item's file in the spooler's versioned driver directory;
@@ -182,6 +171,13 @@ static int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath)
     return 1;
 }
 
+bool CVRGpcInstallationMgr::IsRedirectedCopyCurrent(GpcInstallItem* pItem)
+{
+    char achRedirect[GPC_MAX_PATH];
+    GetRedirectPath(pItem, achRedirect);
+    return achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect);
+}
+
 int CVRGpcInstallationMgr::ScheduleDownloads()
 {
     int nCount = Items.GetCount();
@@ -217,26 +213,18 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
                     pItem->State = ITEM_INSTALLED;
                     continue;
                 }
-                if (bRedirect && !CanOpenForWriting(achPath)) {
-                    char achRedirect[GPC_MAX_PATH];
-                    GetRedirectPath(pItem, achRedirect);
-                    if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
-                        pItem->State = ITEM_INSTALLED;
-                        continue;
-                    }
+                if (bRedirect && !CanOpenForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
+                    pItem->State = ITEM_INSTALLED;
+                    continue;
                 }
             } else {
                 if (RestorePrinterDriverFile(pItem, achPath)) {
                     pItem->State = ITEM_DONE;
                     continue;
                 }
-                if (bRedirect && !CanCreateForWriting(achPath)) {
-                    char achRedirect[GPC_MAX_PATH];
-                    GetRedirectPath(pItem, achRedirect);
-                    if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
-                        pItem->State = ITEM_INSTALLED;
-                        continue;
-                    }
+                if (bRedirect && !CanCreateForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
+                    pItem->State = ITEM_INSTALLED;
+                    continue;
                 }
             }
         }
@@ -252,13 +240,13 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
 {
     // Owned until the job takes it.
     std::unique_ptr<CVRGpcSignedManifest> pOwnedSigned(pSigned);
-    int bFailedBefore = Owner ? Owner->m_bFailed : 0;
+    int bFailedBefore = Owner ? Owner->IsFailed() : 0;
     int nSetting = Owner ? Owner->CheckUpdateStatus(HasAnyUpdate()) : 0;
     if (nSetting == 2) {
         ClearItems();
-        if (Owner && Owner->m_bStdDownload) {
+        if (Owner && Owner->IsStdDownload()) {
             // Halted: the heartbeat answers the caller later.
-            Owner->m_pfnOdeFailureCallback = pfnCallback;
+            Owner->SetOdeFailureCallback(pfnCallback);
             return 0;
         }
         // Beside a start-up the halt concerns this request alone: the
@@ -267,7 +255,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
         // heartbeat uses for a halted request (callers know it by its null
         // context and result -1).
         if (Owner)
-            Owner->m_bFailed = bFailedBefore;
+            Owner->SetFailed(bFailedBefore);
         if (pfnCallback)
             pfnCallback(nullptr, GPC_ODE_FILE_DONE, nullptr, nullptr, -1, nullptr);
         return 0;
@@ -296,9 +284,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
     // a section again, and must never meet the items that this pass deletes
     // or hands to their downloads.
     CGpcPtrArray passItems;
-    std::swap(passItems.m_ppHead, Items.m_ppHead);
-    std::swap(passItems.m_nCapacity, Items.m_nCapacity);
-    std::swap(passItems.m_nCount, Items.m_nCount);
+    passItems.Swap(Items);
 
     int nScheduled = 0;
     int nCount = passItems.GetCount();
@@ -316,13 +302,9 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
             if (nSetting == 1 || !pItem->NeedUpdate(achPath)) {
                 pItem->State = ITEM_INSTALLED;
                 bDone = true;
-            } else if (bRedirect && !CanOpenForWriting(achPath)) {
-                char achRedirect[GPC_MAX_PATH];
-                GetRedirectPath(pItem, achRedirect);
-                if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
-                    pItem->State = ITEM_INSTALLED;
-                    bDone = true;
-                }
+            } else if (bRedirect && !CanOpenForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
+                pItem->State = ITEM_INSTALLED;
+                bDone = true;
             }
         } else if (!achPath[0] && nSetting == 1) {
             // Keeping the installed files: nothing is fetched, whatever the path.
@@ -332,13 +314,9 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
             if (RestorePrinterDriverFile(pItem, achPath)) {
                 pItem->State = ITEM_DONE;
                 bDone = true;
-            } else if (bRedirect && !CanCreateForWriting(achPath)) {
-                char achRedirect[GPC_MAX_PATH];
-                GetRedirectPath(pItem, achRedirect);
-                if (achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect)) {
-                    pItem->State = ITEM_INSTALLED;
-                    bDone = true;
-                }
+            } else if (bRedirect && !CanCreateForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
+                pItem->State = ITEM_INSTALLED;
+                bDone = true;
             }
         }
 
@@ -495,10 +473,8 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
         TraceMessage("Unpack into %s, then replace %s", achUnpack, achTarget);
     }
 
-    int nUnpack = -1;
-    if (g_pHostTable && g_pHostTable->HostUnpackFile)
-        nUnpack = g_pHostTable->HostUnpackFile(Owner ? Owner->GetCookie() : nullptr, lpszDownloadedFile,
-                                               achUnpack);
+    GpcHostLink host = Owner ? Owner->HostLink() : GetHostLink(nullptr);
+    int nUnpack = host.UnpackFile(lpszDownloadedFile, achUnpack);
     if (nUnpack != 0 && nUnpack != 1) {
         TraceMessage("Unpack file to %s failed", achTarget);
         // What the host left behind is a half-written file; a file that was

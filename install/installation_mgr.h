@@ -5,13 +5,13 @@
 
 #include <windows.h>
 
-#include "extension/host_table.h"
-#include "feedback/progress_counters.h"
+#include "feedback/progress.h"
+#include "install/install_owner.h"
 #include "install/item_text.h"
 #include "install/live_context.h"
 #include "npvrgpc/npbase.h"
+#include "vrgpcext/host_table.h"
 
-class CVRGpcExtension;
 class CVRGpcLogMgr;
 struct GpcDownloadJob;
 class CVRGpcSignedManifest;
@@ -39,11 +39,11 @@ enum {
 // text (maybe empty); absence and emptiness are different decisions.
 // The manifest fields (SourceName ... OsVersion) come from GpcItemFields.
 struct GpcInstallItem : GpcItemFields {
-    explicit GpcInstallItem(CVRGpcExtension* pOwner);
+    explicit GpcInstallItem(IGpcInstallOwner* pOwner);
     ~GpcInstallItem() = default;
 
     int State = ITEM_LISTED;
-    CVRGpcExtension* Owner;
+    IGpcInstallOwner* Owner;
     GpcDownloadJob* Job = nullptr;
     // The item's entry among the live download contexts while the host
     // runs its download (PrepareDownload and PrepareJobDownload enter it).
@@ -58,10 +58,17 @@ struct GpcInstallItem : GpcItemFields {
 bool FieldIs(const CGpcString& field, const char* lpszWord);
 
 // The record of one on-demand request (a section download with its own callback).
-struct GpcDownloadJob : GpcProgressCounters {
+struct GpcDownloadJob : IGpcProgressOwner {
     GpcDownloadJob() { Live.Register(GPC_LIVE_JOB, this); }
+    virtual ~GpcDownloadJob() = default;
+    GpcDownloadJob(const GpcDownloadJob&) = delete;
+    GpcDownloadJob& operator=(const GpcDownloadJob&) = delete;
 
-    CVRGpcExtension* Owner = nullptr;
+    GpcCookie ProgressCookie() const override { return CookieOf(Owner); }
+    // The window belongs to one request: only that request is cancelled.
+    void CancelProgress() override;
+
+    IGpcInstallOwner* Owner = nullptr;
     CGpcString SectionName;
     GpcOdeCallback Callback = nullptr;
     void* CallbackContext = nullptr;
@@ -78,9 +85,12 @@ struct GpcDownloadJob : GpcProgressCounters {
     CGpcLiveContext Live;
 };
 
-GpcDownloadJob* CreateDownloadJob(CVRGpcExtension* pOwner, const char* lpszSectionName,
+GpcDownloadJob* CreateDownloadJob(IGpcInstallOwner* pOwner, const char* lpszSectionName,
                                   GpcOdeCallback pfnCallback, void* pContext);
 void DestroyDownloadJob(GpcDownloadJob* pJob);
+// Counts an item's bytes into its job and lists it as pending; the job's
+// window opens with its first item. 1 when the item was listed.
+int RegisterJobItem(GpcDownloadJob* pJob, GpcInstallItem* pItem);
 // Calls the job's callback and reports failed files to the server.
 void NotifyDownloadJob(GpcDownloadJob* pJob, int nKind, const char* lpszItemName,
                        const char* lpszSection, int nCode, GpcOdeFileInfo* pInfo);
@@ -104,9 +114,9 @@ void FixStdNamesFileTime(const char* lpszPath, const char* lpszName);
 // The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes).
 void GetVersionedPrinterDriverDir(char* lpszDir);
 
-class CVRGpcInstallationMgr : public GpcProgressCounters {
+class CVRGpcInstallationMgr : public IGpcProgressOwner {
 public:
-    explicit CVRGpcInstallationMgr(CVRGpcExtension* pOwner);
+    explicit CVRGpcInstallationMgr(IGpcInstallOwner* pOwner);
     virtual ~CVRGpcInstallationMgr();
     CVRGpcInstallationMgr(const CVRGpcInstallationMgr&) = delete;
     CVRGpcInstallationMgr& operator=(const CVRGpcInstallationMgr&) = delete;
@@ -137,6 +147,9 @@ public:
     int AllItemsSettled();
 
     // Installation.
+    // A busy destination needs no download when the item's redirected copy
+    // exists and is already current (both scheduling passes ask this).
+    bool IsRedirectedCopyCurrent(GpcInstallItem* pItem);
     int ScheduleDownloads();
     // Takes pSigned over in every case (the job keeps it, or it is deleted).
     int ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback, void* pContext,
@@ -151,7 +164,12 @@ public:
     int DoActionsForMainComponent(const char* lpszName);
     void DoActionsAfterMainComponent(const char* lpszName);
 
-    CVRGpcExtension* Owner;
+    // The start-up window: the user giving up the downloads fails the
+    // start-up, stops the host's download and is reported.
+    GpcCookie ProgressCookie() const override { return CookieOf(Owner); }
+    void CancelProgress() override;
+
+    IGpcInstallOwner* Owner;
     CVRGpcLogMgr* LogMgr;
     CGpcString UrlRoot;
     CGpcString DefaultInstallDir;

@@ -6,18 +6,11 @@
 #include <cstring>
 #include <new>
 
-#include "extension/extension.h"
 #include "feedback/progress.h"
 #include "feedback/trace.h"
+#include "install/manifest_trust.h"
 
 namespace {
-
-// Trace arguments must never be null: the runtime's "%s" of null is not
-// something a log reader should have to interpret.
-const char* TraceText(const char* lpszText)
-{
-    return lpszText ? lpszText : "";
-}
 
 // Whether an item belongs on this platform. Items are filtered only while
 // the owner asks for it: a plug-in host without version parameters starts
@@ -25,7 +18,7 @@ const char* TraceText(const char* lpszText)
 // filter then stays on for every item parsed afterwards.
 bool ItemFitsPlatform(const GpcInstallItem* pItem)
 {
-    if (!pItem->Owner || !pItem->Owner->m_bCheckItemOsVersion)
+    if (!pItem->Owner || !pItem->Owner->ChecksItemOsVersion())
         return true;
     switch (pItem->OsVersion) {
     case 1:
@@ -48,7 +41,7 @@ void DestroyItems(CGpcPtrArray& items)
 
 }  // namespace
 
-GpcInstallItem::GpcInstallItem(CVRGpcExtension* pOwner) : Owner(pOwner)
+GpcInstallItem::GpcInstallItem(IGpcInstallOwner* pOwner) : Owner(pOwner)
 {
 }
 
@@ -59,7 +52,7 @@ bool FieldIs(const CGpcString& field, const char* lpszWord)
     return _stricmp(field.GetText(), lpszWord) == 0;
 }
 
-CVRGpcInstallationMgr::CVRGpcInstallationMgr(CVRGpcExtension* pOwner)
+CVRGpcInstallationMgr::CVRGpcInstallationMgr(IGpcInstallOwner* pOwner)
     : Owner(pOwner), LogMgr(new (std::nothrow) CVRGpcLogMgr())
 {
     UrlRoot.Assign("");
@@ -149,7 +142,7 @@ int CVRGpcInstallationMgr::AnyItemStarted()
     return 0;
 }
 
-GpcDownloadJob* CreateDownloadJob(CVRGpcExtension* pOwner, const char* lpszSectionName,
+GpcDownloadJob* CreateDownloadJob(IGpcInstallOwner* pOwner, const char* lpszSectionName,
                                   GpcOdeCallback pfnCallback, void* pContext)
 {
     GpcDownloadJob* pJob = new (std::nothrow) GpcDownloadJob();

@@ -8,10 +8,10 @@
 
 namespace {
 
-const char kInfoSection[] = "GpcManifestInfo";
-const char kHashSection[] = "GpcManifestHashes";
-const char kSignatureHeader[] = "[GpcManifestSignature]";
-const char kSignatureKey[] = "Signature=";
+const char GPC_INFO_SECTION[] = "GpcManifestInfo";
+const char GPC_HASH_SECTION[] = "GpcManifestHashes";
+const char GPC_SIGNATURE_HEADER[] = "[GpcManifestSignature]";
+const char GPC_SIGNATURE_KEY[] = "Signature=";
 
 struct GpcHashEntry {
     CGpcString Url;
@@ -83,16 +83,16 @@ int LocateSignature(const char* p, size_t n, size_t* pnSigned, const char** ppBa
     size_t nLastStart = nEnd;
     while (nLastStart > 0 && p[nLastStart - 1] != '\n') --nLastStart;
     if (nLastStart == 0) return 0;
-    const size_t nKey = sizeof(kSignatureKey) - 1;
-    if (nEnd - nLastStart < nKey || memcmp(p + nLastStart, kSignatureKey, nKey) != 0) return 0;
+    const size_t nKey = sizeof(GPC_SIGNATURE_KEY) - 1;
+    if (nEnd - nLastStart < nKey || memcmp(p + nLastStart, GPC_SIGNATURE_KEY, nKey) != 0) return 0;
 
     size_t nHeaderEnd = nLastStart - 1;  // the "\n" that ends the header line
     size_t nHeaderStart = nHeaderEnd;
     while (nHeaderStart > 0 && p[nHeaderStart - 1] != '\n') --nHeaderStart;
     size_t nHeaderLength = nHeaderEnd - nHeaderStart;
     if (nHeaderLength > 0 && p[nHeaderStart + nHeaderLength - 1] == '\r') --nHeaderLength;
-    const size_t nHeader = sizeof(kSignatureHeader) - 1;
-    if (nHeaderLength != nHeader || memcmp(p + nHeaderStart, kSignatureHeader, nHeader) != 0) return 0;
+    const size_t nHeader = sizeof(GPC_SIGNATURE_HEADER) - 1;
+    if (nHeaderLength != nHeader || memcmp(p + nHeaderStart, GPC_SIGNATURE_HEADER, nHeader) != 0) return 0;
 
     *pnSigned = nHeaderStart;
     *ppBase64 = p + nLastStart + nKey;
@@ -299,13 +299,13 @@ int CVRGpcSignedManifest::ParseSignedPart(const char* p, size_t n)
             const char* pName = pOpen + 1;
             size_t nName = static_cast<size_t>(pClose - pName);
             TrimView(&pName, &nName);
-            if (EqualNoCase(pName, nName, kInfoSection) && !bInfoSeen) {
+            if (EqualNoCase(pName, nName, GPC_INFO_SECTION) && !bInfoSeen) {
                 eIn = INFO;
                 bInfoSeen = true;
-            } else if (EqualNoCase(pName, nName, kHashSection) && !bHashesSeen) {
+            } else if (EqualNoCase(pName, nName, GPC_HASH_SECTION) && !bHashesSeen) {
                 eIn = HASHES;
                 bHashesSeen = true;
-            } else if (EqualNoCase(pName, nName, kInfoSection) || EqualNoCase(pName, nName, kHashSection)) {
+            } else if (EqualNoCase(pName, nName, GPC_INFO_SECTION) || EqualNoCase(pName, nName, GPC_HASH_SECTION)) {
                 // A second section of a trust name would be ignored by the
                 // reader; a publisher's tool never writes one.
                 return GPC_TRUST_MALFORMED;

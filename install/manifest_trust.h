@@ -110,12 +110,12 @@ int GpcDecodePublicKey(const unsigned char* pData, size_t nLength, unsigned char
 #include "npvrgpc/handles.h"
 
 // Where keys come from. Never from the page or the server.
-#define GPC_MANIFEST_KEY_RESOURCE "GPCMANIFESTKEY"        // RCDATA in the library
-#define GPC_MANIFEST_POLICY_KEY "Software\\Policies\\VRGpcExt"  // under HKLM
-#define GPC_MANIFEST_POLICY_VALUE "ManifestPublicKey"     // REG_BINARY DER, or REG_SZ PEM/base64
+constexpr char GPC_MANIFEST_KEY_RESOURCE[] = "GPCMANIFESTKEY";                // RCDATA in the library
+constexpr char GPC_MANIFEST_POLICY_KEY[] = "Software\\Policies\\VRGpcExt";  // under HKLM
+constexpr char GPC_MANIFEST_POLICY_VALUE[] = "ManifestPublicKey";  // REG_BINARY DER, or REG_SZ PEM/base64
 // The highest serial accepted per product: REG_DWORD values named by the
 // product, under HKCU and (when it may be written) HKLM.
-#define GPC_MANIFEST_SERIALS_KEY "Software\\VRGpcExt\\ManifestSerials"
+constexpr char GPC_MANIFEST_SERIALS_KEY[] = "Software\\VRGpcExt\\ManifestSerials";
 
 // The public keys a manifest may be signed with: the library's own and the
 // administrator's. A signature is good when one of them verifies it; a key

@@ -358,6 +358,22 @@ int GpcFormat(char* lpszDest, int nSize, const char* lpszFormat, ...)
 
 // ------------------------------------------------------------ path routines
 
+const char* GpcFindLastSeparator(const char* lpszPath, const char* lpszSeparators)
+{
+    if (lpszPath == nullptr || lpszSeparators == nullptr) return nullptr;
+    // As in EndsWithSeparator, only a walk from the start tells a trail byte
+    // from a character of its own.
+    const char* pLast = nullptr;
+    for (const char* p = lpszPath; *p != '\0'; ++p) {
+        if (GpcIsLeadByte(static_cast<unsigned char>(*p)) && p[1] != '\0') {
+            ++p;
+            continue;
+        }
+        if (std::strchr(lpszSeparators, *p) != nullptr) pLast = p;
+    }
+    return pLast;
+}
+
 int EndsWithSeparator(const char* lpszPath)
 {
     if (lpszPath == nullptr) return 0;

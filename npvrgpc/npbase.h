@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <utility>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -66,6 +67,20 @@ public:
     void Free();
     // Drops every slot but keeps the storage.
     void RemoveAll() { m_nCount = 0; }
+    // Exchanges the contents (storage, capacity, count) with another array.
+    void Swap(CGpcPtrArray& other)
+    {
+        std::swap(m_ppHead, other.m_ppHead);
+        std::swap(m_nCapacity, other.m_nCapacity);
+        std::swap(m_nCount, other.m_nCount);
+    }
+    // Slots allocated, and the storage itself (null before the first Add).
+    int GetCapacity() const { return m_nCapacity; }
+    const void* const* GetStorage() const { return m_ppHead; }
+
+private:
+    // Lets the tests fake a full array of any size without allocating it.
+    friend struct GpcPtrArrayTestAccess;
 
     void** m_ppHead;
     int m_nCapacity;
@@ -130,6 +145,14 @@ int GpcFormat(char* lpszDest, int nSize, const char* lpszFormat, ...)
 // True when the last byte of lpszPath is a "\" that really is a separator: a
 // "\" that is the trail byte of a double-byte character does not count.
 int EndsWithSeparator(const char* lpszPath);
+// The last separator of a path: its last byte that is one of lpszSeparators
+// and not the trail byte of a double-byte character. Null when there is none
+// (or either text is null).
+const char* GpcFindLastSeparator(const char* lpszPath, const char* lpszSeparators);
+inline char* GpcFindLastSeparator(char* lpszPath, const char* lpszSeparators)
+{
+    return const_cast<char*>(GpcFindLastSeparator(static_cast<const char*>(lpszPath), lpszSeparators));
+}
 // Appends "\" unless EndsWithSeparator; then the component. Bounded by nSize
 // (260 for paths); returns 0 when the result would not fit (nothing is
 // appended then).

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "extension/extension.h"
 #include "feedback/trace.h"
 #include "script/call_export.h"
 
@@ -134,8 +133,8 @@ private:
     CGpcPtrArray m_List;   // what the call sees, nulls included
 };
 
-const char c_szChangeLocation[] = "GpcChangeLocation";
-const char c_szOpenLocation[] = "GpcOpenLocation";
+const char GPC_CHANGE_LOCATION_METHOD[] = "GpcChangeLocation";
+const char GPC_OPEN_LOCATION_METHOD[] = "GpcOpenLocation";
 
 }  // namespace
 
@@ -302,7 +301,7 @@ HRESULT CVRScriptCall::CallDispatchMethod(IDispatch* pControl, const char* lpszM
 
 // --- CVRGpcCallEngine -------------------------------------------------------
 
-CVRGpcCallEngine::CVRGpcCallEngine(CVRGpcExtension* pExtension) : m_pExtension(pExtension)
+CVRGpcCallEngine::CVRGpcCallEngine(IGpcScriptSite* pSite) : m_pSite(pSite)
 {
 }
 
@@ -316,18 +315,18 @@ namespace {
 // The steps both overrides share: the built-ins act on the host page; any
 // other method gets its arguments resolved by the extension first.
 // Returns true when the call was a built-in (its result in *phr).
-bool DispatchBuiltIn(CVRGpcExtension* pExtension, const char* lpszMethod, CArgumentCopies* pArgs,
+bool DispatchBuiltIn(IGpcScriptSite* pSite, const char* lpszMethod, CArgumentCopies* pArgs,
                      HRESULT* phr)
 {
     if (lpszMethod == nullptr)
         return false;
     // Letter case counts: "gpcchangelocation" is an ordinary method.
-    if (strcmp(lpszMethod, c_szChangeLocation) == 0) {
-        *phr = pExtension ? pExtension->ChangeLocation(pArgs->List()) : E_FAIL;
+    if (strcmp(lpszMethod, GPC_CHANGE_LOCATION_METHOD) == 0) {
+        *phr = pSite ? pSite->ChangeLocation(pArgs->List()) : E_FAIL;
         return true;
     }
-    if (strcmp(lpszMethod, c_szOpenLocation) == 0) {
-        *phr = pExtension ? pExtension->OpenLocation(pArgs->List()) : E_FAIL;
+    if (strcmp(lpszMethod, GPC_OPEN_LOCATION_METHOD) == 0) {
+        *phr = pSite ? pSite->OpenLocation(pArgs->List()) : E_FAIL;
         return true;
     }
     return false;
@@ -336,13 +335,13 @@ bool DispatchBuiltIn(CVRGpcExtension* pExtension, const char* lpszMethod, CArgum
 // Resolves every argument through the extension ("#LPARAM", "$LPARAM") into
 // copies; traces each value (dispatch form) or only the null ones (library
 // form). False when out of memory.
-bool ResolveArguments(CVRGpcExtension* pExtension, const CArgumentCopies& args, CArgumentCopies* pResolved,
+bool ResolveArguments(IGpcScriptSite* pSite, const CArgumentCopies& args, CArgumentCopies* pResolved,
                       bool bTraceValues)
 {
     for (int i = 0; i < args.GetCount(); ++i) {
         const char* lpszValue = args.GetAt(i);
-        if (pExtension != nullptr)
-            lpszValue = pExtension->ResolveParameter(lpszValue);
+        if (pSite != nullptr)
+            lpszValue = pSite->ResolveParameter(lpszValue);
         // Copied at once: resolving the next argument may replace the
         // variable this value lives in.
         if (!pResolved->Add(lpszValue))
@@ -364,10 +363,10 @@ HRESULT CVRGpcCallEngine::CallLibraryMethod(HMODULE hLibrary, const char* lpszMe
     if (!args.AddAll(pArgs))
         return E_OUTOFMEMORY;
     HRESULT hr = S_OK;
-    if (DispatchBuiltIn(m_pExtension, lpszMethod, &args, &hr))
+    if (DispatchBuiltIn(m_pSite, lpszMethod, &args, &hr))
         return hr;
     CArgumentCopies resolved;
-    if (!ResolveArguments(m_pExtension, args, &resolved, false))
+    if (!ResolveArguments(m_pSite, args, &resolved, false))
         return E_OUTOFMEMORY;
     return CVRScriptCall::CallLibraryMethod(hLibrary, lpszMethod, resolved.List(), pResult);
 }
@@ -379,10 +378,10 @@ HRESULT CVRGpcCallEngine::CallDispatchMethod(IDispatch* pControl, const char* lp
     if (!args.AddAll(pArgs))
         return E_OUTOFMEMORY;
     HRESULT hr = S_OK;
-    if (DispatchBuiltIn(m_pExtension, lpszMethod, &args, &hr))
+    if (DispatchBuiltIn(m_pSite, lpszMethod, &args, &hr))
         return hr;
     CArgumentCopies resolved;
-    if (!ResolveArguments(m_pExtension, args, &resolved, true))
+    if (!ResolveArguments(m_pSite, args, &resolved, true))
         return E_OUTOFMEMORY;
     return CVRScriptCall::CallDispatchMethod(pControl, lpszMethod, resolved.List(), pResult);
 }

@@ -8,7 +8,7 @@
 #include "npvrgpc/npbase.h"
 #include "script/parse_engine.h"
 
-class CVRGpcExtension;
+#include "script/script_site.h"
 
 class CVRScriptCall {
 public:
@@ -48,7 +48,7 @@ struct ScriptCallContext {
 // "GpcOpenLocation" and resolves every other argument through the extension.
 class CVRGpcCallEngine : public CVRScriptCall {
 public:
-    explicit CVRGpcCallEngine(CVRGpcExtension* pExtension);
+    explicit CVRGpcCallEngine(IGpcScriptSite* pSite);
     ~CVRGpcCallEngine() override;
 
     HRESULT CallLibraryMethod(HMODULE hLibrary, const char* lpszMethod, CGpcPtrArray* pArgs,
@@ -56,7 +56,7 @@ public:
     HRESULT CallDispatchMethod(IDispatch* pControl, const char* lpszMethod, CGpcPtrArray* pArgs,
                                VARIANT* pResult) override;
 
-    CVRGpcExtension* m_pExtension;
+    IGpcScriptSite* m_pSite;
 };
 
 // Converts ANSI text to a new BSTR with the thread's code page; null gives

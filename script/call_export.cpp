@@ -11,7 +11,7 @@ namespace {
 
 // What is kept free below the arguments for the callee's own frames and for
 // the system's exception handling near the guard page.
-const ULONGLONG c_cbCalleeReserve = 64 * 1024;
+const ULONGLONG GPC_CALLEE_RESERVE = 64 * 1024;
 
 }  // namespace
 
@@ -67,6 +67,6 @@ int GpcStackHasRoomFor(int nArgs)
     ULONGLONG cbLeft = static_cast<ULONGLONG>(reinterpret_cast<ULONG_PTR>(&chHere) -
                                               reinterpret_cast<ULONG_PTR>(mbi.AllocationBase));
     // Arguments plus the alignment padding (at most 15 bytes).
-    ULONGLONG cbNeeded = static_cast<ULONGLONG>(nArgs) * 4 + 16 + c_cbCalleeReserve;
+    ULONGLONG cbNeeded = static_cast<ULONGLONG>(nArgs) * 4 + 16 + GPC_CALLEE_RESERVE;
     return cbNeeded < cbLeft ? 1 : 0;
 }

@@ -11,12 +11,12 @@ namespace {
 // same limit the system's printf-style formatting has everywhere else.
 enum { SCRIPT_MESSAGE_LIMIT = 1024 };
 
-const char c_szMissingPair[] =
+const char GPC_MISSING_PAIR_TEXT[] =
     "Missing name-value pair in the parameter list. Current parsing point is : \"%s\"";
-const char c_szEmptyToken[] = "Expecting an non-empty token at \"%s\"";
-const char c_szCloseParen[] = "Expecting a ')' at \"%s\"";
-const char c_szParenOrAssign[] = "Expecting a '(' or '=' at \"%s\"";
-const char c_szSemicolon[] = "Expecting ';' at \"%s\"";
+const char GPC_EMPTY_TOKEN_TEXT[] = "Expecting an non-empty token at \"%s\"";
+const char GPC_CLOSE_PAREN_TEXT[] = "Expecting a ')' at \"%s\"";
+const char GPC_PAREN_OR_ASSIGN_TEXT[] = "Expecting a '(' or '=' at \"%s\"";
+const char GPC_SEMICOLON_TEXT[] = "Expecting ';' at \"%s\"";
 
 inline bool IsWhiteSpace(char ch)
 {
@@ -113,7 +113,7 @@ int CVRParseEngine::Parse(const char* lpszScript)
         if (*p != '\0') {
             const char* q = SkipWhiteSpace(p);
             if (*q != '\0')
-                RaiseSyntaxError(c_szSemicolon, q);
+                RaiseSyntaxError(GPC_SEMICOLON_TEXT, q);
         }
         return 1;
     } catch (...) {
@@ -133,7 +133,7 @@ const char* CVRParseEngine::ParseStatement(const char* p)
             return p;
         const char* e = ScanToken(p);
         if (e == p)
-            RaiseSyntaxError(c_szEmptyToken, p);
+            RaiseSyntaxError(GPC_EMPTY_TOKEN_TEXT, p);
 
         size_t cchToken = static_cast<size_t>(e - p);
         char* lpszToken = static_cast<char*>(malloc(cchToken + 1));
@@ -150,13 +150,13 @@ const char* CVRParseEngine::ParseStatement(const char* p)
         if (*p == '(')
             break;
         if (*p != '=')
-            RaiseSyntaxError(c_szParenOrAssign, p);
+            RaiseSyntaxError(GPC_PAREN_OR_ASSIGN_TEXT, p);
         ++p;
     }
 
     const char* q = SkipWhiteSpace(ParseArguments(p + 1));
     if (*q != ')')
-        RaiseSyntaxError(c_szCloseParen, q);
+        RaiseSyntaxError(GPC_CLOSE_PAREN_TEXT, q);
 
     if (m_Tokens.GetCount() == 1) {
         const char* lpszMethod = static_cast<const char*>(m_Tokens.GetAt(0));
@@ -206,7 +206,7 @@ const char* CVRParseEngine::ParseArguments(const char* p)
         const char* lpszValue = nullptr;
         if (m_pVariables == nullptr ||
             !m_pVariables->GetValue(s, static_cast<int>(e - s), &lpszValue))
-            RaiseSyntaxError(c_szMissingPair, s);
+            RaiseSyntaxError(GPC_MISSING_PAIR_TEXT, s);
         // Callbacks rely on one non-null text per argument.
         if (lpszValue == nullptr)
             lpszValue = "";

@@ -14,9 +14,9 @@ CGpcHost* CGpcHost::s_pHost = nullptr;
 
 namespace {
 
-const char kFrameClass[] = "GpcHostFrame";
-const char kPluginClass[] = "GpcHostPlugin";
-const char kTracerClass[] = "GPCTracer";
+const char GPC_FRAME_CLASS[] = "GpcHostFrame";
+const char GPC_PLUGIN_CLASS[] = "GpcHostPlugin";
+const char GPC_TRACER_CLASS[] = "GPCTracer";
 
 enum {
     WM_HOST_PROGRESS = WM_APP + 1,  // wParam: download id, lParam: bytes
@@ -197,28 +197,28 @@ bool CGpcHost::CreateWindows()
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     wc.lpfnWndProc = &CGpcHost::FrameProc;
-    wc.lpszClassName = kFrameClass;
+    wc.lpszClassName = GPC_FRAME_CLASS;
     RegisterClassA(&wc);
     wc.lpfnWndProc = &CGpcHost::PluginProc;
-    wc.lpszClassName = kPluginClass;
+    wc.lpszClassName = GPC_PLUGIN_CLASS;
     wc.cbWndExtra = sizeof(LONG_PTR);
     RegisterClassA(&wc);
     wc.lpfnWndProc = &CGpcHost::TracerProc;
-    wc.lpszClassName = kTracerClass;
+    wc.lpszClassName = GPC_TRACER_CLASS;
     wc.cbWndExtra = 0;
     wc.hbrBackground = nullptr;
     RegisterClassA(&wc);
 
-    m_hFrame = CreateWindowA(kFrameClass, "GPC Host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 300, 100, 640, 480,
+    m_hFrame = CreateWindowA(GPC_FRAME_CLASS, "GPC Host", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 300, 100, 640, 480,
                              nullptr, nullptr, hInst, nullptr);
     if (!m_hFrame) return false;
     RECT rc;
     GetClientRect(m_hFrame, &rc);
-    m_hPlugin = CreateWindowA(kPluginClass, "plug-in", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
+    m_hPlugin = CreateWindowA(GPC_PLUGIN_CLASS, "plug-in", WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, 0, 0,
                               rc.right - rc.left, rc.bottom - rc.top, m_hFrame, nullptr, hInst, nullptr);
     if (!m_hPlugin) return false;
     SetWindowLongPtrA(m_hPlugin, 0, reinterpret_cast<LONG_PTR>(m_pCookie));
-    m_hTracer = CreateWindowA(kTracerClass, "tracer", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, hInst, nullptr);
+    m_hTracer = CreateWindowA(GPC_TRACER_CLASS, "tracer", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, hInst, nullptr);
     ShowWindow(m_hFrame, SW_SHOW);
     UpdateWindow(m_hFrame);
     return true;

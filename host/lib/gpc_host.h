@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "extension/host_table.h"
 #include "page_params.h"
+#include "vrgpcext/host_table.h"
 
 struct GpcHostOptions {
     std::string page;          // local file or http(s) URL of the meeting page

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "extension/extension.h"
-#include "extension/exports.h"
 #include "fake_host.h"
 #include "trace_capture.h"
+#include "vrgpcext/exports.h"
 
 namespace {
 
@@ -28,7 +28,7 @@ private:
     HMODULE m_h = nullptr;
 };
 
-const char* const kExports[] = {
+const char* const GPC_EXPORTS[] = {
     "GpcInitInstance", "GpcExitInstance", "GpcHeartbeat", "GpcActionNotify", "GpcStdDownloadExt",
     "GpcOdeDownload", "GpcOdeDownload2", "GpcOdeGetSectionIntegrity", "GpcOdeGetSectionIntegrity2",
     "GpcOdeGetSectionIntegrityExt", "GpcOdeConfig", "GpcGetFileAtUrl", "GpcGetFileAtUrlEx",
@@ -102,9 +102,9 @@ TEST(DllImage, ExportsExactlyTheFifteenUndecoratedNames)
 {
     LoadedExtension ext;
     ASSERT_NE(ext.Handle(), nullptr);
-    std::set<std::string> expected(std::begin(kExports), std::end(kExports));
+    std::set<std::string> expected(std::begin(GPC_EXPORTS), std::end(GPC_EXPORTS));
     EXPECT_EQ(ExportNames(ext.Handle()), expected);
-    for (const char* name : kExports) EXPECT_NE(GetProcAddress(ext.Handle(), name), nullptr) << name;
+    for (const char* name : GPC_EXPORTS) EXPECT_NE(GetProcAddress(ext.Handle(), name), nullptr) << name;
 }
 
 TEST(DllImage, NeedsNoCompilerRuntimeDlls)

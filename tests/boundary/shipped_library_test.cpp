@@ -11,9 +11,9 @@
 
 namespace {
 
-const char kLibrary[] = "vrgpcext.dll";
-const char kDebugFile[] = "vrgpcext.dll.debug";
-const size_t kMaxLibraryBytes = 600 * 1024;
+const char GPC_LIBRARY[] = "vrgpcext.dll";
+const char GPC_DEBUG_FILE[] = "vrgpcext.dll.debug";
+const size_t GPC_MAX_LIBRARY_BYTES = 600 * 1024;
 
 // The checksum a .gnu_debuglink section carries (CRC-32, as zlib computes it).
 DWORD Crc32(const std::string& bytes)
@@ -51,27 +51,27 @@ std::string DebugLinkSection(const std::string& image, const PeView& view)
 {
     for (WORD i = 0; i < view.file->NumberOfSections; ++i) {
         const IMAGE_SECTION_HEADER& s = view.sections[i];
-        size_t nameBytes = sizeof(kDebugFile);  // with its terminator
+        size_t nameBytes = sizeof(GPC_DEBUG_FILE);  // with its terminator
         if (s.PointerToRawData + s.SizeOfRawData > image.size() || s.SizeOfRawData < nameBytes + 4) continue;
         const char* data = image.data() + s.PointerToRawData;
-        if (std::memcmp(data, kDebugFile, nameBytes) == 0) return std::string(data, s.SizeOfRawData);
+        if (std::memcmp(data, GPC_DEBUG_FILE, nameBytes) == 0) return std::string(data, s.SizeOfRawData);
     }
     return "";
 }
 
 TEST(ShippedLibrary, IsStrippedSmallAndLinkedToItsDebugFileBeside)
 {
-    std::string image = ReadFileBytes(TestBinDir() + kLibrary);
+    std::string image = ReadFileBytes(TestBinDir() + GPC_LIBRARY);
     ASSERT_FALSE(image.empty());
-    EXPECT_LT(image.size(), kMaxLibraryBytes);
+    EXPECT_LT(image.size(), GPC_MAX_LIBRARY_BYTES);
 
     PeView view;
     ASSERT_TRUE(ViewPe(image, view));
     // (The string table of long section names may stay; the symbols may not.)
     EXPECT_EQ(0u, view.file->NumberOfSymbols) << "the shipped library still carries its symbol table";
 
-    std::string debug = ReadFileBytes(TestBinDir() + kDebugFile);
-    ASSERT_FALSE(debug.empty()) << kDebugFile << " is missing beside the library";
+    std::string debug = ReadFileBytes(TestBinDir() + GPC_DEBUG_FILE);
+    ASSERT_FALSE(debug.empty()) << GPC_DEBUG_FILE << " is missing beside the library";
     // The symbols went into the debug file, not away.
     PeView debugView;
     ASSERT_TRUE(ViewPe(debug, debugView));
@@ -80,8 +80,8 @@ TEST(ShippedLibrary, IsStrippedSmallAndLinkedToItsDebugFileBeside)
     // A debugger trusts the debug file only when its checksum matches the
     // one recorded in the library: a stale debug file would be refused.
     std::string link = DebugLinkSection(image, view);
-    ASSERT_FALSE(link.empty()) << "no .gnu_debuglink naming " << kDebugFile;
-    size_t crcOffset = (sizeof(kDebugFile) + 3) & ~static_cast<size_t>(3);
+    ASSERT_FALSE(link.empty()) << "no .gnu_debuglink naming " << GPC_DEBUG_FILE;
+    size_t crcOffset = (sizeof(GPC_DEBUG_FILE) + 3) & ~static_cast<size_t>(3);
     ASSERT_LE(crcOffset + 4, link.size());
     DWORD recorded = 0;
     std::memcpy(&recorded, link.data() + crcOffset, 4);

@@ -234,12 +234,12 @@ TEST_F(ActionsTest, OpenLocationWithRegtypeZeroOpensTheBrowserObject)
 // browser, no browser object comes out and the host opens "_blank".
 TEST_F(ActionsTest, OpenLocationFallsBackToTheHostWithoutABrowserObject)
 {
-    const char kTreatAs[] = "CLSID\\{0002DF01-0000-0000-C000-000000000046}\\TreatAs";
+    const char GPC_TREAT_AS[] = "CLSID\\{0002DF01-0000-0000-C000-000000000046}\\TreatAs";
     HKEY hKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, kTreatAs, 0, nullptr, 0, KEY_WRITE, nullptr,
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, GPC_TREAT_AS, 0, nullptr, 0, KEY_WRITE, nullptr,
                                              &hKey, nullptr));
-    RegSetValueExA(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(kNoDispatchClsid),
-                   sizeof(kNoDispatchClsid));
+    RegSetValueExA(hKey, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(GPC_NO_DISPATCH_CLSID),
+                   sizeof(GPC_NO_DISPATCH_CLSID));
     RegCloseKey(hKey);
 
     host.SetParam("regtype", "0x");
@@ -248,7 +248,7 @@ TEST_F(ActionsTest, OpenLocationFallsBackToTheHostWithoutABrowserObject)
     CGpcPtrArray args;
     args.Add(const_cast<char*>("http://fallback.example/"));
     HRESULT hr = p->OpenLocation(&args);
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, kTreatAs);
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, GPC_TREAT_AS);
     EndChildBrowsers();
 
     EXPECT_EQ(S_OK, hr);
@@ -306,7 +306,7 @@ TEST_F(ActionsTest, NumbersFromThePageAreNeverReadAsAddresses)
     // A page that names the variable itself, and a location export given the
     // placeholder: neither comes from a notification.
     host.SetParam("%LPARAM", address);
-    host.SetParam("GpcComponentProgID", kControlProgId);
+    host.SetParam("GpcComponentProgID", GPC_CONTROL_PROG_ID);
     host.SetParam("GpcInitCall", "GpcOpenLocation($LPARAM)");
     CVRGpcExtension* p = StartIdle();
     ASSERT_NE(nullptr, p);
@@ -322,7 +322,7 @@ TEST_F(ActionsTest, NumbersFromThePageAreNeverReadAsAddresses)
 
 TEST_F(ActionsTest, ScriptFailuresShowMessage12Or13Or14)
 {
-    host.SetParam("GpcComponentProgID", kControlProgId);
+    host.SetParam("GpcComponentProgID", GPC_CONTROL_PROG_ID);
     CVRGpcExtension* p = StartIdle();
     ASSERT_NE(nullptr, p);
     OpenMessageWindow(p);

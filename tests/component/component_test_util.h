@@ -13,19 +13,19 @@
 #include <string>
 #include <vector>
 
-#include "extension/exports.h"
 #include "extension/extension.h"
-#include "extension/module_state.h"
-#include "feedback/messages.h"
 #include "fake_host.h"
+#include "feedback/messages.h"
+#include "npvrgpc/module_state.h"
 #include "trace_capture.h"
+#include "vrgpcext/exports.h"
 
 namespace component_test {
 
-const char kControlProgId[] = "GpcSample.Control";
-const char kNoDispatchProgId[] = "GpcSample.NoDispatch";
-const char kControlClsid[] = "{6B1E2C40-5A0D-4C55-9E61-3A7F0C2D9B11}";
-const char kNoDispatchClsid[] = "{6B1E2C41-5A0D-4C55-9E61-3A7F0C2D9B11}";
+const char GPC_CONTROL_PROG_ID[] = "GpcSample.Control";
+const char GPC_NO_DISPATCH_PROG_ID[] = "GpcSample.NoDispatch";
+const char GPC_CONTROL_CLSID[] = "{6B1E2C40-5A0D-4C55-9E61-3A7F0C2D9B11}";
+const char GPC_NO_DISPATCH_CLSID[] = "{6B1E2C41-5A0D-4C55-9E61-3A7F0C2D9B11}";
 
 inline std::vector<std::string> SplitLines(const std::string& text)
 {

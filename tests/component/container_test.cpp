@@ -29,7 +29,7 @@ struct QiCase {
     int expected;  // 0 none, 1 container, 2 client site, 3 in-place site
 };
 
-const QiCase kQiCases[] = {
+const QiCase GPC_QI_CASES[] = {
     {"IUnknown", &IID_IUnknown, 1},
     {"IOleClientSite", &IID_IOleClientSite, 2},
     {"IOleInPlaceSite", &IID_IOleInPlaceSite, 3},
@@ -50,7 +50,7 @@ TEST_F(ContainerTest, QueryInterfaceAnswersItsThreeInterfacesAndEFailForAllOther
                           static_cast<IOleClientSite*>(&container.m_ClientSite),
                           static_cast<IOleInPlaceSite*>(&container.m_InPlaceSite)};
     IUnknown* rgAsked[] = {&container, &container.m_ClientSite, &container.m_InPlaceSite};
-    for (const QiCase& c : kQiCases) {
+    for (const QiCase& c : GPC_QI_CASES) {
         for (IUnknown* pAsked : rgAsked) {
             void* pv = reinterpret_cast<void*>(1);
             HRESULT hr = pAsked->QueryInterface(*c.iid, &pv);
@@ -114,7 +114,7 @@ TEST_F(ContainerTest, ControlIsCreatedOnStorageActivatedInPlaceAndClosedOnReleas
     CVRGpcOcxContainer container;
     HWND hWnd = host.Window();
     RECT rc = Rect(120, 80);
-    ASSERT_EQ(1, container.CreateObject(Clsid(kControlProgId), hWnd, &rc));
+    ASSERT_EQ(1, container.CreateObject(Clsid(GPC_CONTROL_PROG_ID), hWnd, &rc));
     ASSERT_NE(nullptr, container.m_pObject);
     EXPECT_NE(nullptr, container.m_pStorage);
     EXPECT_EQ(container.m_pStorage, container.GetStorage());
@@ -158,9 +158,9 @@ TEST_F(ContainerTest, SecondCreateObjectKeepsTheFirstControl)
 {
     CVRGpcOcxContainer container;
     RECT rc = Rect(10, 10);
-    ASSERT_EQ(1, container.CreateObject(Clsid(kControlProgId), host.Window(), &rc));
+    ASSERT_EQ(1, container.CreateObject(Clsid(GPC_CONTROL_PROG_ID), host.Window(), &rc));
     IOleObject* pFirst = container.m_pObject;
-    EXPECT_EQ(1, container.CreateObject(Clsid(kNoDispatchProgId), nullptr, nullptr));
+    EXPECT_EQ(1, container.CreateObject(Clsid(GPC_NO_DISPATCH_PROG_ID), nullptr, nullptr));
     EXPECT_EQ(pFirst, container.m_pObject);
     HWND hSiteWnd = nullptr;
     container.m_InPlaceSite.GetWindow(&hSiteWnd);
@@ -185,8 +185,8 @@ TEST_F(ContainerTest, UnknownClassCreatesNothing)
 
 TEST_F(ContainerTest, ProgIdAndBracedClassIdNameTheSameClass)
 {
-    CLSID byProgId = Clsid(kControlProgId);
-    CLSID byString = Clsid(kControlClsid);
+    CLSID byProgId = Clsid(GPC_CONTROL_PROG_ID);
+    CLSID byString = Clsid(GPC_CONTROL_CLSID);
     EXPECT_TRUE(IsEqualCLSID(byProgId, byString));
     EXPECT_FALSE(IsEqualCLSID(CLSID_NULL, byProgId));
     // Texts that name nothing give the null class.

@@ -107,7 +107,7 @@ TEST_F(MainComponentTest, ControlComponentIsHostedScriptedAndClosedAfterItsExitC
 {
     HWND hFrame = NestHostWindow();
     host.SetParam("Greeting", "hello");
-    host.SetParam("GpcComponentProgID", kControlProgId);
+    host.SetParam("GpcComponentProgID", GPC_CONTROL_PROG_ID);
     host.SetParam("GpcInitCall", "r = Start(%HWND, Greeting)");
     host.SetParam("GpcActions", "Show(%WPARAM)|Show(%WPARAM)|Show(%WPARAM, %LPARAM)");
     host.SetParam("GpcExitCall", "Stop(r)");
@@ -171,7 +171,7 @@ TEST_F(MainComponentTest, ControlComponentIsHostedScriptedAndClosedAfterItsExitC
 TEST_F(MainComponentTest, ProgIdWinsOverComponentNameAndBracedClassIdWorks)
 {
     InstallSample("sample_component.dll", "sample_component.dll");
-    host.SetParam("GpcComponentProgID", kControlClsid);
+    host.SetParam("GpcComponentProgID", GPC_CONTROL_CLSID);
     host.SetParam("GpcComponentName", "sample_component.dll");
     CVRGpcExtension* p = StartIdle();
     ASSERT_NE(nullptr, p);
@@ -225,19 +225,19 @@ TEST_F(MainComponentTest, ProgIdNamingNothingShowsMessage16AndStopsTheRun)
 TEST_F(MainComponentTest, NoHostWindowMeansNoControl)
 {
     host.provideWindow = false;
-    host.SetParam("GpcComponentProgID", kControlProgId);
+    host.SetParam("GpcComponentProgID", GPC_CONTROL_PROG_ID);
     CVRGpcExtension* p = StartIdle();
     ASSERT_NE(nullptr, p);
     p->LoadMainComponent();
     EXPECT_EQ(std::string("0"), p->m_CallEngine.GetVariable("%HWND"));
     EXPECT_EQ(1, p->m_bFailed);
-    EXPECT_EQ(std::vector<std::string>{std::string("16|") + kControlProgId}, Messages());
+    EXPECT_EQ(std::vector<std::string>{std::string("16|") + GPC_CONTROL_PROG_ID}, Messages());
     EXPECT_TRUE(ControlLog().empty());
 }
 
 TEST_F(MainComponentTest, ControlWithoutIDispatchIsHostedButItsScriptsShowMessage14)
 {
-    host.SetParam("GpcComponentProgID", kNoDispatchProgId);
+    host.SetParam("GpcComponentProgID", GPC_NO_DISPATCH_PROG_ID);
     host.SetParam("GpcInitCall", "Start(%HWND)");
     CVRGpcExtension* p = StartIdle();
     ASSERT_NE(nullptr, p);
@@ -349,7 +349,7 @@ TEST_F(MainComponentTest, UnloadRunsTheExitCallBeforeTheLibraryGoes)
 
 TEST_F(MainComponentTest, TopLevelHostWindowKeepsItsSizeAndStillGetsWmSize)
 {
-    host.SetParam("GpcComponentProgID", kControlProgId);
+    host.SetParam("GpcComponentProgID", GPC_CONTROL_PROG_ID);
     CVRGpcExtension* p = StartIdle();
     ASSERT_NE(nullptr, p);
     RECT rcBefore, rcAfter;

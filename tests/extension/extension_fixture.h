@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "extension/exports.h"
 #include "extension/extension.h"
-#include "extension/module_state.h"
+#include "npvrgpc/module_state.h"
 #include "support/fake_host.h"
 #include "support/trace_capture.h"
+#include "vrgpcext/exports.h"
 
 // One notice of an on-demand request, as the caller's callback saw it.
 struct OdeNotice {

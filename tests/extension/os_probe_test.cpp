@@ -7,7 +7,7 @@
 
 namespace {
 
-const char kProbeEnv[] = "GPC_OS_PROBE_OUT";
+const char GPC_PROBE_ENV[] = "GPC_OS_PROBE_OUT";
 
 }  // namespace
 
@@ -15,7 +15,7 @@ const char kProbeEnv[] = "GPC_OS_PROBE_OUT";
 TEST(OsProbe, ReportsTheManifestUrl)
 {
     char achOut[MAX_PATH];
-    DWORD dwLen = GetEnvironmentVariableA(kProbeEnv, achOut, sizeof(achOut));
+    DWORD dwLen = GetEnvironmentVariableA(GPC_PROBE_ENV, achOut, sizeof(achOut));
     if (dwLen == 0 || dwLen >= sizeof(achOut)) GTEST_SKIP() << "started by OsClass only";
     ResetModuleStateForTesting();
     FakeHost host;
@@ -53,7 +53,7 @@ TEST(OsClass, ManifestNameFollowsTheWindowsVersion)
         const std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
         SetRegString(HKEY_CURRENT_USER, key, "Version", c.version);
 
-        SetEnvironmentVariableA(kProbeEnv, out.c_str());
+        SetEnvironmentVariableA(GPC_PROBE_ENV, out.c_str());
         std::string cmd = "\"" + exe + "\" --gtest_filter=OsProbe.ReportsTheManifestUrl";
         STARTUPINFOA si;
         std::memset(&si, 0, sizeof(si));
@@ -63,7 +63,7 @@ TEST(OsClass, ManifestNameFollowsTheWindowsVersion)
         cmdLine.push_back('\0');
         BOOL bStarted = CreateProcessA(exe.c_str(), cmdLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
                                        &pi);
-        SetEnvironmentVariableA(kProbeEnv, nullptr);
+        SetEnvironmentVariableA(GPC_PROBE_ENV, nullptr);
         ASSERT_TRUE(bStarted);
         EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 120000));
         CloseHandle(pi.hThread);

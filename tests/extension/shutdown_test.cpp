@@ -9,7 +9,7 @@ std::string Entry(const std::string& name)
     return name + ";" + name + ";;;;10;;existence;";
 }
 
-const char kDroppedNotice[] = "vrgpcext: notice of a download that is no longer awaited ignored";
+const char GPC_DROPPED_NOTICE[] = "vrgpcext: notice of a download that is no longer awaited ignored";
 
 }  // namespace
 
@@ -29,7 +29,7 @@ TEST_F(Shutdown, StartupDownloadsDeliveredAfterExitAreDropped)
     CompleteWith(1, "M");
     m_pHost->Complete(2, nullptr);
     EXPECT_FALSE(PathExists(ProductDir() + "\\main.dll"));
-    EXPECT_TRUE(m_pTrace->HasLine(kDroppedNotice)) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->HasLine(GPC_DROPPED_NOTICE)) << m_pTrace->Dump();
     EXPECT_FALSE(m_pTrace->Contains("DoItemInstallation")) << m_pTrace->Dump();
     EXPECT_TRUE(ReportedCodes().empty());
 }
@@ -44,7 +44,7 @@ TEST_F(Shutdown, ManifestDeliveredAfterExitIsDropped)
 
     DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n");
     EXPECT_EQ(1u, m_pHost->downloads.size());
-    EXPECT_TRUE(m_pTrace->HasLine(kDroppedNotice)) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->HasLine(GPC_DROPPED_NOTICE)) << m_pTrace->Dump();
     EXPECT_FALSE(m_pTrace->Contains("There are")) << m_pTrace->Dump();
 }
 
@@ -64,6 +64,6 @@ TEST_F(Shutdown, OnDemandDownloadDeliveredAfterExitReachesNobody)
     CompleteWith(0, "A");
     EXPECT_TRUE(OdeNotices().empty());
     EXPECT_FALSE(PathExists(ProductDir() + "\\a.dat"));
-    EXPECT_TRUE(m_pTrace->HasLine(kDroppedNotice)) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->HasLine(GPC_DROPPED_NOTICE)) << m_pTrace->Dump();
     EXPECT_FALSE(m_pTrace->Contains("DoItemInstallation")) << m_pTrace->Dump();
 }

@@ -14,7 +14,7 @@
 
 namespace {
 
-const char kProduct[] = "Ext Trust Test";
+const char GPC_PRODUCT[] = "Ext Trust Test";
 
 std::string TrustFile(const std::string& name)
 {
@@ -37,7 +37,7 @@ void ForgetSerials()
     for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
         HKEY hKey = nullptr;
         if (RegOpenKeyExA(hRoot, GPC_MANIFEST_SERIALS_KEY, 0, KEY_ALL_ACCESS, &hKey) == ERROR_SUCCESS) {
-            RegDeleteValueA(hKey, kProduct);
+            RegDeleteValueA(hKey, GPC_PRODUCT);
             RegCloseKey(hKey);
         }
     }
@@ -95,7 +95,7 @@ TEST_F(SignedManifest, VerifiedManifestAndFilesInstallAndTheSerialIsRecorded)
     EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: manifest signature verified: product Ext Trust Test, serial 7, "
                                   "3 file hash(es)"))
         << m_pTrace->Dump();
-    EXPECT_EQ(7ul, GpcGetAcceptedSerial(kProduct));
+    EXPECT_EQ(7ul, GpcGetAcceptedSerial(GPC_PRODUCT));
 
     CompleteWith(1, "M");
     CompleteWith(2, "B");
@@ -108,7 +108,7 @@ TEST_F(SignedManifest, VerifiedManifestAndFilesInstallAndTheSerialIsRecorded)
     // The same manifest at the next start is accepted again.
     TearDown();
     SetUp();
-    GpcRecordAcceptedSerial(kProduct, 7);
+    GpcRecordAcceptedSerial(GPC_PRODUCT, 7);
     StartWith(m_strSigned);
     EXPECT_EQ(0, Ext()->m_bFailed);
     EXPECT_EQ(3u, m_pHost->downloads.size());
@@ -145,7 +145,7 @@ TEST_F(SignedManifest, RefusedManifestDownloadsNothingAndSaysWhy)
         TearDown();
         SetUp();
         if (c.priorSerial) {
-            ASSERT_EQ(1, GpcRecordAcceptedSerial(kProduct, c.priorSerial));
+            ASSERT_EQ(1, GpcRecordAcceptedSerial(GPC_PRODUCT, c.priorSerial));
         }
         if (c.garbageKey) SetPolicyKey("not a key");
         StartWith(c.make(m_strSigned));
@@ -160,7 +160,7 @@ TEST_F(SignedManifest, RefusedManifestDownloadsNothingAndSaysWhy)
         // the on-demand requests, no serial.
         EXPECT_FALSE(PathExists(TestBinDir() + m_strIniName));
         EXPECT_EQ('\0', p->m_achCurIniFile[0]);
-        EXPECT_EQ(c.priorSerial, GpcGetAcceptedSerial(kProduct));
+        EXPECT_EQ(c.priorSerial, GpcGetAcceptedSerial(GPC_PRODUCT));
     }
 }
 
@@ -375,7 +375,7 @@ TEST_F(SignedManifest, WithoutAKeyASignedManifestReadsAndInstallsAsToday)
         EXPECT_FALSE(m_pTrace->Contains("signature"));
         EXPECT_FALSE(m_pTrace->Contains("hash"));
         EXPECT_FALSE(m_pTrace->Contains("refused"));
-        EXPECT_EQ(0ul, GpcGetAcceptedSerial(kProduct));
+        EXPECT_EQ(0ul, GpcGetAcceptedSerial(GPC_PRODUCT));
     }
     EXPECT_EQ(2u, urls[0].size());
     EXPECT_EQ(urls[0], urls[1]);

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char kUntouched = 0x5A;
+const char GPC_UNTOUCHED = 0x5A;
 
 std::string ScratchPath()
 {
@@ -51,15 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
         if (text.empty()) pStream = fmemopen(nullptr, 1, "w+");
         if (!pStream) return 0;
         char achOut[256 + 16];
-        memset(achOut, kUntouched, sizeof(achOut));
+        memset(achOut, GPC_UNTOUCHED, sizeof(achOut));
         int bFound = IniFindValue(pStream, section.c_str(), key.c_str(), achOut, nOut);
         fclose(pStream);
-        for (size_t i = static_cast<size_t>(nOut); i < sizeof(achOut); ++i) FUZZ_CHECK(achOut[i] == kUntouched);
+        for (size_t i = static_cast<size_t>(nOut); i < sizeof(achOut); ++i) FUZZ_CHECK(achOut[i] == GPC_UNTOUCHED);
         if (bFound) {
             CheckValue(achOut, static_cast<size_t>(nOut));
         } else {
             // Not found leaves the caller's buffer as it was.
-            for (int i = 0; i < nOut; ++i) FUZZ_CHECK(achOut[i] == kUntouched);
+            for (int i = 0; i < nOut; ++i) FUZZ_CHECK(achOut[i] == GPC_UNTOUCHED);
         }
     }
 
@@ -70,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     fclose(pFile);
 
     char achString[256 + 16];
-    memset(achString, kUntouched, sizeof(achString));
+    memset(achString, GPC_UNTOUCHED, sizeof(achString));
     int nLen = IniGetString(section.c_str(), key.c_str(), "dflt", achString, nOut, ScratchPath().c_str());
-    for (size_t i = static_cast<size_t>(nOut); i < sizeof(achString); ++i) FUZZ_CHECK(achString[i] == kUntouched);
+    for (size_t i = static_cast<size_t>(nOut); i < sizeof(achString); ++i) FUZZ_CHECK(achString[i] == GPC_UNTOUCHED);
     CheckValue(achString, static_cast<size_t>(nOut));
     FUZZ_CHECK(nLen == static_cast<int>(strlen(achString)));
     FUZZ_CHECK(nLen < nOut);

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char kGuard = 0x5A;
+const char GPC_GUARD = 0x5A;
 
 bool IsBlank(char c)
 {
@@ -26,7 +26,7 @@ bool IsListSeparator(char c)
 
 // A buffer of nSize bytes followed by guard bytes no bounded routine may touch.
 struct Guarded {
-    Guarded(int nSize, const std::string& initial) : m_nSize(nSize), m_Bytes(static_cast<size_t>(nSize) + 16, kGuard)
+    Guarded(int nSize, const std::string& initial) : m_nSize(nSize), m_Bytes(static_cast<size_t>(nSize) + 16, GPC_GUARD)
     {
         size_t n = initial.size() < static_cast<size_t>(nSize - 1) ? initial.size() : static_cast<size_t>(nSize - 1);
         memcpy(m_Bytes.data(), initial.data(), n);
@@ -35,7 +35,7 @@ struct Guarded {
     char* Data() { return m_Bytes.data(); }
     void CheckGuard() const
     {
-        for (size_t i = static_cast<size_t>(m_nSize); i < m_Bytes.size(); ++i) FUZZ_CHECK(m_Bytes[i] == kGuard);
+        for (size_t i = static_cast<size_t>(m_nSize); i < m_Bytes.size(); ++i) FUZZ_CHECK(m_Bytes[i] == GPC_GUARD);
     }
     int m_nSize;
     std::vector<char> m_Bytes;
@@ -103,9 +103,9 @@ void CheckDecode(const std::string& a)
 void CheckNormalize(const std::string& a)
 {
     char achOut[256 + 16];
-    memset(achOut, kGuard, sizeof(achOut));
+    memset(achOut, GPC_GUARD, sizeof(achOut));
     NormalizeList(achOut, a.c_str());
-    for (size_t i = 256; i < sizeof(achOut); ++i) FUZZ_CHECK(achOut[i] == kGuard);
+    for (size_t i = 256; i < sizeof(achOut); ++i) FUZZ_CHECK(achOut[i] == GPC_GUARD);
     FUZZ_CHECK(TerminatedWithin(achOut, 256));
     size_t n = strlen(achOut);
     FUZZ_CHECK(strpbrk(achOut, " \t\r\n") == nullptr);
@@ -127,7 +127,7 @@ void CheckBounded(const std::string& a, const std::string& b, int nSize)
 {
     {
         Guarded out(nSize, "");
-        memset(out.Data(), kGuard, static_cast<size_t>(nSize));
+        memset(out.Data(), GPC_GUARD, static_cast<size_t>(nSize));
         int n = GpcCopyString(out.Data(), nSize, a.c_str());
         out.CheckGuard();
         FUZZ_CHECK(n == static_cast<int>(strlen(out.Data())));

@@ -20,9 +20,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
 
     for (size_t i = static_cast<size_t>(nOut); i < sizeof(achOut); ++i) FUZZ_CHECK(achOut[i] == 0x5A);
 
-    static const char kMarker[] = "#~@CorvoVersionTag@~#";
+    static const char GPC_MARKER[] = "#~@CorvoVersionTag@~#";
     const char* pEnd = pFile + nFile;
-    const char* pHit = std::search(pFile, pEnd, kMarker, kMarker + sizeof(kMarker) - 1);
+    const char* pHit = std::search(pFile, pEnd, GPC_MARKER, GPC_MARKER + sizeof(GPC_MARKER) - 1);
     if (nOut <= 0 || pHit == pEnd) {
         FUZZ_CHECK(bFound == 0);
         for (int i = 0; i < nOut; ++i) FUZZ_CHECK(achOut[i] == 0x5A);
@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     FUZZ_CHECK(TerminatedWithin(achOut, static_cast<size_t>(nOut)));
     // The tag is the text right after the first marker, up to a zero byte or
     // the end, cut at 255 characters and at the buffer.
-    const char* pTag = pHit + sizeof(kMarker) - 1;
+    const char* pTag = pHit + sizeof(GPC_MARKER) - 1;
     size_t nExpected = 0;
     while (pTag + nExpected < pEnd && pTag[nExpected] != '\0') ++nExpected;
     nExpected = std::min(nExpected, std::min<size_t>(255, static_cast<size_t>(nOut - 1)));

@@ -358,15 +358,15 @@ TEST_F(InstallLog, ClosedLogWritesNothing)
 namespace {
 
 // Items whose program action fails to start: nothing is at their path.
-const char kFailing[] = ";u;;;;;e;;";
-const char kFailingIgnored[] = ";u;;;;;e;;ignore";
+const char GPC_FAILING[] = ";u;;;;;e;;";
+const char GPC_FAILING_IGNORED[] = ";u;;;;;e;;ignore";
 
 }  // namespace
 
 TEST_F(ComponentActions, RegistrationFailureBeforeTheMainComponentStopsItsLoading)
 {
     ExpectReports(host);
-    GpcInstallItem* pBroken = Add(std::string("broken.exe") + kFailing);
+    GpcInstallItem* pBroken = Add(std::string("broken.exe") + GPC_FAILING);
     GpcInstallItem* pMain = Add("main.dll;u;;;;;;;");
     pBroken->State = ITEM_INSTALLED;
     pMain->State = ITEM_INSTALLED;
@@ -381,7 +381,7 @@ TEST_F(ComponentActions, RegistrationFailureBeforeTheMainComponentStopsItsLoadin
 TEST_F(ComponentActions, IgnoredRegistrationFailureLetsTheMainComponentLoad)
 {
     ExpectReports(host);
-    GpcInstallItem* pBroken = Add(std::string("broken.exe") + kFailingIgnored);
+    GpcInstallItem* pBroken = Add(std::string("broken.exe") + GPC_FAILING_IGNORED);
     GpcInstallItem* pMain = Add("main.dll;u;;;;;;;");
     GpcInstallItem* pAfter = Add("after.dll;u;;;;;;;");
     for (GpcInstallItem* p : {pBroken, pMain, pAfter}) p->State = ITEM_INSTALLED;
@@ -415,7 +415,7 @@ TEST_F(ComponentActions, SecondPassRegistersOnlyWhatFollowsTheMainComponent)
     ExpectReports(host);
     GpcInstallItem* pBefore = Add("before.dll;u;;;;;;;");
     GpcInstallItem* pMain = Add("main.dll;u;;;;;;;");
-    GpcInstallItem* pBroken = Add(std::string("broken.exe") + kFailing);
+    GpcInstallItem* pBroken = Add(std::string("broken.exe") + GPC_FAILING);
     GpcInstallItem* pLast = Add("last.dll;u;;;;;;;");
     GpcInstallItem* pSecondMain = Add("main.dll;u;;;;;;;");
     for (GpcInstallItem* p : {pBefore, pMain, pBroken, pLast, pSecondMain}) p->State = ITEM_INSTALLED;

@@ -7,8 +7,8 @@
 
 namespace {
 
-const char kSessionManager[] = "System\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingRenames[] = "PendingFileRenameOperations";
+const char GPC_SESSION_MANAGER[] = "System\\CurrentControlSet\\Control\\Session Manager";
+const char GPC_PENDING_RENAMES[] = "PendingFileRenameOperations";
 
 int s_nSerial = 0;
 
@@ -91,11 +91,11 @@ std::vector<std::string> PendingRenames()
 {
     std::vector<std::string> entries;
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return entries;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, GPC_SESSION_MANAGER, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return entries;
     DWORD dwType = 0, cb = 0;
-    if (RegQueryValueExA(hKey, kPendingRenames, nullptr, &dwType, nullptr, &cb) == ERROR_SUCCESS && cb) {
+    if (RegQueryValueExA(hKey, GPC_PENDING_RENAMES, nullptr, &dwType, nullptr, &cb) == ERROR_SUCCESS && cb) {
         std::vector<char> data(cb + 2, '\0');
-        if (RegQueryValueExA(hKey, kPendingRenames, nullptr, &dwType, reinterpret_cast<BYTE*>(data.data()), &cb) ==
+        if (RegQueryValueExA(hKey, GPC_PENDING_RENAMES, nullptr, &dwType, reinterpret_cast<BYTE*>(data.data()), &cb) ==
             ERROR_SUCCESS) {
             // Pairs of texts; an empty second text is a deletion.
             size_t i = 0;
@@ -114,11 +114,11 @@ std::vector<std::string> PendingRenames()
 PendingRenamesGuard::PendingRenamesGuard()
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, GPC_SESSION_MANAGER, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return;
     DWORD dwType = 0, cb = 0;
-    if (RegQueryValueExA(hKey, kPendingRenames, nullptr, &dwType, nullptr, &cb) == ERROR_SUCCESS) {
+    if (RegQueryValueExA(hKey, GPC_PENDING_RENAMES, nullptr, &dwType, nullptr, &cb) == ERROR_SUCCESS) {
         m_Data.resize(cb);
-        m_bExisted = RegQueryValueExA(hKey, kPendingRenames, nullptr, &dwType, m_Data.data(), &cb) == ERROR_SUCCESS;
+        m_bExisted = RegQueryValueExA(hKey, GPC_PENDING_RENAMES, nullptr, &dwType, m_Data.data(), &cb) == ERROR_SUCCESS;
     }
     RegCloseKey(hKey);
 }
@@ -126,13 +126,13 @@ PendingRenamesGuard::PendingRenamesGuard()
 PendingRenamesGuard::~PendingRenamesGuard()
 {
     HKEY hKey = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, GPC_SESSION_MANAGER, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
     // The renames are carried out only by a restart of the prefix; the
     // tests put the list back so that no test file is moved later.
     if (m_bExisted)
-        RegSetValueExA(hKey, kPendingRenames, 0, REG_MULTI_SZ, m_Data.data(), static_cast<DWORD>(m_Data.size()));
+        RegSetValueExA(hKey, GPC_PENDING_RENAMES, 0, REG_MULTI_SZ, m_Data.data(), static_cast<DWORD>(m_Data.size()));
     else
-        RegDeleteValueA(hKey, kPendingRenames);
+        RegDeleteValueA(hKey, GPC_PENDING_RENAMES);
     RegCloseKey(hKey);
 }
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
-#include "support/fake_host.h"
 #include "install/installation_mgr.h"
+#include "npvrgpc/module_state.h"
+#include "support/fake_host.h"
 #include "support/trace_capture.h"
 
 class InstallTest : public testing::Test {

@@ -19,7 +19,7 @@ namespace {
 
 using Installation9x = InstallTest;
 
-const char kChildMark[] = "GPC_INSTALL_9X_RUN";
+const char GPC_CHILD_MARK[] = "GPC_INSTALL_9X_RUN";
 
 std::string WininitPath()
 {
@@ -181,7 +181,7 @@ int main(int argc, char** argv)
         return RUN_ALL_TESTS();
     }
     char achMark[8];
-    if (GetEnvironmentVariableA(kChildMark, achMark, sizeof(achMark))) {
+    if (GetEnvironmentVariableA(GPC_CHILD_MARK, achMark, sizeof(achMark))) {
         std::fprintf(stderr, "The per-program Windows 98 setting did not take effect.\n");
         return 1;
     }
@@ -194,7 +194,7 @@ int main(int argc, char** argv)
     std::string key = std::string("Software\\Wine\\AppDefaults\\") + lpszName;
     WriteRegString(HKEY_CURRENT_USER, key, "Version", "win98");
 
-    SetEnvironmentVariableA(kChildMark, "1");
+    SetEnvironmentVariableA(GPC_CHILD_MARK, "1");
     STARTUPINFOA si;
     memset(&si, 0, sizeof(si));
     si.cb = sizeof(si);

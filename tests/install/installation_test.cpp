@@ -514,11 +514,11 @@ TEST_F(Installation, FailedUnpackKeepsAnEarlierRedirectedCopy)
 // page is never mapped) fails after the destination would have been opened.
 TEST_F(Installation, HostExpansionThatFailsLeavesTheDestinationAsItWas)
 {
-    const char kUnreadable[] = "Z:\\proc\\self\\mem";
-    if (!PathExists(kUnreadable)) GTEST_SKIP() << "no process memory file here";
+    const char GPC_UNREADABLE[] = "Z:\\proc\\self\\mem";
+    if (!PathExists(GPC_UNREADABLE)) GTEST_SKIP() << "no process memory file here";
     std::string dest = dir + "\\a.dll";
     WriteFileBytes(dest, "INSTALLED");
-    EXPECT_LT(GpcExpandFile(kUnreadable, dest.c_str()), 0);
+    EXPECT_LT(GpcExpandFile(GPC_UNREADABLE, dest.c_str()), 0);
     EXPECT_EQ("INSTALLED", ReadFileBytes(dest));
     EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(dir));
 }

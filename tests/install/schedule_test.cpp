@@ -49,7 +49,7 @@ void WINAPI RecordNotice(void* pContext, int nKind, const char* lpszFile, const 
     g_notices.push_back(n);
 }
 
-void* const kContext = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x5EC7));
+void* const GPC_CONTEXT = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x5EC7));
 
 // A host that has every file at hand: it completes each download before
 // HostDownloadUrl returns.
@@ -325,11 +325,11 @@ TEST_F(OdeScheduling, CurrentFilesAreReportedAndTheOthersBecomeTheJob)
     GpcInstallItem* pMissing = Add("missing.dll;m.dll;;;;100;;;");
     WriteFileBytes(InstallPath(pCurrent), "1234");
 
-    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Extras", &RecordNotice, kContext));
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Extras", &RecordNotice, GPC_CONTEXT));
 
     EXPECT_EQ(0, mgr->GetItemCount());
     ASSERT_EQ(1u, g_notices.size());
-    EXPECT_EQ(kContext, g_notices[0].context);
+    EXPECT_EQ(GPC_CONTEXT, g_notices[0].context);
     EXPECT_EQ(GPC_ODE_FILE_DONE, g_notices[0].kind);
     EXPECT_EQ("current.dll", g_notices[0].file);
     EXPECT_EQ("Extras", g_notices[0].section);
@@ -369,7 +369,7 @@ TEST_F(OdeScheduling, NothingToDownloadFinishesTheSectionAtOnce)
             GpcInstallItem* pItem = Add("a.dll;a.dll;;;;;;existence;");
             WriteFileBytes(InstallPath(pItem), "x");
         }
-        EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
+        EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, GPC_CONTEXT));
         ASSERT_EQ(bEmpty ? 1u : 2u, g_notices.size());
         const Notice& last = g_notices.back();
         EXPECT_EQ(GPC_ODE_SECTION_DONE, last.kind);
@@ -387,7 +387,7 @@ TEST_F(OdeScheduling, KeepingInstalledFilesReportsEveryItemDoneWithoutDownloadin
     WriteRegString(HKEY_CURRENT_USER, settingsKey, "autoupdate", "0");
     Add("a.dll;a.dll;;;;;;;");
     Add("b.dll;b.dll;;;;;;version;");
-    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, GPC_CONTEXT));
     ASSERT_EQ(3u, g_notices.size());
     EXPECT_EQ("a.dll", g_notices[0].file);
     EXPECT_EQ("b.dll", g_notices[1].file);
@@ -410,7 +410,7 @@ TEST_F(OdeScheduling, HaltedRequestLeavesTheCallbackForTheHeartbeat)
     WriteRegString(HKEY_CURRENT_USER, "Software\\" + root, "autoupdate", "0");
     WriteRegString(HKEY_CURRENT_USER, "Software\\" + root, "alwaysconnect", "0");
     Add("a.dll;a.dll;;;;;;;");
-    EXPECT_EQ(0, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
+    EXPECT_EQ(0, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, GPC_CONTEXT));
     EXPECT_EQ(&RecordNotice, ext->m_pfnOdeFailureCallback);
     EXPECT_EQ(0, mgr->GetItemCount());
     EXPECT_TRUE(g_notices.empty());
@@ -422,7 +422,7 @@ TEST_F(OdeScheduling, HaltedRequestBesideAStartupIsAnsweredAtOnceAndFailsNothing
     WriteRegString(HKEY_CURRENT_USER, settingsKey, "autoupdate", "0");
     WriteRegString(HKEY_CURRENT_USER, settingsKey, "alwaysconnect", "0");
     Add("a.dll;a.dll;;;;;;;");
-    EXPECT_EQ(0, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, kContext));
+    EXPECT_EQ(0, mgr->ScheduleOdeDownloads("Sec", &RecordNotice, GPC_CONTEXT));
     ASSERT_EQ(1u, g_notices.size());
     EXPECT_EQ(nullptr, g_notices[0].context);
     EXPECT_EQ(GPC_ODE_FILE_DONE, g_notices[0].kind);
@@ -443,7 +443,7 @@ TEST_F(OdeScheduling, HostThatCompletesDownloadsAtOnceEndsTheJobExactlyOnce)
     Add("b.dll;b.dll;;;;20;;;redirect");
     Add("c.dll;c.dll;;;;30;;;");
 
-    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sync", &RecordNotice, kContext));
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Sync", &RecordNotice, GPC_CONTEXT));
 
     EXPECT_EQ(3u, host.downloads.size());
     std::vector<std::string> finished;

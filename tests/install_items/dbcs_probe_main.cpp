@@ -11,7 +11,7 @@
 namespace {
 
 // U+8868 in code page 932: lead byte 0x95, trail byte 0x5C ("\").
-const char kHyo[] = "\x95\x5c";
+const char GPC_HYO[] = "\x95\x5c";
 
 TEST(DbcsPaths, RunsUnderADoubleByteCodePage)
 {
@@ -36,7 +36,7 @@ std::string Resolve(CVRGpcInstallationMgr& mgr, const char* lpszTarget, int nKin
 TEST(DbcsPaths, DirectoryEndingInDoubleByteCharacterStillGetsASeparator)
 {
     CVRGpcInstallationMgr mgr(nullptr);
-    const std::string def = std::string("C:\\App\\") + kHyo;
+    const std::string def = std::string("C:\\App\\") + GPC_HYO;
     mgr.DefaultInstallDir.Assign(def.c_str());
     EXPECT_EQ(def + "\\Plugins", Resolve(mgr, "Plugins", 0));
     EXPECT_EQ(def + "\\x.dll", Resolve(mgr, nullptr, 1));
@@ -47,10 +47,10 @@ TEST(DbcsPaths, TargetComponentEndingInTrailBackslashIsOneComponent)
 {
     CVRGpcInstallationMgr mgr(nullptr);
     mgr.DefaultInstallDir.Assign("C:\\App");
-    const std::string target = std::string(kHyo) + "\\Sub";
-    EXPECT_EQ(std::string("C:\\App\\") + kHyo + "\\Sub", Resolve(mgr, target.c_str(), 0));
-    const std::string last = std::string("Sub\\") + kHyo;
-    EXPECT_EQ(std::string("C:\\App\\Sub\\") + kHyo + "\\x.dll", Resolve(mgr, last.c_str(), 1));
+    const std::string target = std::string(GPC_HYO) + "\\Sub";
+    EXPECT_EQ(std::string("C:\\App\\") + GPC_HYO + "\\Sub", Resolve(mgr, target.c_str(), 0));
+    const std::string last = std::string("Sub\\") + GPC_HYO;
+    EXPECT_EQ(std::string("C:\\App\\Sub\\") + GPC_HYO + "\\x.dll", Resolve(mgr, last.c_str(), 1));
 }
 
 }  // namespace

@@ -15,10 +15,10 @@
 
 namespace {
 
-const char kDefaultDir[] = "C:\\Program Files\\App\\1.0";
-const char kSystemDir[] = "C:\\windows\\system32";
-const char kWindowsDir[] = "C:\\windows";
-const char kPrinterDriverDir[] = "C:\\windows\\system32\\spool\\drivers\\w32x86";
+const char GPC_DEFAULT_DIR[] = "C:\\Program Files\\App\\1.0";
+const char GPC_SYSTEM_DIR[] = "C:\\windows\\system32";
+const char GPC_WINDOWS_DIR[] = "C:\\windows";
+const char GPC_PRINTER_DRIVER_DIR[] = "C:\\windows\\system32\\spool\\drivers\\w32x86";
 
 std::string ModuleDir()
 {
@@ -51,16 +51,16 @@ struct DirCase {
 TEST(InstallDir, TargetsResolveAgainstDefaultAndSystemDirectories)
 {
     CVRGpcInstallationMgr mgr(nullptr);
-    mgr.DefaultInstallDir.Assign(kDefaultDir);
-    const std::string def = kDefaultDir;
+    mgr.DefaultInstallDir.Assign(GPC_DEFAULT_DIR);
+    const std::string def = GPC_DEFAULT_DIR;
     const DirCase cases[] = {
         {nullptr, def},
         {"", def},
-        {"%system%", kSystemDir},
-        {"%SYSTEM%", kSystemDir},
-        {"%kdriver%", std::string(kSystemDir) + "\\drivers"},
-        {"%windows%/Fonts", std::string(kWindowsDir) + "\\Fonts"},
-        {"%Windows%", kWindowsDir},
+        {"%system%", GPC_SYSTEM_DIR},
+        {"%SYSTEM%", GPC_SYSTEM_DIR},
+        {"%kdriver%", std::string(GPC_SYSTEM_DIR) + "\\drivers"},
+        {"%windows%/Fonts", std::string(GPC_WINDOWS_DIR) + "\\Fonts"},
+        {"%Windows%", GPC_WINDOWS_DIR},
         {"Plugins\\Extra", def + "\\Plugins\\Extra"},
         {"Plugins//Extra\\", def + "\\Plugins\\Extra"},
         {"\\Shared", "C:\\Shared"},
@@ -71,8 +71,8 @@ TEST(InstallDir, TargetsResolveAgainstDefaultAndSystemDirectories)
         {"x:rel", "x:rel"},
         {"Sub/%system%", def + "\\Sub\\%system%"},
         {"%bogus%\\x", def + "\\%bogus%\\x"},
-        {"%pdriver%", kPrinterDriverDir},
-        {"%pdriver%/sub", std::string(kPrinterDriverDir) + "\\sub"},
+        {"%pdriver%", GPC_PRINTER_DRIVER_DIR},
+        {"%pdriver%/sub", std::string(GPC_PRINTER_DRIVER_DIR) + "\\sub"},
         {"%uninstall%", ModuleDir()},
         {"%uninstall%\\Remove", ModuleDir() + "\\Remove"},
     };
@@ -96,7 +96,7 @@ TEST(InstallDir, TracesTheResultWithTheItemName)
 {
     TraceCapture trace;
     CVRGpcInstallationMgr mgr(nullptr);
-    mgr.DefaultInstallDir.Assign(kDefaultDir);
+    mgr.DefaultInstallDir.Assign(GPC_DEFAULT_DIR);
     InstallDir(mgr, "%windows%/Fonts", "font.ttf");
     EXPECT_TRUE(trace.HasLine("CVRGPCEXT::GetInstallDir,installdir = C:\\windows\\Fonts,file = font.ttf"))
         << trace.Dump();
@@ -105,10 +105,10 @@ TEST(InstallDir, TracesTheResultWithTheItemName)
 TEST(InstallDir, UninstallTokenUsesTheProfileBaseInUserDirectoryMode)
 {
     OwnedManager owned;
-    owned.Manager().DefaultInstallDir.Assign(kDefaultDir);
+    owned.Manager().DefaultInstallDir.Assign(GPC_DEFAULT_DIR);
     EXPECT_EQ(ModuleDir(), InstallDir(owned.Manager(), "%uninstall%"));
 
-    owned.Extension().m_bUserDirAsRoot = 1;
+    owned.Owner().bUserDirRoot = 1;
     struct {
         const char* profile;
         const char* temp;
@@ -136,14 +136,14 @@ TEST(InstallDir, UninstallTokenUsesTheProfileBaseInUserDirectoryMode)
 TEST(InstallPath, JoinsDirectoryAndNameAndRedirectsToTheDefault)
 {
     CVRGpcInstallationMgr mgr(nullptr);
-    mgr.DefaultInstallDir.Assign(kDefaultDir);
+    mgr.DefaultInstallDir.Assign(GPC_DEFAULT_DIR);
     GpcInstallItem item = MakeItem("x.dll", "%system%");
     char achPath[GPC_MAX_PATH];
 
     mgr.GetInstallPath(&item, achPath);
     EXPECT_STREQ("C:\\windows\\system32\\x.dll", achPath);
     mgr.GetRedirectDir(&item, achPath);
-    EXPECT_STREQ(kDefaultDir, achPath);
+    EXPECT_STREQ(GPC_DEFAULT_DIR, achPath);
     mgr.GetRedirectPath(&item, achPath);
     EXPECT_STREQ("C:\\Program Files\\App\\1.0\\x.dll", achPath);
     EXPECT_STREQ("%system%", item.Target.GetText());
@@ -237,7 +237,7 @@ TEST(InstallPath, PathThatNoLongerFitsWithItsNameIsRefused)
 TEST(InstallPath, OverlongProfileForUninstallIsRefused)
 {
     OwnedManager owned;
-    owned.Extension().m_bUserDirAsRoot = 1;
+    owned.Owner().bUserDirRoot = 1;
     std::string profile = Dir(300);
     ScopedEnv env("USERPROFILE", profile.c_str());
     EXPECT_EQ("", InstallDir(owned.Manager(), "%uninstall%"));
@@ -293,8 +293,8 @@ TEST_F(Spooler, PrinterDriverTargetStartsTheSpoolerFirst)
 {
     Stop();
     CVRGpcInstallationMgr mgr(nullptr);
-    mgr.DefaultInstallDir.Assign(kDefaultDir);
-    EXPECT_EQ(std::string(kPrinterDriverDir) + "\\x", InstallDir(mgr, "%pdriver%\\x"));
+    mgr.DefaultInstallDir.Assign(GPC_DEFAULT_DIR);
+    EXPECT_EQ(std::string(GPC_PRINTER_DRIVER_DIR) + "\\x", InstallDir(mgr, "%pdriver%\\x"));
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), State());
 }
 
@@ -302,7 +302,7 @@ TEST_F(Spooler, VersionedDriverDirectoryIsThreeOnWindows2000AndLater)
 {
     char achDir[GPC_MAX_PATH];
     GetVersionedPrinterDriverDir(achDir);
-    EXPECT_EQ(std::string(kPrinterDriverDir) + "\\3\\", achDir);
+    EXPECT_EQ(std::string(GPC_PRINTER_DRIVER_DIR) + "\\3\\", achDir);
 }
 
 }  // namespace

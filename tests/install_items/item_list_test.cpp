@@ -199,7 +199,7 @@ TEST(ItemText, ItemsKeepTheManagersOwner)
 {
     OwnedManager owned;
     ASSERT_EQ(1, ParseText(owned.Manager(), "a.dll;u"));
-    EXPECT_EQ(&owned.Extension(), owned.Manager().GetItem(0)->Owner);
+    EXPECT_EQ(&owned.Owner(), owned.Manager().GetItem(0)->Owner);
 }
 
 // The OS filter applies only on the dependency-list path, where one list
@@ -212,7 +212,7 @@ TEST(ItemOsFilter, DropsItemsForOtherPlatformsOnlyWhenTheOwnerAsks)
                            "os3.dll;u;;;;;;;;3", "os9.dll;u;;;;;;;;9", "none.dll;u"};
 
     OwnedManager filtering;
-    filtering.Extension().m_bCheckItemOsVersion = 1;
+    filtering.Owner().bCheckItemOsVersion = 1;
     for (const char* t : texts)
         EXPECT_EQ(1, ParseText(filtering.Manager(), t)) << t;
     std::vector<std::string> kept;
@@ -402,11 +402,11 @@ TEST(DownloadJob, NewJobCopiesTheSectionAndStartsAtZero)
     char section[] = "Section1";
     int context = 0;
     GpcOdeCallback callback = &IgnoreOdeNotice;
-    GpcDownloadJob* pJob = CreateDownloadJob(&owned.Extension(), section, callback, &context);
+    GpcDownloadJob* pJob = CreateDownloadJob(&owned.Owner(), section, callback, &context);
     ASSERT_NE(nullptr, pJob);
     section[0] = 'X';
     EXPECT_STREQ("Section1", Field(pJob->SectionName));
-    EXPECT_EQ(&owned.Extension(), pJob->Owner);
+    EXPECT_EQ(&owned.Owner(), pJob->Owner);
     EXPECT_EQ(callback, pJob->Callback);
     EXPECT_EQ(&context, pJob->CallbackContext);
     EXPECT_EQ(0u, pJob->TotalBytes);

@@ -3,37 +3,32 @@
 
 #include <windows.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "extension/extension.h"
-#include "extension/module_state.h"
 #include "install/installation_mgr.h"
+#include "npvrgpc/module_state.h"
 #include "support/fake_host.h"
+#include "support/fake_install_owner.h"
 
-// A real extension object over a fake host, for the operations that look
-// at their owner (the OS filter, "%uninstall%").
+// A manager owned by a stand-in owner over a fake host, for the operations
+// that look at their owner (the OS filter, "%uninstall%").
 class OwnedManager {
 public:
-    OwnedManager()
+    OwnedManager() : m_Owner(m_Host.Cookie()), m_Manager(&m_Owner)
     {
         ResetModuleStateForTesting();
         g_pHostTable = m_Host.Table();
         g_pGpcCookie = m_Host.Cookie();
-        m_pExtension.reset(new CVRGpcExtension(m_Host.Cookie()));
     }
-    ~OwnedManager()
-    {
-        m_pExtension.reset();
-        ResetModuleStateForTesting();
-    }
-    CVRGpcExtension& Extension() { return *m_pExtension; }
-    CVRGpcInstallationMgr& Manager() { return m_pExtension->m_InstallationMgr; }
+    ~OwnedManager() { ResetModuleStateForTesting(); }
+    FakeInstallOwner& Owner() { return m_Owner; }
+    CVRGpcInstallationMgr& Manager() { return m_Manager; }
 
 private:
     FakeHost m_Host;
-    std::unique_ptr<CVRGpcExtension> m_pExtension;
+    FakeInstallOwner m_Owner;
+    CVRGpcInstallationMgr m_Manager;
 };
 
 // Parses one item text through a writable copy, as the manifest reader does.

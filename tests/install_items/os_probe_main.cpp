@@ -21,7 +21,7 @@ std::vector<std::string> KeptNames(CVRGpcInstallationMgr& mgr)
 TEST(ItemOsFilterProbe, KeepsWhatThisPlatformRuns)
 {
     OwnedManager owned;
-    owned.Extension().m_bCheckItemOsVersion = 1;
+    owned.Owner().bCheckItemOsVersion = 1;
     for (const char* t : {"os0.dll;u;;;;;;;;0", "os1.dll;u;;;;;;;;1", "os2.dll;u;;;;;;;;2",
                           "os3.dll;u;;;;;;;;3", "none.dll;u"})
         EXPECT_EQ(1, ParseText(owned.Manager(), t)) << t;

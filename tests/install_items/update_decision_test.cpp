@@ -11,7 +11,7 @@
 
 namespace {
 
-const std::string kMarker = "#~@CorvoVersionTag@~#";
+const std::string GPC_MARKER = "#~@CorvoVersionTag@~#";
 
 GpcInstallItem MakeItem(const char* lpszUpdate, const char* lpszVersion, DWORD dwSize = 0)
 {
@@ -23,7 +23,7 @@ GpcInstallItem MakeItem(const char* lpszUpdate, const char* lpszVersion, DWORD d
     return item;
 }
 
-const char kUntouched[] = "untouched";
+const char GPC_UNTOUCHED[] = "untouched";
 
 struct Decision {
     int result;
@@ -33,7 +33,7 @@ struct Decision {
 Decision Decide(GpcInstallItem& item, const std::string& path)
 {
     char achCurrent[256];
-    strcpy(achCurrent, kUntouched);
+    strcpy(achCurrent, GPC_UNTOUCHED);
     Decision d;
     d.result = item.NeedUpdate(path.c_str(), achCurrent);
     d.current = achCurrent;
@@ -76,8 +76,8 @@ TEST(NeedUpdateVersion, EqualFileVersionIsCurrentAndAnyOtherNeedsTheDownload)
     ASSERT_TRUE(PathExists(v7)) << v7;
     ASSERT_TRUE(PathExists(v8)) << v8;
     const DecisionCase cases[] = {
-        {"version", "1,0,0,7", 0, v7, 0, kUntouched},
-        {"VERSION", "1,0,0,7", 0, v7, 0, kUntouched},
+        {"version", "1,0,0,7", 0, v7, 0, GPC_UNTOUCHED},
+        {"VERSION", "1,0,0,7", 0, v7, 0, GPC_UNTOUCHED},
         {"Version", "1,0,0,7", 0, v8, 1, "1,0,0,8"},
         // A newer installed file still gets the manifest's version.
         {"version", "1,0,0,7", 0, v8, 1, "1,0,0,8"},
@@ -85,7 +85,7 @@ TEST(NeedUpdateVersion, EqualFileVersionIsCurrentAndAnyOtherNeedsTheDownload)
         {"version", "", 0, v7, 1, "1,0,0,7"},
         {"version", nullptr, 0, v7, 1, "1,0,0,7"},
         {"version", "1.0.0.7", 0, v7, 1, "1,0,0,7"},
-        {"version", "2,5,300,40000", 0, Fixture("ver_2_5_300_40000.dll"), 0, kUntouched},
+        {"version", "2,5,300,40000", 0, Fixture("ver_2_5_300_40000.dll"), 0, GPC_UNTOUCHED},
         {"version", "1,0,0,7", 0, Fixture("nover.dll"), 1, ""},
         {"version", "1,0,0,7", 0, Fixture("missing_file.dll"), 1, ""},
     };
@@ -130,17 +130,17 @@ TEST_F(TaggedFiles, TagIsTheTextAfterTheFirstCompleteMarker)
         int found;
         std::string tag;
     } cases[] = {
-        {"start.bin", kMarker + "5.1.2" + std::string("\0tail", 5), 1, "5.1.2"},
-        {"middle.bin", binary + "padding" + kMarker + "2,0,0,17" + std::string("\0\0", 2) + binary, 1, "2,0,0,17"},
-        {"to_eof.bin", binary + kMarker + "3.0 beta", 1, "3.0 beta"},
-        {"very_end.bin", binary + kMarker, 1, ""},
-        {"cut_marker.bin", binary + kMarker.substr(0, 15), 0, ""},
-        {"broken_then_whole.bin", kMarker.substr(0, 10) + "x" + kMarker + "7", 1, "7"},
-        {"twice.bin", binary + kMarker + "first" + std::string("\0", 1) + kMarker + "second", 1, "first"},
-        {"twice_no_nul.bin", kMarker + "one" + kMarker + "two", 1, "one" + kMarker + "two"},
+        {"start.bin", GPC_MARKER + "5.1.2" + std::string("\0tail", 5), 1, "5.1.2"},
+        {"middle.bin", binary + "padding" + GPC_MARKER + "2,0,0,17" + std::string("\0\0", 2) + binary, 1, "2,0,0,17"},
+        {"to_eof.bin", binary + GPC_MARKER + "3.0 beta", 1, "3.0 beta"},
+        {"very_end.bin", binary + GPC_MARKER, 1, ""},
+        {"cut_marker.bin", binary + GPC_MARKER.substr(0, 15), 0, ""},
+        {"broken_then_whole.bin", GPC_MARKER.substr(0, 10) + "x" + GPC_MARKER + "7", 1, "7"},
+        {"twice.bin", binary + GPC_MARKER + "first" + std::string("\0", 1) + GPC_MARKER + "second", 1, "first"},
+        {"twice_no_nul.bin", GPC_MARKER + "one" + GPC_MARKER + "two", 1, "one" + GPC_MARKER + "two"},
         {"no_marker.bin", binary + "#~@CorvoVersion", 0, ""},
         {"empty.bin", "", 0, ""},
-        {"long_tag.bin", kMarker + std::string(400, 'v'), 1, std::string(255, 'v')},
+        {"long_tag.bin", GPC_MARKER + std::string(400, 'v'), 1, std::string(255, 'v')},
     };
     for (const auto& c : cases) {
         std::string path = Write(c.name, c.bytes);
@@ -159,7 +159,7 @@ TEST_F(TaggedFiles, MissingFileOrTinyBufferNeverOverruns)
     char achTag[16];
     EXPECT_EQ(0, GetTaggedVersion((m_strDir + "\\absent.bin").c_str(), achTag, sizeof(achTag)));
 
-    std::string path = Write("small_buffer.bin", kMarker + "123456789");
+    std::string path = Write("small_buffer.bin", GPC_MARKER + "123456789");
     memset(achTag, '#', sizeof(achTag));
     EXPECT_EQ(1, GetTaggedVersion(path.c_str(), achTag, 5));
     EXPECT_STREQ("1234", achTag);
@@ -171,12 +171,12 @@ TEST_F(TaggedFiles, MissingFileOrTinyBufferNeverOverruns)
 
 TEST_F(TaggedFiles, VertagComparesTheTagByteForByte)
 {
-    const std::string tagged = Write("tagged.dll", "MZ" + kMarker + std::string("4.2\0", 4));
-    const std::string atEnd = Write("at_end.dll", "MZ" + kMarker);
+    const std::string tagged = Write("tagged.dll", "MZ" + GPC_MARKER + std::string("4.2\0", 4));
+    const std::string atEnd = Write("at_end.dll", "MZ" + GPC_MARKER);
     const std::string untagged = Write("untagged.dll", "MZ plain");
     const DecisionCase cases[] = {
-        {"vertag", "4.2", 0, tagged, 0, kUntouched},
-        {"VerTag", "4.2", 0, tagged, 0, kUntouched},
+        {"vertag", "4.2", 0, tagged, 0, GPC_UNTOUCHED},
+        {"VerTag", "4.2", 0, tagged, 0, GPC_UNTOUCHED},
         {"vertag", "4.3", 0, tagged, 1, "4.2"},
         {"vertag", "", 0, tagged, 1, "4.2"},
         {"vertag", "4.2", 0, atEnd, 1, ""},
@@ -199,15 +199,15 @@ TEST_F(TaggedFiles, SizeExistenceAndUnknownRules)
     const std::string file = Write("sized.bin", std::string(1234, 'z'));
     const std::string missing = m_strDir + "\\missing.bin";
     const DecisionCase cases[] = {
-        {"size", "1", 1234, file, 0, kUntouched},
-        {"SIZE", "1", 1234, file, 0, kUntouched},
+        {"size", "1", 1234, file, 0, GPC_UNTOUCHED},
+        {"SIZE", "1", 1234, file, 0, GPC_UNTOUCHED},
         {"size", "1", 1000, file, 1, "1234"},
         {"size", "1", 5, missing, 1, "0"},
         // An unreadable file reads as size 0, which matches a size of 0.
-        {"size", "1", 0, missing, 0, kUntouched},
-        {"existence", "1", 0, missing, 0, kUntouched},
-        {"Existence", "1", 99, file, 0, kUntouched},
-        {nullptr, "1", 1234, file, 1, kUntouched},
+        {"size", "1", 0, missing, 0, GPC_UNTOUCHED},
+        {"existence", "1", 0, missing, 0, GPC_UNTOUCHED},
+        {"Existence", "1", 99, file, 0, GPC_UNTOUCHED},
+        {nullptr, "1", 1234, file, 1, GPC_UNTOUCHED},
         {"", "1", 1234, file, 1, ""},
         {"checksum", "1", 1234, file, 1, ""},
     };

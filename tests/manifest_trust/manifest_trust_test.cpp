@@ -82,7 +82,7 @@ std::string Hex(const unsigned char* p, size_t n)
     return s;
 }
 
-const char kProduct[] = "Trust Test";
+const char GPC_PRODUCT[] = "Trust Test";
 
 void ForgetSerials()
 {
@@ -112,7 +112,7 @@ TEST(SignedManifestFormat, PublishersToolOutputParses)
     CVRGpcSignedManifest m;
     ASSERT_EQ(GPC_TRUST_OK, m.Parse(Bytes(signedText), signedText.size()));
     EXPECT_EQ(7u, m.GetSerial());
-    EXPECT_STREQ(kProduct, m.GetProduct());
+    EXPECT_STREQ(GPC_PRODUCT, m.GetProduct());
     EXPECT_EQ(signedText.find("[GpcManifestSignature]"), m.GetSignedLength());
     EXPECT_EQ(384u, m.GetSignatureLength());  // RSA 3,072 bits
     // Every Url of every section's entries, and the dependency named apart.
@@ -153,7 +153,7 @@ TEST_P(DamagedManifest, IsRefusedBeforeAnyKeyIsTried)
     }
 }
 
-const DamageCase kDamage[] = {
+const DamageCase GPC_DAMAGE[] = {
     {"UnsignedManifest", "plain.ini", "", "", "", GPC_TRUST_UNSIGNED},
     {"SectionAppendedAfterSignature", "signed.ini", "", "", "[Corvo]\r\nCount=1\r\n", GPC_TRUST_MALFORMED},
     {"KeyAppendedAfterSignature", "signed.ini", "", "", "File9=evil.exe;evil.exe;;;;;e\r\n", GPC_TRUST_MALFORMED},
@@ -177,12 +177,12 @@ const DamageCase kDamage[] = {
      GPC_TRUST_MALFORMED},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, DamagedManifest, testing::ValuesIn(kDamage),
+INSTANTIATE_TEST_SUITE_P(Cases, DamagedManifest, testing::ValuesIn(GPC_DAMAGE),
                          [](const testing::TestParamInfo<DamageCase>& i) { return std::string(i.param.name); });
 
 // A manifest typed by hand; its signature is three zero bytes, which the
 // format accepts and only the key check would refuse.
-const char kHandWritten[] =
+const char GPC_HAND_WRITTEN[] =
     "[Corvo]\n"
     "Count=1\n"
     "[gpcmanifestinfo]\n"
@@ -202,7 +202,7 @@ const char kHandWritten[] =
 TEST(SignedManifestFormat, HashesAreFoundByUrlWithoutCaseFirstLineWinning)
 {
     CVRGpcSignedManifest m;
-    ASSERT_EQ(GPC_TRUST_OK, m.Parse(reinterpret_cast<const unsigned char*>(kHandWritten), strlen(kHandWritten)));
+    ASSERT_EQ(GPC_TRUST_OK, m.Parse(reinterpret_cast<const unsigned char*>(GPC_HAND_WRITTEN), strlen(GPC_HAND_WRITTEN)));
     EXPECT_EQ(4294967295u, m.GetSerial());  // the first Serial line counts
     EXPECT_STREQ("Name with = sign", m.GetProduct());
     EXPECT_EQ(3u, m.GetSignatureLength());
@@ -465,7 +465,7 @@ TEST_P(PolicyKey, AdministratorsKeyIsReadFromTheMachinePolicy)
     EXPECT_EQ(c.checked, GpcCheckManifest(Bytes(text), text.size(), keys, &m));
 }
 
-const PolicyCase kPolicy[] = {
+const PolicyCase GPC_POLICY[] = {
     {"NoPolicyKey", REG_NONE, nullptr, "", GPC_TRUST_NO_KEY, GPC_TRUST_NO_KEY},
     {"PolicyKeyWithoutValue", REG_SZ, nullptr, "", GPC_TRUST_NO_KEY, GPC_TRUST_NO_KEY},
     {"BinaryDer", REG_BINARY, "key.der", nullptr, GPC_TRUST_OK, GPC_TRUST_OK},
@@ -475,7 +475,7 @@ const PolicyCase kPolicy[] = {
     {"NumberValue", REG_DWORD, nullptr, "1234", GPC_TRUST_BAD_KEY, GPC_TRUST_BAD_KEY},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, PolicyKey, testing::ValuesIn(kPolicy),
+INSTANTIATE_TEST_SUITE_P(Cases, PolicyKey, testing::ValuesIn(GPC_POLICY),
                          [](const testing::TestParamInfo<PolicyCase>& i) { return std::string(i.param.name); });
 
 // --- Downloaded files -------------------------------------------------------
@@ -532,14 +532,14 @@ TEST_F(FileHash, DownloadIsCheckedAgainstTheHashListedForItsUrl)
 
 TEST_F(SignatureCheck, OlderSerialThanOneAcceptedIsRefused)
 {
-    EXPECT_EQ(0u, GpcGetAcceptedSerial(kProduct));
-    EXPECT_EQ(1, GpcRecordAcceptedSerial(kProduct, 7));
-    EXPECT_EQ(7u, GpcGetAcceptedSerial(kProduct));
+    EXPECT_EQ(0u, GpcGetAcceptedSerial(GPC_PRODUCT));
+    EXPECT_EQ(1, GpcRecordAcceptedSerial(GPC_PRODUCT, 7));
+    EXPECT_EQ(7u, GpcGetAcceptedSerial(GPC_PRODUCT));
     EXPECT_EQ(GPC_TRUST_OK, Check(m_strSigned, "key.der"));  // the same again
 
-    EXPECT_EQ(1, GpcRecordAcceptedSerial(kProduct, 8));
-    EXPECT_EQ(1, GpcRecordAcceptedSerial(kProduct, 5));  // never lowered
-    EXPECT_EQ(8u, GpcGetAcceptedSerial(kProduct));
+    EXPECT_EQ(1, GpcRecordAcceptedSerial(GPC_PRODUCT, 8));
+    EXPECT_EQ(1, GpcRecordAcceptedSerial(GPC_PRODUCT, 5));  // never lowered
+    EXPECT_EQ(8u, GpcGetAcceptedSerial(GPC_PRODUCT));
     EXPECT_EQ(GPC_TRUST_OLD_SERIAL, Check(m_strSigned, "key.der"));
     // Serials count per product.
     EXPECT_EQ(0u, GpcGetAcceptedSerial("Another Product"));
@@ -547,9 +547,9 @@ TEST_F(SignatureCheck, OlderSerialThanOneAcceptedIsRefused)
 
 TEST_F(SignatureCheck, MachineWideSerialGuardsEveryUser)
 {
-    SetSerial(HKEY_LOCAL_MACHINE, kProduct, 9);
-    SetSerial(HKEY_CURRENT_USER, kProduct, 2);
-    EXPECT_EQ(9u, GpcGetAcceptedSerial(kProduct));
+    SetSerial(HKEY_LOCAL_MACHINE, GPC_PRODUCT, 9);
+    SetSerial(HKEY_CURRENT_USER, GPC_PRODUCT, 2);
+    EXPECT_EQ(9u, GpcGetAcceptedSerial(GPC_PRODUCT));
     EXPECT_EQ(GPC_TRUST_OLD_SERIAL, Check(m_strSigned, "key.der"));
 }
 

@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
-#include "tests/support/fake_host.h"
 #include "feedback/messages.h"
 #include "feedback/report.h"
+#include "npvrgpc/module_state.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
@@ -26,7 +26,7 @@ std::string Ansi(const std::wstring& text)
     return std::string(achOut, n > 0 ? n : 0);
 }
 
-const char kSavePrefix[] = "CVRGpcExtension:: Save the error message log to [";
+const char GPC_SAVE_PREFIX[] = "CVRGpcExtension:: Save the error message log to [";
 
 class MessagesTest : public ::testing::Test {
 protected:
@@ -66,9 +66,9 @@ protected:
     {
         std::vector<std::string> requests;
         for (const std::string& text : trace.Texts()) {
-            if (text.compare(0, sizeof(kSavePrefix) - 1, kSavePrefix) != 0) continue;
+            if (text.compare(0, sizeof(GPC_SAVE_PREFIX) - 1, GPC_SAVE_PREFIX) != 0) continue;
             size_t end = text.rfind("] is [");
-            requests.push_back(text.substr(sizeof(kSavePrefix) - 1, end - (sizeof(kSavePrefix) - 1)));
+            requests.push_back(text.substr(sizeof(GPC_SAVE_PREFIX) - 1, end - (sizeof(GPC_SAVE_PREFIX) - 1)));
         }
         return requests;
     }

@@ -13,7 +13,7 @@
 
 namespace {
 
-const WORD kLanguages[] = {1028, 1031, 1033, 1036, 1041, 1042, 1053, 2052, 2058};
+const WORD GPC_LANGUAGES[] = {1028, 1031, 1033, 1036, 1041, 1042, 1053, 2052, 2058};
 
 std::vector<UINT> AllStringIds()
 {
@@ -74,31 +74,31 @@ std::string Narrow(const std::wstring& text)
 }
 
 // The English texts, byte for byte.
-const char kPrefix[] = "Setup was unsuccessful. Please try again.\n\n\n";
+const char GPC_PREFIX[] = "Setup was unsuccessful. Please try again.\n\n\n";
 const struct {
     UINT id;
     std::string text;
-} kEnglish[] = {
-    {1, std::string(kPrefix) + "Error [1]\n\n"},
-    {2, std::string(kPrefix) + "Error [2]\n\n"},
-    {3, std::string(kPrefix) + "Error [3], File [%s]\n"},
+} GPC_ENGLISH_TEXTS[] = {
+    {1, std::string(GPC_PREFIX) + "Error [1]\n\n"},
+    {2, std::string(GPC_PREFIX) + "Error [2]\n\n"},
+    {3, std::string(GPC_PREFIX) + "Error [3], File [%s]\n"},
     {4, "Setup was unsuccessful. The %s that you downloaded is not compatible with your computer's operating system.\nError 4\n"},
     {5, "Setup was unsuccessful. Please try again.\nError [5]"},
-    {6, std::string(kPrefix) + "Error [6], URL [%s]\n"},
+    {6, std::string(GPC_PREFIX) + "Error [6], URL [%s]\n"},
     {7, "Setup was unsuccessful. Please close, then reopen your Web browser, and try again.\n\n \n\nError [7], File [%s]\n\n\n"},
     {8, "You have successfully downloaded a new version of %s. You can continue using the current version until you restart your computer. Once you restart your computer, you can use the new version.\n"},
-    {9, std::string(kPrefix) + "Error [9], file [ %s ]"},
-    {10, std::string(kPrefix) + "Error [10], [%s]\n\n"},
-    {11, std::string(kPrefix) + "Error [11], Index [%d]"},
-    {12, std::string(kPrefix) + "Error [12], [%s]\n"},
-    {13, std::string(kPrefix) + "Error [13], [0x%lx] in [%s( )]\n"},
+    {9, std::string(GPC_PREFIX) + "Error [9], file [ %s ]"},
+    {10, std::string(GPC_PREFIX) + "Error [10], [%s]\n\n"},
+    {11, std::string(GPC_PREFIX) + "Error [11], Index [%d]"},
+    {12, std::string(GPC_PREFIX) + "Error [12], [%s]\n"},
+    {13, std::string(GPC_PREFIX) + "Error [13], [0x%lx] in [%s( )]\n"},
     {14, "Setup was unsuccessful. Please try again.\n\nThere is insufficient memory in your browser to launch the Conclave Manager. Please close all your browser windows and restart your browser.\n\nError [14], [0x%lx]\n"},
-    {15, std::string(kPrefix) + "Error [15], File [%s]"},
-    {16, std::string(kPrefix) + "Error [16], File [%s]\n"},
-    {17, std::string(kPrefix) + "Error [17], File [%s]\n\n"},
+    {15, std::string(GPC_PREFIX) + "Error [15], File [%s]"},
+    {16, std::string(GPC_PREFIX) + "Error [16], File [%s]\n"},
+    {17, std::string(GPC_PREFIX) + "Error [17], File [%s]\n\n"},
     {18, "Setup was unsuccessful. Please close, then reopen your Web browser, and try again.\n\n\nError [18], File [%s]\n"},
-    {19, std::string(kPrefix) + "Error [19]\n\n"},
-    {20, std::string(kPrefix) + "Error [20]\n\n"},
+    {19, std::string(GPC_PREFIX) + "Error [19]\n\n"},
+    {20, std::string(GPC_PREFIX) + "Error [20]\n\n"},
     {21, "Setup was unsuccessful. Please log in to your computer as an administrator and try again.\n\n\nError [21], File [%s]\n\n"},
     {22, "A Corvo meeting is already in progress. You must use another browser to start a second meeting.\n"},
     {23, "Setup was unsuccessful. The setup files could not be verified as coming from their publisher, so nothing was installed.\n\n\nError [23], [%s]\n"},
@@ -108,7 +108,7 @@ const struct {
 
 TEST(Resources, EnglishTextsAreExact)
 {
-    for (const auto& e : kEnglish) {
+    for (const auto& e : GPC_ENGLISH_TEXTS) {
         char achText[512];
         int n = LoadStringInLanguage(1033, e.id, achText, sizeof(achText));
         EXPECT_EQ(e.text, std::string(achText)) << "string " << e.id;
@@ -118,7 +118,7 @@ TEST(Resources, EnglishTextsAreExact)
 
 TEST(Resources, EveryStringExistsInEveryLanguage)
 {
-    for (WORD wLang : kLanguages) {
+    for (WORD wLang : GPC_LANGUAGES) {
         for (UINT id : AllStringIds()) {
             std::wstring text, english;
             EXPECT_TRUE(StoredString(wLang, id, &text)) << "language " << wLang << " string " << id;
@@ -135,7 +135,7 @@ TEST(Resources, TranslationsFormatTheSameArguments)
     for (UINT id : AllStringIds()) {
         std::wstring english;
         ASSERT_TRUE(StoredString(1033, id, &english));
-        for (WORD wLang : kLanguages) {
+        for (WORD wLang : GPC_LANGUAGES) {
             std::wstring text;
             if (!StoredString(wLang, id, &text)) continue;  // reported above
             std::vector<std::wstring> expected = Conversions(english), actual = Conversions(text);
@@ -149,7 +149,7 @@ TEST(Resources, TranslationsFormatTheSameArguments)
 
 TEST(Resources, TranslationsSurviveTheirAnsiCodePage)
 {
-    for (WORD wLang : kLanguages) {
+    for (WORD wLang : GPC_LANGUAGES) {
         UINT nCodePage = AnsiCodePage(wLang);
         for (UINT id : AllStringIds()) {
             std::wstring text;
@@ -270,7 +270,7 @@ void ExpectPlace(const DialogItem* item, short x, short y, short cx, short cy, c
 
 TEST(Resources, MessageDialogInEveryLanguage)
 {
-    for (WORD wLang : kLanguages) {
+    for (WORD wLang : GPC_LANGUAGES) {
         SCOPED_TRACE("language " + std::to_string(wLang));
         Dialog d;
         ASSERT_TRUE(ReadDialog(wLang, IDD_GPC_MESSAGE, &d));
@@ -310,7 +310,7 @@ TEST(Resources, ProgressDialogInEveryLanguage)
     EXPECT_EQ(71, english.Find(IDC_GPC_TIME_TEXT)->x);
     EXPECT_EQ(60, english.Find(-1)->cx);
 
-    for (WORD wLang : kLanguages) {
+    for (WORD wLang : GPC_LANGUAGES) {
         SCOPED_TRACE("language " + std::to_string(wLang));
         Dialog d;
         ASSERT_TRUE(ReadDialog(wLang, IDD_GPC_PROGRESS, &d));
@@ -318,8 +318,8 @@ TEST(Resources, ProgressDialogInEveryLanguage)
         EXPECT_EQ(90, d.cy);
         EXPECT_EQ(8, d.pointSize);
         EXPECT_EQ(wLang == 1041 ? L"Microsoft Sans Serif" : L"MS Sans Serif", d.font);
-        const DWORD kStyle = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_CENTER | DS_MODALFRAME | DS_3DLOOK;
-        EXPECT_EQ(kStyle, d.style & kStyle);
+        const DWORD GPC_STYLE = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_CENTER | DS_MODALFRAME | DS_3DLOOK;
+        EXPECT_EQ(GPC_STYLE, d.style & GPC_STYLE);
         ASSERT_EQ(5u, d.items.size());
         ExpectPlace(d.Find(IDC_GPC_STATUS_TEXT), 8, 7, 251, 8, "status line");
         ExpectPlace(d.Find(IDC_GPC_PROGRESS_BAR), 7, 33, 251, 15, "bar");

@@ -13,18 +13,18 @@
 
 namespace {
 
-const std::string kServerDir = GPC_PROGRESS_REPORT_SERVER_DIR;
+const std::string GPC_SERVER_DIR = GPC_PROGRESS_REPORT_SERVER_DIR;
 
 int ServerPort()
 {
-    std::string text = ReadFileBytes(kServerDir + "/port");
+    std::string text = ReadFileBytes(GPC_SERVER_DIR + "/port");
     return text.empty() ? 0 : std::stoi(text);
 }
 
 std::vector<std::string> RequestsWith(const std::string& token)
 {
     std::vector<std::string> lines;
-    std::istringstream in(ReadFileBytes(kServerDir + "/requests.log"));
+    std::istringstream in(ReadFileBytes(GPC_SERVER_DIR + "/requests.log"));
     std::string line;
     while (std::getline(in, line))
         if (line.find(token) != std::string::npos) lines.push_back(line);
@@ -36,7 +36,7 @@ protected:
     void SetUp() override
     {
         ProgressTest::SetUp();
-        ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << kServerDir << ")";
+        ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << GPC_SERVER_DIR << ")";
         extension.reset(new CVRGpcExtension(host.Cookie()));
         host.SetParam("MeetingID", "M5");
         host.SetParam("SessionID", "S6");
@@ -67,7 +67,7 @@ TEST_F(CancelReportTest, StartUpCancelIsReportedAs901WithoutDetail)
     SendMessageA(GetDlgItem(mgr.ProgressWindow, IDCANCEL), BM_CLICK, 0, 0);
 
     std::vector<std::string> lines = RequestsWith("/startup-cancel");
-    ASSERT_EQ(1u, lines.size()) << ReadFileBytes(kServerDir + "/requests.log");
+    ASSERT_EQ(1u, lines.size()) << ReadFileBytes(GPC_SERVER_DIR + "/requests.log");
     EXPECT_NE(std::string::npos,
               lines[0].find("/startup-cancel?ConfID=M5&SessionID=S6&Module=1&ErrorCode=901 "))
         << lines[0];
@@ -85,7 +85,7 @@ TEST_F(CancelReportTest, JobCancelIsReportedAs901WithoutDetail)
     SendMessageA(GetDlgItem(pJob->ProgressWindow, IDCANCEL), BM_CLICK, 0, 0);
 
     std::vector<std::string> lines = RequestsWith("/job-cancel");
-    ASSERT_EQ(1u, lines.size()) << ReadFileBytes(kServerDir + "/requests.log");
+    ASSERT_EQ(1u, lines.size()) << ReadFileBytes(GPC_SERVER_DIR + "/requests.log");
     EXPECT_NE(std::string::npos, lines[0].find("/job-cancel?ConfID=M5&SessionID=S6&Module=1&ErrorCode=901 "))
         << lines[0];
     DestroyDownloadJob(pJob);

@@ -146,7 +146,7 @@ TEST_F(JobProgressTest, UpdatesRepaintTheBarAtOnce)
     EXPECT_EQ("less than 1 minute", ItemText(hWnd, IDC_GPC_TIME_TEXT));
     // No message loop ran: the fill is on the screen already.
     WindowPixels px = CaptureWindow(GetDlgItem(hWnd, IDC_GPC_PROGRESS_BAR), true, false);
-    EXPECT_EQ((px.nWidth - 8) / 2, px.Columns(kFillRgb));
+    EXPECT_EQ((px.nWidth - 8) / 2, px.Columns(GPC_FILL_RGB));
 }
 
 TEST_F(JobProgressTest, ClosedSwitchLeavesTheWindowAlone)

@@ -140,8 +140,8 @@ BarFill MeasureBar(HWND hDlg)
     if (!hBar) return fill;
     UpdateWindow(hDlg);
     WindowPixels px = CaptureWindow(hBar, true);
-    fill.nFilledColumns = px.Columns(kFillRgb);
-    fill.nFilledPixels = px.Count(kFillRgb);
+    fill.nFilledColumns = px.Columns(GPC_FILL_RGB);
+    fill.nFilledPixels = px.Count(GPC_FILL_RGB);
     fill.nPaintWidth = px.nWidth - 8;
     fill.nPaintHeight = px.nHeight - 4;
     return fill;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/module_state.h"
+#include "npvrgpc/module_state.h"
 #include "support/fake_host.h"
 #include "support/trace_capture.h"
 
@@ -47,7 +47,7 @@ std::wstring TemplateCaption(WORD wLang);
 std::wstring WindowTextW(HWND hWnd);
 
 // The colour of the bar's fill as the capture reports it (0x00RRGGBB).
-enum : DWORD { kFillRgb = 0x00000080 };
+enum : DWORD { GPC_FILL_RGB = 0x00000080 };
 
 class ProgressTest : public ::testing::Test {
 protected:

@@ -129,7 +129,7 @@ struct Language {
     WORD wLang;
     UINT nCodePage;
 };
-const Language kLanguages[] = {{"4", 1028, 950},  {"9", 1031, 1252},  {"1", 1033, 1252},
+const Language GPC_LANGUAGES[] = {{"4", 1028, 950},  {"9", 1031, 1252},  {"1", 1033, 1252},
                                {"7", 1036, 1252}, {"5", 1041, 932},   {"6", 1042, 949},
                                {"13", 1053, 1252}, {"3", 2052, 936}, {"12", 2058, 1252}};
 
@@ -195,7 +195,7 @@ TEST_P(ProgressScreenshot, StartUpWindowInEachLanguage)
     CloseProgressWindow(&mgr.ProgressWindow);
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, ProgressScreenshot, ::testing::ValuesIn(kLanguages),
+INSTANTIATE_TEST_SUITE_P(Languages, ProgressScreenshot, ::testing::ValuesIn(GPC_LANGUAGES),
                          [](const ::testing::TestParamInfo<Language>& info) {
                              return "Lang" + std::to_string(info.param.wLang);
                          });

@@ -10,18 +10,18 @@
 #include <vector>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
-#include "tests/support/fake_host.h"
 #include "feedback/report.h"
+#include "npvrgpc/module_state.h"
+#include "tests/support/fake_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
 
-const std::string kServerDir = GPC_REPORT_SERVER_DIR;
+const std::string GPC_SERVER_DIR = GPC_REPORT_SERVER_DIR;
 
 int ServerPort()
 {
-    std::string text = ReadFileBytes(kServerDir + "/port");
+    std::string text = ReadFileBytes(GPC_SERVER_DIR + "/port");
     return text.empty() ? 0 : std::stoi(text);
 }
 
@@ -34,7 +34,7 @@ std::string ServerRoot()
 std::vector<std::string> RequestsWith(const std::string& token, const char* lpszLog = "/requests.log")
 {
     std::vector<std::string> lines;
-    std::istringstream in(ReadFileBytes(kServerDir + lpszLog));
+    std::istringstream in(ReadFileBytes(GPC_SERVER_DIR + lpszLog));
     std::string line;
     while (std::getline(in, line))
         if (line.find(token) != std::string::npos) lines.push_back(line);
@@ -45,7 +45,7 @@ class ReportTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << kServerDir << ")";
+        ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << GPC_SERVER_DIR << ")";
         g_pHostTable = host.Table();
         g_pGpcCookie = host.Cookie();
         extension.reset(new CVRGpcExtension(host.Cookie()));

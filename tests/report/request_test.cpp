@@ -90,24 +90,24 @@ TEST(ReportRequest, MissingInputsGiveNoText)
 
 TEST(ReportRequestFlags, SecureOnlyForLowerCaseHttpsAfterBlanks)
 {
-    const DWORD kPlain = 0xA4003180;
-    const DWORD kSecure = 0xA4803180;
+    const DWORD GPC_PLAIN = 0xA4003180;
+    const DWORD GPC_SECURE = 0xA4803180;
     const struct {
         const char* url;
         DWORD flags;
     } cases[] = {
-        {"http://h/l", kPlain},
-        {"https://h/l", kSecure},
-        {"  \t https://h/l", kSecure},
-        {"HTTPS://h/l", kPlain},
-        {"Https://h/l", kPlain},
-        {"\nhttps://h/l", kPlain},  // only blanks and tabs are skipped
-        {"httpsx", kSecure},
-        {"http", kPlain},
-        {"", kPlain},
+        {"http://h/l", GPC_PLAIN},
+        {"https://h/l", GPC_SECURE},
+        {"  \t https://h/l", GPC_SECURE},
+        {"HTTPS://h/l", GPC_PLAIN},
+        {"Https://h/l", GPC_PLAIN},
+        {"\nhttps://h/l", GPC_PLAIN},  // only blanks and tabs are skipped
+        {"httpsx", GPC_SECURE},
+        {"http", GPC_PLAIN},
+        {"", GPC_PLAIN},
     };
     for (const auto& c : cases) EXPECT_EQ(c.flags, GetReportRequestFlags(c.url)) << "url [" << c.url << "]";
-    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_SECURE), kSecure ^ kPlain);
+    EXPECT_EQ(static_cast<DWORD>(INTERNET_FLAG_SECURE), GPC_SECURE ^ GPC_PLAIN);
 }
 
 }  // namespace

@@ -7,10 +7,10 @@
 #include <string>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
-#include "support/fake_host.h"
+#include "npvrgpc/module_state.h"
 #include "script/call_engine.h"
 #include "script_test_util.h"
+#include "support/fake_host.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ protected:
 
 TEST_F(GpcCallEngineTest, EngineBelongsToItsExtension)
 {
-    EXPECT_EQ(Engine().m_pExtension, ext.get());
+    EXPECT_EQ(Engine().m_pSite, ext.get());
 }
 
 TEST_F(GpcCallEngineTest, BuiltInsNavigateTheHostWithoutLookingUpAnExport)

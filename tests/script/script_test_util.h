@@ -95,9 +95,9 @@ public:
     {
         if (cNames != 1 || !rgszNames || !rgszNames[0]) return E_INVALIDARG;
         namesAsked.push_back(rgszNames[0]);
-        static const wchar_t* const kNames[] = {L"Echo", L"Fail", L"Value"};
+        static const wchar_t* const GPC_NAMES[] = {L"Echo", L"Fail", L"Value"};
         for (int i = 0; i < 3; ++i) {
-            if (wcscmp(rgszNames[0], kNames[i]) == 0) {
+            if (wcscmp(rgszNames[0], GPC_NAMES[i]) == 0) {
                 rgDispId[0] = i + 1;
                 return S_OK;
             }

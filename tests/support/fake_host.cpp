@@ -10,7 +10,7 @@
 FakeHost* FakeHost::s_pCurrent = nullptr;
 
 namespace {
-const char kWindowClass[] = "GpcFakeHostWindow";
+const char GPC_WINDOW_CLASS[] = "GpcFakeHostWindow";
 int s_nHostSerial = 0;
 }  // namespace
 
@@ -107,12 +107,12 @@ HWND FakeHost::Window()
         std::memset(&wc, 0, sizeof(wc));
         wc.lpfnWndProc = &FakeHost::WindowProc;
         wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = kWindowClass;
+        wc.lpszClassName = GPC_WINDOW_CLASS;
         wc.cbWndExtra = sizeof(LONG_PTR);
         RegisterClassA(&wc);
         s_bRegistered = true;
     }
-    m_hWnd = CreateWindowA(kWindowClass, "fake plug-in window", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+    m_hWnd = CreateWindowA(GPC_WINDOW_CLASS, "fake plug-in window", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
                            nullptr, GetModuleHandleA(nullptr), nullptr);
     if (m_hWnd) SetWindowLongPtrA(m_hWnd, 0, reinterpret_cast<LONG_PTR>(m_pCookie));
     return m_hWnd;

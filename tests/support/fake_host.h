@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "extension/host_table.h"
+#include "vrgpcext/host_table.h"
 
 class FakeHost {
 public:

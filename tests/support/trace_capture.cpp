@@ -9,7 +9,6 @@
 DebugOutputCapture* DebugOutputCapture::s_pCurrent = nullptr;
 
 namespace {
-const char kTracerClass[] = GPC_TRACER_CLASS;
 int s_nTempSerial = 0;
 }  // namespace
 
@@ -21,13 +20,13 @@ TraceCapture::TraceCapture()
         std::memset(&wc, 0, sizeof(wc));
         wc.lpfnWndProc = &TraceCapture::WndProc;
         wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = kTracerClass;
+        wc.lpszClassName = GPC_TRACER_CLASS;
         wc.cbWndExtra = sizeof(LONG_PTR);
         RegisterClassA(&wc);
         s_bRegistered = true;
     }
     // A top-level (hidden) window: the extension finds tracers by class.
-    m_hWnd = CreateWindowA(kTracerClass, "tracer", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+    m_hWnd = CreateWindowA(GPC_TRACER_CLASS, "tracer", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
                            GetModuleHandleA(nullptr), nullptr);
     if (m_hWnd) SetWindowLongPtrA(m_hWnd, 0, reinterpret_cast<LONG_PTR>(this));
 }

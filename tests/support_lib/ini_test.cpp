@@ -23,7 +23,7 @@ protected:
     ScopedTempFolder m_Folder;
 };
 
-const char kManifest[] =
+const char GPC_MANIFEST[] =
     "[Settings]\r\n"
     "Count=3\r\n"
     "[Items]\r\n"
@@ -76,7 +76,7 @@ TEST_F(IniReader, FindsValuesByTheManifestRules)
         {"Items", "no equals sign here", 0, ""},
         {"Missing", "Count", 0, ""},
     };
-    std::string path = Write(kManifest);
+    std::string path = Write(GPC_MANIFEST);
     for (const LookupCase& c : cases) {
         FILE* pFile = fopen(path.c_str(), "r");
         ASSERT_NE(nullptr, pFile);

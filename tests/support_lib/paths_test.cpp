@@ -27,6 +27,31 @@ TEST(PathRoutines, EndsWithSeparatorLooksAtTheLastCharacter)
     EXPECT_EQ(0, EndsWithSeparator(nullptr));
 }
 
+struct LastSeparatorCase {
+    const char* path;
+    const char* separators;
+    int offset;  // -1: none
+};
+
+TEST(PathRoutines, FindLastSeparatorFindsTheLastOfTheGivenSeparators)
+{
+    const LastSeparatorCase cases[] = {
+        {"C:\\dir\\a.dll", "\\", 6},
+        {"C:\\dir/a.dll", "\\", 2},     // "/" is not asked for
+        {"C:\\dir/a.dll", "\\/", 6},
+        {"http://h/a:b", "\\/:", 10},
+        {"a.dll", "\\/:", -1},
+        {"", "\\", -1},
+        {"dir\\", "\\", 3},
+    };
+    for (const LastSeparatorCase& c : cases) {
+        const char* p = GpcFindLastSeparator(c.path, c.separators);
+        EXPECT_EQ(c.offset, p ? static_cast<int>(p - c.path) : -1) << c.path << " / " << c.separators;
+    }
+    EXPECT_EQ(nullptr, GpcFindLastSeparator(static_cast<const char*>(nullptr), "\\"));
+    EXPECT_EQ(nullptr, GpcFindLastSeparator("a\\b", nullptr));
+}
+
 struct AppendCase {
     const char* path;
     const char* component;
@@ -100,6 +125,21 @@ TEST_F(PathRoutinesCp932, ATrailByteBackslashIsNotASeparator)
     };
     for (const SeparatorCase& c : cases) {
         EXPECT_EQ(c.ends, EndsWithSeparator(c.path) ? 1 : 0) << testing::PrintToString(std::string(c.path));
+    }
+}
+
+TEST_F(PathRoutinesCp932, FindLastSeparatorSkipsTrailByteBackslashes)
+{
+    const LastSeparatorCase cases[] = {
+        {"C:\\\x95\x5C", "\\", 2},           // the last "\\" is a trail byte
+        {"C:\\\x95\x5C\\a.dll", "\\", 5},
+        {"C:\\\x81\x81\x81\x5C", "\\/", 2},
+        {"\x83\x5C", "\\", -1},
+        {"a\\\x83", "\\", 1},               // a lone lead byte at the end is just a byte
+    };
+    for (const LastSeparatorCase& c : cases) {
+        const char* p = GpcFindLastSeparator(c.path, c.separators);
+        EXPECT_EQ(c.offset, p ? static_cast<int>(p - c.path) : -1) << testing::PrintToString(std::string(c.path));
     }
 }
 

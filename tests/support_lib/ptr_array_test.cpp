@@ -3,6 +3,16 @@
 #include "npvrgpc/npbase.h"
 #include "support_lib_util.h"
 
+// Sets the fields of an array directly (see the friend in CGpcPtrArray).
+struct GpcPtrArrayTestAccess {
+    static void Set(CGpcPtrArray& a, void** ppHead, int nCapacity, int nCount)
+    {
+        a.m_ppHead = ppHead;
+        a.m_nCapacity = nCapacity;
+        a.m_nCount = nCount;
+    }
+};
+
 namespace {
 
 // Distinct pointers without owning anything.
@@ -15,8 +25,8 @@ void* Slot(int i)
 TEST(GpcPtrArray, StartsEmptyWithoutStorage)
 {
     CGpcPtrArray a;
-    EXPECT_EQ(nullptr, a.m_ppHead);
-    EXPECT_EQ(0, a.m_nCapacity);
+    EXPECT_EQ(nullptr, a.GetStorage());
+    EXPECT_EQ(0, a.GetCapacity());
     EXPECT_EQ(0, a.GetCount());
     EXPECT_EQ(-1, a.Find(Slot(0)));
 }
@@ -25,19 +35,19 @@ TEST(GpcPtrArray, GrowsBy16SlotsAndKeepsTheOrderAcrossTheGrowth)
 {
     CGpcPtrArray a;
     ASSERT_EQ(1, a.Add(Slot(0)));
-    EXPECT_EQ(16, a.m_nCapacity);
+    EXPECT_EQ(16, a.GetCapacity());
     for (int i = 1; i < 16; ++i) ASSERT_EQ(1, a.Add(Slot(i)));
-    EXPECT_EQ(16, a.m_nCapacity);
-    void** ppBefore = a.m_ppHead;
+    EXPECT_EQ(16, a.GetCapacity());
+    const void* const* ppBefore = a.GetStorage();
 
     ASSERT_EQ(1, a.Add(Slot(16)));  // the 17th append reallocates
-    EXPECT_EQ(32, a.m_nCapacity);
+    EXPECT_EQ(32, a.GetCapacity());
     EXPECT_EQ(17, a.GetCount());
-    EXPECT_NE(ppBefore, a.m_ppHead);
+    EXPECT_NE(ppBefore, a.GetStorage());
     for (int i = 0; i < 17; ++i) EXPECT_EQ(Slot(i), a.GetAt(i)) << i;
 
     for (int i = 17; i < 33; ++i) ASSERT_EQ(1, a.Add(Slot(i)));
-    EXPECT_EQ(48, a.m_nCapacity);
+    EXPECT_EQ(48, a.GetCapacity());
     EXPECT_EQ(33, a.GetCount());
     EXPECT_EQ(Slot(32), a.GetAt(32));
 }
@@ -99,7 +109,7 @@ TEST(GpcPtrArray, RemoveTakesTheFirstOccurrenceAndKeepsTheOrderOfTheRest)
     EXPECT_EQ(nullptr, a.GetAt(3));
     EXPECT_EQ(0, a.Remove(Slot(9)));
     EXPECT_EQ(3, a.GetCount());
-    EXPECT_EQ(16, a.m_nCapacity);  // storage never shrinks
+    EXPECT_EQ(16, a.GetCapacity());  // storage never shrinks
 }
 
 TEST(GpcPtrArray, RemovingNullIsReportedAndSearchedLikeAnyValue)
@@ -120,19 +130,19 @@ TEST(GpcPtrArray, RemoveAllKeepsStorageFreeReleasesIt)
     for (int i = 0; i < 20; ++i) a.Add(Slot(i));
     a.RemoveAll();
     EXPECT_EQ(0, a.GetCount());
-    EXPECT_EQ(32, a.m_nCapacity);
-    EXPECT_NE(nullptr, a.m_ppHead);
+    EXPECT_EQ(32, a.GetCapacity());
+    EXPECT_NE(nullptr, a.GetStorage());
     EXPECT_EQ(-1, a.Find(Slot(0)));
 
     a.Add(Slot(5));
     EXPECT_EQ(Slot(5), a.GetAt(0));
     a.Free();
-    EXPECT_EQ(nullptr, a.m_ppHead);
-    EXPECT_EQ(0, a.m_nCapacity);
+    EXPECT_EQ(nullptr, a.GetStorage());
+    EXPECT_EQ(0, a.GetCapacity());
     EXPECT_EQ(0, a.GetCount());
     // Usable again after Free.
     EXPECT_EQ(1, a.Add(Slot(6)));
-    EXPECT_EQ(16, a.m_nCapacity);
+    EXPECT_EQ(16, a.GetCapacity());
 }
 
 TEST(GpcPtrArray, AnAppendThatCannotGrowFailsAndLeavesTheArrayAsItWas)
@@ -143,17 +153,13 @@ TEST(GpcPtrArray, AnAppendThatCannotGrowFailsAndLeavesTheArrayAsItWas)
     for (int nCapacity : capacities) {
         CGpcPtrArray a;
         void* borrowed[1] = {Slot(0)};
-        a.m_ppHead = borrowed;
-        a.m_nCapacity = nCapacity;
-        a.m_nCount = nCapacity;
+        GpcPtrArrayTestAccess::Set(a, borrowed, nCapacity, nCapacity);
         EXPECT_EQ(0, a.Add(Slot(1))) << std::hex << nCapacity;
-        EXPECT_EQ(borrowed, a.m_ppHead);
-        EXPECT_EQ(nCapacity, a.m_nCapacity);
-        EXPECT_EQ(nCapacity, a.m_nCount);
+        EXPECT_EQ(borrowed, a.GetStorage());
+        EXPECT_EQ(nCapacity, a.GetCapacity());
+        EXPECT_EQ(nCapacity, a.GetCount());
         // Hand the borrowed storage back before the destructor frees it.
-        a.m_ppHead = nullptr;
-        a.m_nCapacity = 0;
-        a.m_nCount = 0;
+        GpcPtrArrayTestAccess::Set(a, nullptr, 0, 0);
     }
 }
 

@@ -1,7 +1,14 @@
 // The fifteen exports of the library, all stdcall with 32-bit arguments.
 #pragma once
 
-#include "extension/host_table.h"
+#include "vrgpcext/host_table.h"
+
+// What GpcGetFileAtUrlEx's caller hands over (its last argument): expected
+// size and caption.
+struct GpcProgressRequest {
+    DWORD dwTotalSize;
+    const char* lpszCaption;
+};
 
 extern "C" {
 int WINAPI GpcInitInstance(GpcCookie pCookie, GpcHostTable* pTable);

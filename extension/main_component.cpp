@@ -3,24 +3,23 @@
 #include <cstring>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/trace.h"
+#include "npvrgpc/module_state.h"
 #include "script/call_export.h"
 
 namespace {
 
 HWND GetHostWindow(GpcCookie pCookie)
 {
-    if (!g_pHostTable || !g_pHostTable->HostGetWindow) return nullptr;
-    return g_pHostTable->HostGetWindow(pCookie);
+    return GetHostLink(pCookie).GetWindow();
 }
 
 // "GpcDownloadOnly" set to TRUE in any letter case: the page wants the files
 // only, never the component.
 bool IsDownloadOnly(GpcCookie pCookie)
 {
-    const char* lpszValue = GetHostParam(pCookie, "GpcDownloadOnly");
+    const char* lpszValue = GetHostLink(pCookie).GetParam("GpcDownloadOnly");
     return lpszValue && _stricmp(lpszValue, "TRUE") == 0;
 }
 
@@ -49,7 +48,7 @@ void CVRGpcExtension::LoadMainComponent()
 
     if (IsDownloadOnly(m_pGpcCookie)) return;
 
-    const char* lpszProgId = GetHostParam(m_pGpcCookie, "GpcComponentProgID");
+    const char* lpszProgId = HostLink().GetParam("GpcComponentProgID");
     if (lpszProgId) {
         CLSID clsid;
         GetComponentClsid(lpszProgId, &clsid);
@@ -67,7 +66,7 @@ void CVRGpcExtension::LoadMainComponent()
         }
         PostMessageA(hWnd, WM_SIZE, 0, 0);
     } else {
-        const char* lpszName = GetHostParam(m_pGpcCookie, "GpcComponentName");
+        const char* lpszName = HostLink().GetParam("GpcComponentName");
         GpcInstallItem* pItem = lpszName ? m_InstallationMgr.FindItem(lpszName) : nullptr;
         if (!pItem) {
             ShowErrorMessage(this, 17, lpszName ? lpszName : "");
@@ -102,13 +101,13 @@ void CVRGpcExtension::LoadMainComponent()
         if (pfnSetControlEnv) {
             // The component gets the host's own table, not a copy: it may
             // call the host directly for as long as it is loaded.
-            ULONG_PTR rgArgs[2] = {reinterpret_cast<ULONG_PTR>(g_pHostTable),
+            ULONG_PTR rgArgs[2] = {reinterpret_cast<ULONG_PTR>(HostLink().Table()),
                                    reinterpret_cast<ULONG_PTR>(m_pGpcCookie)};
             GpcCallExport(pfnSetControlEnv, rgArgs, 2);
         }
     }
 
-    const char* lpszInitCall = GetHostParam(m_pGpcCookie, "GpcInitCall");
+    const char* lpszInitCall = HostLink().GetParam("GpcInitCall");
     if (lpszInitCall) ExecuteScript(lpszInitCall);
 }
 

@@ -5,17 +5,17 @@
 #include <exdisp.h>
 
 #include "extension/extension.h"
-#include "extension/module_state.h"
 #include "feedback/messages.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
+#include "npvrgpc/module_state.h"
 #include "script/call_export.h"
 
 namespace {
 
 // Longest text that "$LPARAM" may designate. The host passes URLs and short
 // texts this way; a run without a terminator this long is no text.
-const size_t c_cchMaxHostText = 64 * 1024;
+const size_t GPC_MAX_HOST_TEXT = 64 * 1024;
 
 bool IsReadableProtection(DWORD dwProtect)
 {
@@ -26,13 +26,13 @@ bool IsReadableProtection(DWORD dwProtect)
 
 // Length of the NUL-terminated text at pText, walking only through committed
 // readable memory; -1 when the address is not readable or no terminator
-// comes within c_cchMaxHostText bytes. The library has no structured
+// comes within GPC_MAX_HOST_TEXT bytes. The library has no structured
 // exception handling, so the memory is checked before it is touched.
 long MeasureHostText(const char* pText)
 {
     const char* p = pText;
     size_t cchSeen = 0;
-    while (cchSeen <= c_cchMaxHostText) {
+    while (cchSeen <= GPC_MAX_HOST_TEXT) {
         MEMORY_BASIC_INFORMATION mbi;
         if (VirtualQuery(p, &mbi, sizeof(mbi)) == 0) return -1;
         if (mbi.State != MEM_COMMIT || !IsReadableProtection(mbi.Protect)) return -1;
@@ -40,7 +40,7 @@ long MeasureHostText(const char* pText)
         while (p < pEnd) {
             if (*p == '\0') return static_cast<long>(cchSeen);
             ++p;
-            if (++cchSeen > c_cchMaxHostText) return -1;
+            if (++cchSeen > GPC_MAX_HOST_TEXT) return -1;
         }
     }
     return -1;
@@ -74,8 +74,9 @@ private:
 
 HRESULT Navigate(GpcCookie pCookie, const char* lpszTarget, const char* lpszUrl)
 {
-    if (!g_pHostTable || !g_pHostTable->HostNavigate) return E_FAIL;
-    g_pHostTable->HostNavigate(pCookie, lpszTarget, lpszUrl);
+    GpcHostLink host = GetHostLink(pCookie);
+    if (!host.CanNavigate()) return E_FAIL;
+    host.Navigate(lpszTarget, lpszUrl);
     return S_OK;
 }
 
@@ -257,7 +258,7 @@ HRESULT CVRGpcExtension::OpenLocation(CGpcPtrArray* pArgs)
     }
     TraceMessage("OpenLocation url = %s", lpszUrl);
 
-    const char* lpszRegType = GetHostParam(m_pGpcCookie, "regtype");
+    const char* lpszRegType = HostLink().GetParam("regtype");
     if (lpszRegType) TraceMessage("RegType: %s", lpszRegType);
     if (!lpszRegType || lpszRegType[0] != '0') {
         return Navigate(m_pGpcCookie, "_blank", lpszUrl);

@@ -1,4 +1,4 @@
-#include "extension/module_state.h"
+#include "npvrgpc/module_state.h"
 
 #include "npvrgpc/npbase.h"
 
@@ -8,6 +8,8 @@ GpcHostTable* g_pHostTable = nullptr;
 int g_nCookieTranslation = 1;
 int g_nProgressSwitch = 0;
 int g_nMessageWndSwitch = 0;
+int g_bTraceEnabled = 1;
+HWND g_hTracerWindow = nullptr;
 
 HINSTANCE GetGpcModule()
 {
@@ -23,10 +25,9 @@ void GetGpcModulePath(char* lpszPath, int nSize)
     if (dwLen >= static_cast<DWORD>(nSize)) lpszPath[nSize - 1] = '\0';
 }
 
-const char* GetHostParam(GpcCookie pCookie, const char* lpszName)
+GpcHostLink GetHostLink(GpcCookie pCookie)
 {
-    if (!g_pHostTable || !g_pHostTable->HostGetParam || !lpszName) return nullptr;
-    return g_pHostTable->HostGetParam(pCookie, lpszName);
+    return GpcHostLink(pCookie, g_pHostTable);
 }
 
 void ResetModuleStateForTesting()
