@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_files.h"
 #include "bench_host.h"
 
 namespace {
@@ -72,67 +73,6 @@ double Median(std::vector<double> values)
     std::sort(values.begin(), values.end());
     size_t n = values.size();
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
-}
-
-std::string ExeDir()
-{
-    char achPath[MAX_PATH] = "";
-    DWORD dwLen = GetModuleFileNameA(nullptr, achPath, sizeof(achPath));
-    if (dwLen == 0 || dwLen >= sizeof(achPath)) return ".\\";
-    std::string path(achPath, dwLen);
-    size_t slash = path.find_last_of('\\');
-    return slash == std::string::npos ? ".\\" : path.substr(0, slash + 1);
-}
-
-std::string Join(const std::string& dir, const std::string& name)
-{
-    return dir + "\\" + name;
-}
-
-bool WriteWholeFile(const std::string& path, const std::string& bytes)
-{
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    DWORD dwWritten = 0;
-    BOOL bOk = WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &dwWritten, nullptr);
-    CloseHandle(h);
-    return bOk && dwWritten == bytes.size();
-}
-
-// Removes a folder and everything below it.
-void RemoveTree(const std::string& dir)
-{
-    WIN32_FIND_DATAA fd;
-    HANDLE hFind = FindFirstFileA(Join(dir, "*").c_str(), &fd);
-    if (hFind != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = fd.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string path = Join(dir, name);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path);
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(hFind, &fd));
-        FindClose(hFind);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
-
-void DeleteRegTree(HKEY hRoot, const std::string& path)
-{
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
-    for (;;) {
-        char achName[512];
-        DWORD dwLen = sizeof(achName);
-        if (RegEnumKeyExA(hKey, 0, achName, &dwLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        DeleteRegTree(hKey, achName);
-    }
-    RegCloseKey(hKey);
-    RegDeleteKeyA(hRoot, path.c_str());
 }
 
 std::string Numbered(const char* lpszPrefix, int n, const char* lpszExt)
