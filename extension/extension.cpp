@@ -100,8 +100,7 @@ void CVRGpcExtension::InitInstance()
         }
     }
 
-    const char* lpszSuppress = GetParam("GpcSuppressInstallation");
-    if (lpszSuppress && lstrcmpiA(lpszSuppress, "True") == 0) m_bSuppressInstallation = 1;
+    if (GpcIsTrueParam(GetParam("GpcSuppressInstallation"))) m_bSuppressInstallation = 1;
 
     if (m_bSuppressInstallation) {
         SuppressedStart();

@@ -19,8 +19,7 @@ HWND GetHostWindow(GpcCookie pCookie)
 // only, never the component.
 bool IsDownloadOnly(GpcCookie pCookie)
 {
-    const char* lpszValue = GetHostLink(pCookie).GetParam("GpcDownloadOnly");
-    return lpszValue && _stricmp(lpszValue, "TRUE") == 0;
+    return GpcIsTrueParam(GetHostLink(pCookie).GetParam("GpcDownloadOnly"));
 }
 
 // Replaces lpszPath (260 bytes) by its short form; keeps the long form when
