@@ -96,17 +96,19 @@ void OpenThroughBrowser(GpcCookie pCookie, const char* lpszUrl)
     HRESULT hrInit = CoInitialize(nullptr);
     TraceMessage("CoInitialize: %x", static_cast<unsigned int>(hrInit));
 
-    IWebBrowserApp* pBrowser = nullptr;
-    HRESULT hr = CoCreateInstance(CLSID_InternetExplorer, nullptr,
-                                  CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
-                                  IID_IWebBrowserApp, reinterpret_cast<void**>(&pBrowser));
-    TraceMessage("CoCreateInstance: %x", static_cast<unsigned int>(hr));
-    if (pBrowser) {
-        pBrowser->Navigate(bstrUrl.Get(), &varFlags, &varFrame, &varPostData, &varHeaders);
-        pBrowser->put_Visible(VARIANT_TRUE);
-        pBrowser->Release();
-    } else {
-        Navigate(pCookie, "_blank", lpszUrl);
+    {
+        // Released before COM is left again, at the end of this block.
+        CGpcComPtr<IWebBrowserApp> pBrowser;
+        HRESULT hr = CoCreateInstance(CLSID_InternetExplorer, nullptr,
+                                      CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER,
+                                      IID_IWebBrowserApp, pBrowser.OutVoid());
+        TraceMessage("CoCreateInstance: %x", static_cast<unsigned int>(hr));
+        if (pBrowser) {
+            pBrowser->Navigate(bstrUrl.Get(), &varFlags, &varFrame, &varPostData, &varHeaders);
+            pBrowser->put_Visible(VARIANT_TRUE);
+        } else {
+            Navigate(pCookie, "_blank", lpszUrl);
+        }
     }
     if (SUCCEEDED(hrInit)) CoUninitialize();
 }
@@ -126,7 +128,7 @@ int CVRGpcExtension::ExecuteScript(const char* lpszScript)
         failure.m_hrResult = E_OUTOFMEMORY;
     } else if (m_hMainComponent) {
         TraceMessage("ExecuteScript: %s", strScript.GetText());
-        ok = m_CallEngine.RunLibraryScript(m_hMainComponent, strScript.GetText(), &failure);
+        ok = m_CallEngine.RunLibraryScript(m_hMainComponent.Get(), strScript.GetText(), &failure);
     } else if (!GetControlObject()) {
         return 1;
     } else {
@@ -154,7 +156,7 @@ void CVRGpcExtension::HandleNotification(DWORD dwIndex, DWORD dwValue)
     // The component hears of every notification, whatever its index and
     // whether or not an action follows; the kind is always 2.
     if (m_hMainComponent) {
-        FARPROC pfnNotify = GetProcAddress(m_hMainComponent, "NotifyControl");
+        FARPROC pfnNotify = GetProcAddress(m_hMainComponent.Get(), "NotifyControl");
         if (pfnNotify) {
             ULONG_PTR rgArgs[4] = {reinterpret_cast<ULONG_PTR>(m_pGpcCookie), 2, 0, 0};
             GpcCallExport(pfnNotify, rgArgs, 4);

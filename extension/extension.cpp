@@ -35,11 +35,9 @@ CVRGpcExtension::CVRGpcExtension(GpcCookie pCookie)
       m_bStdDownload(0),
       m_achSavedCurDir(),
       m_CallEngine(this),
-      m_hMainComponent(nullptr),
       m_hMessageWnd(nullptr),
       m_bUserDirAsRoot(0),
       m_pfnOdeFailureCallback(nullptr),
-      m_hNetMonitor(nullptr),
       m_pfnNSpySetPluginVersion(nullptr),
       m_pfnNSpySetSocketContext(nullptr),
       m_pfnNSpyIsPluginPatchEnabled(nullptr),
@@ -66,15 +64,11 @@ CVRGpcExtension::~CVRGpcExtension()
     FreeStringList(&m_UrlList);
     FreeStringList(&m_ActionList);
 
-    if (m_hMainComponent) {
-        FreeLibrary(m_hMainComponent);
-        m_hMainComponent = nullptr;
-    }
+    // The teardown keeps its order: the component, then the host's
+    // directory, then the network monitor.
+    m_hMainComponent.Reset();
     if (m_achSavedCurDir[0]) SetCurrentDirectoryA(m_achSavedCurDir);
-    if (m_hNetMonitor) {
-        FreeLibrary(m_hNetMonitor);
-        m_hNetMonitor = nullptr;
-    }
+    m_hNetMonitor.Reset();
     if (m_achCurIniFile[0]) {
         // Only the manifest copy this object made is removed: a path that a
         // page script handed in names a file the extension does not own.
@@ -106,8 +100,7 @@ void CVRGpcExtension::InitInstance()
         }
     }
 
-    const char* lpszSuppress = GetParam("GpcSuppressInstallation");
-    if (lpszSuppress && lstrcmpiA(lpszSuppress, "True") == 0) m_bSuppressInstallation = 1;
+    if (GpcIsTrueParam(GetParam("GpcSuppressInstallation"))) m_bSuppressInstallation = 1;
 
     if (m_bSuppressInstallation) {
         SuppressedStart();

@@ -8,6 +8,7 @@
 #include "install/install_owner.h"
 #include "install/installation_mgr.h"
 #include "install/manifest_trust.h"
+#include "npvrgpc/handles.h"
 #include "npvrgpc/host_link.h"
 #include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
@@ -130,11 +131,11 @@ public:
     CGpcPtrArray m_ActionList;  // owns its heap strings
     CVRGpcCallEngine m_CallEngine;
     CVRGpcOcxContainer m_OcxContainer;
-    HMODULE m_hMainComponent;
+    CGpcModule m_hMainComponent;
     HWND m_hMessageWnd;
     int m_bUserDirAsRoot;
     GpcOdeCallback m_pfnOdeFailureCallback;
-    HMODULE m_hNetMonitor;
+    CGpcModule m_hNetMonitor;
     PFN_NSpySetPluginVersion m_pfnNSpySetPluginVersion;
     PFN_NSpySetSocketContext m_pfnNSpySetSocketContext;
     PFN_NSpyIsPluginPatchEnabled m_pfnNSpyIsPluginPatchEnabled;

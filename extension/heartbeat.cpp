@@ -120,18 +120,18 @@ void CVRGpcExtension::StartNetMonitor()
 
     // The monitor is optional: without it the extension runs unchanged.
     UINT nOldMode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    m_hNetMonitor = LoadLibraryA(achPath);
+    m_hNetMonitor.Reset(LoadLibraryA(achPath));
     SetErrorMode(nOldMode);
     if (!m_hNetMonitor) return;
 
     m_pfnNSpySetPluginVersion =
-        ResolveEntry<PFN_NSpySetPluginVersion>(m_hNetMonitor, "NSpySetPluginVersion");
+        ResolveEntry<PFN_NSpySetPluginVersion>(m_hNetMonitor.Get(), "NSpySetPluginVersion");
     m_pfnNSpySetSocketContext =
-        ResolveEntry<PFN_NSpySetSocketContext>(m_hNetMonitor, "NSpySetSocketContext");
+        ResolveEntry<PFN_NSpySetSocketContext>(m_hNetMonitor.Get(), "NSpySetSocketContext");
     m_pfnNSpyIsPluginPatchEnabled =
-        ResolveEntry<PFN_NSpyIsPluginPatchEnabled>(m_hNetMonitor, "NSpyIsPluginPatchEnabled");
-    m_pfnNSpyStart = ResolveEntry<PFN_NSpyStart>(m_hNetMonitor, "NSpyStart");
-    m_pfnNSpyStop = ResolveEntry<PFN_NSpyStop>(m_hNetMonitor, "NSpyStop");
+        ResolveEntry<PFN_NSpyIsPluginPatchEnabled>(m_hNetMonitor.Get(), "NSpyIsPluginPatchEnabled");
+    m_pfnNSpyStart = ResolveEntry<PFN_NSpyStart>(m_hNetMonitor.Get(), "NSpyStart");
+    m_pfnNSpyStop = ResolveEntry<PFN_NSpyStop>(m_hNetMonitor.Get(), "NSpyStop");
 
     if (m_pfnNSpySetPluginVersion) m_pfnNSpySetPluginVersion(GPC_NETMON_PLUGIN_VERSION);
     if (m_pfnNSpyStart) m_pfnNSpyStart(GPC_NETMON_START_MODE);

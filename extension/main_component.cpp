@@ -19,8 +19,7 @@ HWND GetHostWindow(GpcCookie pCookie)
 // only, never the component.
 bool IsDownloadOnly(GpcCookie pCookie)
 {
-    const char* lpszValue = GetHostLink(pCookie).GetParam("GpcDownloadOnly");
-    return lpszValue && _stricmp(lpszValue, "TRUE") == 0;
+    return GpcIsTrueParam(GetHostLink(pCookie).GetParam("GpcDownloadOnly"));
 }
 
 // Replaces lpszPath (260 bytes) by its short form; keeps the long form when
@@ -88,7 +87,7 @@ void CVRGpcExtension::LoadMainComponent()
         m_InstallationMgr.GetInstallPath(pItem, achPath);
         MakeShortPathInPlace(achPath);
 
-        m_hMainComponent = LoadLibraryA(achPath);
+        m_hMainComponent.Reset(LoadLibraryA(achPath));
         if (!m_hMainComponent) {
             ShowErrorMessage(this, 18, achPath);
             m_bFailed = 1;
@@ -97,7 +96,7 @@ void CVRGpcExtension::LoadMainComponent()
     }
 
     if (m_hMainComponent) {
-        FARPROC pfnSetControlEnv = GetProcAddress(m_hMainComponent, "SetControlEnv");
+        FARPROC pfnSetControlEnv = GetProcAddress(m_hMainComponent.Get(), "SetControlEnv");
         if (pfnSetControlEnv) {
             // The component gets the host's own table, not a copy: it may
             // call the host directly for as long as it is loaded.
@@ -123,10 +122,10 @@ void CVRGpcExtension::UnloadMainComponent()
         ExecuteScript(lpszExitCall);
     }
 
-    if (m_hMainComponent) {
-        HMODULE hModule = m_hMainComponent;
-        m_hMainComponent = nullptr;
-        FreeLibrary(hModule);
+    {
+        // The member is cleared before the library goes: code that runs
+        // while it unloads finds no component.
+        CGpcModule hModule(m_hMainComponent.Release());
     }
     if (GetControlObject()) RemoveObject();
 }

@@ -199,7 +199,7 @@ void SendCancelToHost(const GpcHostLink& host)
 
 bool IsProgressSuppressed(const char* lpszValue)
 {
-    return lpszValue && lstrcmpiA(lpszValue, "True") == 0;
+    return GpcIsTrueParam(lpszValue);
 }
 
 LRESULT CALLBACK ProgressBarProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)

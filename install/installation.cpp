@@ -350,6 +350,236 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
     return 1;
 }
 
+// Where one downloaded file goes, as the steps of DoItemInstallation settle it.
+struct CVRGpcInstallationMgr::GpcInstallTarget {
+    // The destination the item names; a restart moves the new file there.
+    char achFinal[GPC_MAX_PATH] = "";
+    // Where the new file is written now: the destination, a temporary file
+    // waiting for a restart, or the redirected copy.
+    char achTarget[GPC_MAX_PATH] = "";
+    // The probe's open file (or the fallback target's), closed before unpacking.
+    CGpcHandle hFile;
+    // Whether a file was at the destination before this installation.
+    bool bFileAtInstallPath = false;
+    // A file that was at the target before this installation (the installed
+    // file, or an earlier redirected copy) may be what runs: it stays whole
+    // until a complete new file replaces it.
+    bool bKeepUntilReplaced = false;
+    int bRestart = 0;
+    bool bRedirectedOverExisting = false;
+};
+
+bool CVRGpcInstallationMgr::ProbeDestination(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
+{
+    char achDir[GPC_MAX_PATH];
+    GetInstallDir(pItem, achDir);
+    if (achDir[0])
+        CreateDirectoryPath(achDir);
+    GetInstallPath(pItem, pTarget->achTarget);
+    GpcCopyString(pTarget->achFinal, sizeof(pTarget->achFinal), pTarget->achTarget);
+
+    // A destination that does not fit in a path was refused (empty); a cut
+    // path would name some other file, so nothing is written at all.
+    if (!pTarget->achTarget[0]) {
+        TraceMessage("Install path of %s is too long", TraceText(pItem->SourceName.GetText()));
+        pItem->State = ITEM_FAILED;
+        *pnResult = GPC_INSTALL_NOT_WRITABLE;
+        return false;
+    }
+
+    // Open (or create) the destination for writing. The last error says
+    // whether it existed before; a destination that the probe itself
+    // created is removed again before unpacking.
+    SetLastError(0);
+    pTarget->hFile.Reset(CreateFileA(pTarget->achTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    pTarget->bKeepUntilReplaced = GetLastError() == ERROR_ALREADY_EXISTS;
+    pTarget->bFileAtInstallPath = FileExists(pTarget->achTarget) != 0;
+    return true;
+}
+
+bool CVRGpcInstallationMgr::PrepareFallbackTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
+{
+    if (pItem->FailureControl.IsNull()) {
+        pItem->State = ITEM_FAILED;
+        *pnResult = GPC_INSTALL_NOT_WRITABLE;
+        return false;
+    }
+    if (FieldIs(pItem->FailureControl, "ignore")) {
+        TraceMessage("WRONG(IGNORE): fail to open the distination file.");
+        pItem->State = ITEM_FAILED;
+        *pnResult = GPC_INSTALL_OK;
+        return false;
+    }
+    if (FieldIs(pItem->FailureControl, "reboot"))
+        return PrepareRebootTarget(pItem, pTarget, pnResult);
+    if (FieldIs(pItem->FailureControl, "redirect"))
+        return PrepareRedirectTarget(pItem, pTarget, pnResult);
+    pItem->State = ITEM_FAILED;
+    if (IsSystemTarget(pItem) && IsWindowsNT() && !CanManageServices())
+        *pnResult = GPC_INSTALL_NEED_ADMIN;
+    else
+        *pnResult = GPC_INSTALL_NOT_WRITABLE;
+    return false;
+}
+
+bool CVRGpcInstallationMgr::PrepareRebootTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
+{
+    // The new file waits in a temporary file until the restart moves it
+    // over the busy one; the installed file stays in use.
+    pTarget->bRestart = 1;
+    pTarget->bKeepUntilReplaced = false;
+    char achTempDir[GPC_MAX_PATH];
+    DWORD dwLength = GetTempPathA(sizeof(achTempDir), achTempDir);
+    if (dwLength == 0 || dwLength >= sizeof(achTempDir) ||
+        !GetTempFileNameA(achTempDir, "VR", 0, pTarget->achTarget)) {
+        pItem->State = ITEM_FAILED;
+        *pnResult = GPC_INSTALL_NOT_WRITABLE;
+        return false;
+    }
+    pTarget->hFile.Reset(CreateFileA(pTarget->achTarget, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!pTarget->hFile) {
+        DeleteFileA(pTarget->achTarget);
+        pItem->State = ITEM_FAILED;
+        *pnResult = GPC_INSTALL_NOT_WRITABLE;
+        return false;
+    }
+    return true;
+}
+
+bool CVRGpcInstallationMgr::PrepareRedirectTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
+{
+    char achRedirectDir[GPC_MAX_PATH];
+    GetRedirectDir(pItem, achRedirectDir);
+    if (achRedirectDir[0])
+        CreateDirectoryPath(achRedirectDir);
+    char* lpszTarget = pTarget->achTarget;
+    GetRedirectPath(pItem, lpszTarget);
+    // A redirected copy counts as current only when it is there:
+    // "existence" (and "size" 0) would otherwise call a missing file
+    // installed.
+    if (lpszTarget[0] && FileExists(lpszTarget) && !pItem->NeedUpdate(lpszTarget)) {
+        pItem->State = ITEM_INSTALLED;
+        *pnResult = GPC_INSTALL_OK;
+        return false;
+    }
+    TraceMessage("Redirect to %s", lpszTarget);
+    pTarget->bKeepUntilReplaced = lpszTarget[0] && FileExists(lpszTarget);
+    if (lpszTarget[0])
+        pTarget->hFile.Reset(CreateFileA(lpszTarget, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!pTarget->hFile) {
+        TraceMessage("Can not create redirected file %s", lpszTarget);
+        pItem->State = ITEM_DONE;
+        *pnResult = GPC_INSTALL_OK;
+        return false;
+    }
+    pTarget->bRedirectedOverExisting = pTarget->bFileAtInstallPath;
+    return true;
+}
+
+bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char* lpszDownloadedFile,
+                                              GpcInstallTarget* pTarget, int* pnResult)
+{
+    const char* lpszTarget = pTarget->achTarget;
+    pTarget->hFile.Reset();
+    if (!pTarget->bKeepUntilReplaced) {
+        DeleteFileA(lpszTarget);
+        TraceMessage("The temp created file is deleted: %s", lpszTarget);
+    }
+
+    TraceMessage("VRGPCEXT::DoItemInstall,SrcFileName = %s,achPath = %s", lpszDownloadedFile, lpszTarget);
+
+    // A file that stays until replaced is unpacked beside, then renamed over.
+    char achUnpack[GPC_MAX_PATH];
+    GpcCopyString(achUnpack, sizeof(achUnpack), lpszTarget);
+    if (pTarget->bKeepUntilReplaced) {
+        if (!MakeTempNameBeside(lpszTarget, achUnpack)) {
+            TraceMessage("Can not create a temporary file beside %s", lpszTarget);
+            pItem->State = ITEM_FAILED;
+            *pnResult = GPC_INSTALL_NOT_WRITABLE;
+            return false;
+        }
+        TraceMessage("Unpack into %s, then replace %s", achUnpack, lpszTarget);
+    }
+
+    GpcHostLink host = Owner ? Owner->HostLink() : GetHostLink(nullptr);
+    int nUnpack = host.UnpackFile(lpszDownloadedFile, achUnpack);
+    if (nUnpack != 0 && nUnpack != 1) {
+        TraceMessage("Unpack file to %s failed", lpszTarget);
+        // What the host left behind is a half-written file; a file that was
+        // there before is untouched.
+        DeleteFileA(achUnpack);
+        // The failure control decides whether the user is told (the caller
+        // maps the result), but a file that did not install has failed.
+        if (FieldIs(pItem->FailureControl, "ignore") || FieldIs(pItem->FailureControl, "redirect"))
+            TraceMessage("WRONG(IGNORE): fail to decompress the file.");
+        pItem->State = ITEM_FAILED;
+        *pnResult = GPC_INSTALL_UNPACK_FAILED;
+        return false;
+    }
+    if (pTarget->bKeepUntilReplaced && !MoveFileExA(achUnpack, lpszTarget, MOVEFILE_REPLACE_EXISTING)) {
+        // Taken since the probe (a program started meanwhile): the old file
+        // stays as it was.
+        TraceMessage("Can not replace %s, GetLastError() = %lu", lpszTarget,
+                     static_cast<unsigned long>(GetLastError()));
+        DeleteFileA(achUnpack);
+        pItem->State = ITEM_FAILED;
+        *pnResult = GPC_INSTALL_NOT_WRITABLE;
+        return false;
+    }
+    return true;
+}
+
+// A file that does not match the manifest is kept: the server's files win,
+// and the trace tells who looks.
+static void WarnWhenNotCurrent(GpcInstallItem* pItem, const char* lpszPath)
+{
+    char achCurrent[256] = "";
+    if (pItem->NeedUpdate(lpszPath, achCurrent)) {
+        TraceMessage("WARNING:The version/tag/size of the destination isn't the same as in the config file.");
+        TraceMessage("WARNING:The file is: %s, File version info: %s, Version info in INI file: %s", lpszPath,
+                     achCurrent, TraceText(pItem->Version.GetText()));
+    }
+}
+
+// Gives the new file its standard time, and a printer-driver file its copy
+// in the spooler's versioned directory.
+static void FixTimesAndPrinterCopy(GpcInstallItem* pItem, const char* lpszPath)
+{
+    TraceMessage("filename = %s", TraceText(pItem->SourceName.GetText()));
+    FixStdNamesFileTime(lpszPath, pItem->SourceName.GetText());
+
+    if (IsPrinterDriverFile(pItem)) {
+        // The spooler's own copy is only added, never replaced here.
+        char achCopy[GPC_MAX_PATH];
+        GetPrinterDriverCopyPath(pItem, achCopy);
+        if (achCopy[0] && CopyFileA(lpszPath, achCopy, TRUE))
+            FixStdNamesFileTime(achCopy, pItem->SourceName.GetText());
+    }
+}
+
+int CVRGpcInstallationMgr::FinishOrScheduleReboot(GpcInstallItem* pItem, const GpcInstallTarget& target)
+{
+    if (target.bRestart) {
+        pItem->State = ITEM_FAILED;
+        if (!ReplaceFileAtReboot(target.achTarget, target.achFinal)) {
+            // Nothing would move it: the new file is not left in the
+            // temporary folder, and the item failed rather than waits.
+            DeleteFileA(target.achTarget);
+            TraceMessage("The replacement of %s at restart was not scheduled", target.achFinal);
+            return GPC_INSTALL_NOT_WRITABLE;
+        }
+        return GPC_INSTALL_RESTART_NEEDED;
+    }
+
+    pItem->State = ITEM_INSTALLED;
+    if (LogMgr)
+        LogMgr->WriteLog(this, pItem);
+    return target.bRedirectedOverExisting ? GPC_INSTALL_RESTART_NEEDED : GPC_INSTALL_OK;
+}
+
 int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char* lpszDownloadedFile)
 {
     TraceMessage("CVRGpcInstallationMgr::DoItemInstallation");
@@ -360,179 +590,18 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
         return GPC_INSTALL_NO_FILE;
     }
 
-    char achDir[GPC_MAX_PATH];
-    GetInstallDir(pItem, achDir);
-    if (achDir[0])
-        CreateDirectoryPath(achDir);
-    char achTarget[GPC_MAX_PATH];
-    GetInstallPath(pItem, achTarget);
-    char achFinal[GPC_MAX_PATH];
-    GpcCopyString(achFinal, sizeof(achFinal), achTarget);
-
-    // A destination that does not fit in a path was refused (empty); a cut
-    // path would name some other file, so nothing is written at all.
-    if (!achTarget[0]) {
-        TraceMessage("Install path of %s is too long", TraceText(pItem->SourceName.GetText()));
-        pItem->State = ITEM_FAILED;
-        return GPC_INSTALL_NOT_WRITABLE;
-    }
-
-    // Probe: open (or create) the destination for writing. The last error
-    // says whether it existed before; a destination that the probe itself
-    // created is removed again before unpacking.
-    SetLastError(0);
-    CGpcHandle hFile(CreateFileA(achTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    bool bExisted = GetLastError() == ERROR_ALREADY_EXISTS;
-    bool bFileAtInstallPath = FileExists(achTarget) != 0;
-    int bRestart = 0;
-    bool bRedirectedOverExisting = false;
-    // A file that was at the target before this installation (the installed
-    // file, or an earlier redirected copy) may be what runs: it stays whole
-    // until a complete new file replaces it.
-    bool bKeepUntilReplaced = bExisted;
-
-    if (!hFile) {
-        if (pItem->FailureControl.IsNull()) {
-            pItem->State = ITEM_FAILED;
-            return GPC_INSTALL_NOT_WRITABLE;
-        }
-        if (FieldIs(pItem->FailureControl, "ignore")) {
-            TraceMessage("WRONG(IGNORE): fail to open the distination file.");
-            pItem->State = ITEM_FAILED;
-            return GPC_INSTALL_OK;
-        }
-        if (FieldIs(pItem->FailureControl, "reboot")) {
-            // The new file waits in a temporary file until the restart
-            // moves it over the busy one; the installed file stays in use.
-            bRestart = 1;
-            bKeepUntilReplaced = false;
-            char achTempDir[GPC_MAX_PATH];
-            DWORD dwLength = GetTempPathA(sizeof(achTempDir), achTempDir);
-            if (dwLength == 0 || dwLength >= sizeof(achTempDir) ||
-                !GetTempFileNameA(achTempDir, "VR", 0, achTarget)) {
-                pItem->State = ITEM_FAILED;
-                return GPC_INSTALL_NOT_WRITABLE;
-            }
-            hFile.Reset(CreateFileA(achTarget, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!hFile) {
-                DeleteFileA(achTarget);
-                pItem->State = ITEM_FAILED;
-                return GPC_INSTALL_NOT_WRITABLE;
-            }
-        } else if (FieldIs(pItem->FailureControl, "redirect")) {
-            char achRedirectDir[GPC_MAX_PATH];
-            GetRedirectDir(pItem, achRedirectDir);
-            if (achRedirectDir[0])
-                CreateDirectoryPath(achRedirectDir);
-            GetRedirectPath(pItem, achTarget);
-            // A redirected copy counts as current only when it is there:
-            // "existence" (and "size" 0) would otherwise call a missing
-            // file installed.
-            if (achTarget[0] && FileExists(achTarget) && !pItem->NeedUpdate(achTarget)) {
-                pItem->State = ITEM_INSTALLED;
-                return GPC_INSTALL_OK;
-            }
-            TraceMessage("Redirect to %s", achTarget);
-            bKeepUntilReplaced = achTarget[0] && FileExists(achTarget);
-            if (achTarget[0])
-                hFile.Reset(CreateFileA(achTarget, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!hFile) {
-                TraceMessage("Can not create redirected file %s", achTarget);
-                pItem->State = ITEM_DONE;
-                return GPC_INSTALL_OK;
-            }
-            bRedirectedOverExisting = bFileAtInstallPath;
-        } else {
-            pItem->State = ITEM_FAILED;
-            if (IsSystemTarget(pItem) && IsWindowsNT() && !CanManageServices())
-                return GPC_INSTALL_NEED_ADMIN;
-            return GPC_INSTALL_NOT_WRITABLE;
-        }
-    }
-
-    hFile.Reset();
-    if (!bKeepUntilReplaced) {
-        DeleteFileA(achTarget);
-        TraceMessage("The temp created file is deleted: %s", achTarget);
-    }
-
-    TraceMessage("VRGPCEXT::DoItemInstall,SrcFileName = %s,achPath = %s", lpszDownloadedFile, achTarget);
-
-    // A file that stays until replaced is unpacked beside, then renamed over.
-    char achUnpack[GPC_MAX_PATH];
-    GpcCopyString(achUnpack, sizeof(achUnpack), achTarget);
-    if (bKeepUntilReplaced) {
-        if (!MakeTempNameBeside(achTarget, achUnpack)) {
-            TraceMessage("Can not create a temporary file beside %s", achTarget);
-            pItem->State = ITEM_FAILED;
-            return GPC_INSTALL_NOT_WRITABLE;
-        }
-        TraceMessage("Unpack into %s, then replace %s", achUnpack, achTarget);
-    }
-
-    GpcHostLink host = Owner ? Owner->HostLink() : GetHostLink(nullptr);
-    int nUnpack = host.UnpackFile(lpszDownloadedFile, achUnpack);
-    if (nUnpack != 0 && nUnpack != 1) {
-        TraceMessage("Unpack file to %s failed", achTarget);
-        // What the host left behind is a half-written file; a file that was
-        // there before is untouched.
-        DeleteFileA(achUnpack);
-        // The failure control decides whether the user is told (the caller
-        // maps the result), but a file that did not install has failed.
-        if (FieldIs(pItem->FailureControl, "ignore") || FieldIs(pItem->FailureControl, "redirect"))
-            TraceMessage("WRONG(IGNORE): fail to decompress the file.");
-        pItem->State = ITEM_FAILED;
-        return GPC_INSTALL_UNPACK_FAILED;
-    }
-    if (bKeepUntilReplaced && !MoveFileExA(achUnpack, achTarget, MOVEFILE_REPLACE_EXISTING)) {
-        // Taken since the probe (a program started meanwhile): the old file
-        // stays as it was.
-        TraceMessage("Can not replace %s, GetLastError() = %lu", achTarget,
-                     static_cast<unsigned long>(GetLastError()));
-        DeleteFileA(achUnpack);
-        pItem->State = ITEM_FAILED;
-        return GPC_INSTALL_NOT_WRITABLE;
-    }
-
-    // A file that does not match the manifest is kept: the server's files
-    // win, and the trace tells who looks.
-    char achCurrent[256] = "";
-    if (pItem->NeedUpdate(achTarget, achCurrent)) {
-        TraceMessage("WARNING:The version/tag/size of the destination isn't the same as in the config file.");
-        TraceMessage("WARNING:The file is: %s, File version info: %s, Version info in INI file: %s", achTarget,
-                     achCurrent, TraceText(pItem->Version.GetText()));
-    }
-
-    TraceMessage("filename = %s", TraceText(pItem->SourceName.GetText()));
-    FixStdNamesFileTime(achTarget, pItem->SourceName.GetText());
-
-    if (IsPrinterDriverFile(pItem)) {
-        // The spooler's own copy is only added, never replaced here.
-        char achCopy[GPC_MAX_PATH];
-        GetPrinterDriverCopyPath(pItem, achCopy);
-        if (achCopy[0] && CopyFileA(achTarget, achCopy, TRUE))
-            FixStdNamesFileTime(achCopy, pItem->SourceName.GetText());
-    }
-
-    if (bRestart) {
-        pItem->State = ITEM_FAILED;
-        if (!ReplaceFileAtReboot(achTarget, achFinal)) {
-            // Nothing would move it: the new file is not left in the
-            // temporary folder, and the item failed rather than waits.
-            DeleteFileA(achTarget);
-            TraceMessage("The replacement of %s at restart was not scheduled", achFinal);
-            return GPC_INSTALL_NOT_WRITABLE;
-        }
-        return GPC_INSTALL_RESTART_NEEDED;
-    }
-
-    pItem->State = ITEM_INSTALLED;
-    if (LogMgr)
-        LogMgr->WriteLog(this, pItem);
-    return bRedirectedOverExisting ? GPC_INSTALL_RESTART_NEEDED : GPC_INSTALL_OK;
+    // Each step either hands the target on or settles the item and the result.
+    GpcInstallTarget target;
+    int nResult = GPC_INSTALL_OK;
+    if (!ProbeDestination(pItem, &target, &nResult))
+        return nResult;
+    if (!target.hFile && !PrepareFallbackTarget(pItem, &target, &nResult))
+        return nResult;
+    if (!UnpackThroughHost(pItem, lpszDownloadedFile, &target, &nResult))
+        return nResult;
+    WarnWhenNotCurrent(pItem, target.achTarget);
+    FixTimesAndPrinterCopy(pItem, target.achTarget);
+    return FinishOrScheduleReboot(pItem, target);
 }
 
 int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)

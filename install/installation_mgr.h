@@ -174,6 +174,19 @@ public:
     CGpcString UrlRoot;
     CGpcString DefaultInstallDir;
     CGpcPtrArray Items;  // owns its GpcInstallItem objects
+
+private:
+    // The steps of DoItemInstallation, in their order. Each returns true to
+    // go on, or settles the item's state and *pnResult and returns false.
+    struct GpcInstallTarget;
+    bool ProbeDestination(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
+    // A destination the probe could not open: the failure control decides.
+    bool PrepareFallbackTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
+    bool PrepareRebootTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
+    bool PrepareRedirectTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
+    bool UnpackThroughHost(GpcInstallItem* pItem, const char* lpszDownloadedFile, GpcInstallTarget* pTarget,
+                           int* pnResult);
+    int FinishOrScheduleReboot(GpcInstallItem* pItem, const GpcInstallTarget& target);
 };
 
 // The installation log in HKLM\SOFTWARE\<root>\Deinstall\...

@@ -300,6 +300,20 @@ void NormalizeList(char* lpszDest, const char* lpszSrc)
     *pOut = '\0';
 }
 
+bool GpcIsTrueParam(const char* lpszValue)
+{
+    // Byte by byte with ASCII letters folded: the answer never depends on
+    // the user's locale or code page.
+    static const char achTrue[] = "true";
+    if (lpszValue == nullptr) return false;
+    for (int i = 0; achTrue[i]; ++i) {
+        char ch = lpszValue[i];
+        if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+        if (ch != achTrue[i]) return false;
+    }
+    return lpszValue[sizeof(achTrue) - 1] == '\0';
+}
+
 // ----------------------------------------------------------- bounded copies
 
 int GpcCopyString(char* lpszDest, int nSize, const char* lpszSrc)

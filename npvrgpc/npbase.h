@@ -121,6 +121,10 @@ void DecodeSpaces(char* lpszText);
 // Writes the tokens of lpszSrc (first 255 characters) joined by single commas.
 // lpszDest must hold at least 256 bytes.
 void NormalizeList(char* lpszDest, const char* lpszSrc);
+// A page parameter that switches something on ("GpcDownloadOnly",
+// "GpcSuppressInstallation", "GpcSuppressProgressBar"): "True" in any letter
+// case. Absent, empty or any other text ("1", "yes", " True") leaves it off.
+bool GpcIsTrueParam(const char* lpszValue);
 
 // Bounded copy: copies at most nSize - 1 bytes and always terminates (when
 // nSize > 0). Returns the number of bytes copied.

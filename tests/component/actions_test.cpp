@@ -20,7 +20,7 @@ protected:
         if (!p) return nullptr;
         AddItem(p, "sample_component.dll");
         p->LoadMainComponent();
-        EXPECT_NE(nullptr, p->m_hMainComponent);
+        EXPECT_NE(nullptr, p->m_hMainComponent.Get());
         return p;
     }
 

@@ -178,7 +178,7 @@ TEST_F(MainComponentTest, ProgIdWinsOverComponentNameAndBracedClassIdWorks)
     AddItem(p, "sample_component.dll");
     p->LoadMainComponent();
     EXPECT_NE(nullptr, p->GetControlObject());
-    EXPECT_EQ(nullptr, p->m_hMainComponent);
+    EXPECT_EQ(nullptr, p->m_hMainComponent.Get());
     EXPECT_TRUE(ComponentLog().empty());
     EXPECT_EQ("Created(Control)", ControlLog().at(0));
 }
@@ -195,7 +195,7 @@ TEST_F(MainComponentTest, DownloadOnlyPublishesTheWindowAndLoadsAndUnloadsNothin
         ASSERT_NE(nullptr, p);
         GpcHeartbeat(host.Cookie());
         EXPECT_EQ(Decimal(host.Window()), std::string(p->m_CallEngine.GetVariable("%HWND")));
-        EXPECT_EQ(nullptr, p->m_hMainComponent);
+        EXPECT_EQ(nullptr, p->m_hMainComponent.Get());
         GpcExitInstance(host.Cookie());
         EXPECT_TRUE(ComponentLog().empty());
         EXPECT_FALSE(trace.Contains("Execute GpcExitCall"));
@@ -266,7 +266,7 @@ TEST_F(MainComponentTest, ComponentNameMissingOrUnlistedShowsMessage17WithoutFai
         AddItem(p, "other.dll");
         p->LoadMainComponent();
         EXPECT_EQ(0, p->m_bFailed);
-        EXPECT_EQ(nullptr, p->m_hMainComponent);
+        EXPECT_EQ(nullptr, p->m_hMainComponent.Get());
         EXPECT_EQ(std::vector<std::string>{c.detail}, Messages());
         GpcExitInstance(host.Cookie());
         ResetModuleStateForTesting();
@@ -285,7 +285,7 @@ TEST_F(MainComponentTest, LibraryThatDoesNotLoadShowsMessage18AndLeavesTheHostRu
     GpcHeartbeat(host.Cookie());
     GpcHeartbeat(host.Cookie());
     EXPECT_EQ(1, p->m_bFailed);
-    EXPECT_EQ(nullptr, p->m_hMainComponent);
+    EXPECT_EQ(nullptr, p->m_hMainComponent.Get());
     std::string path = ShortPath(host.directory + "\\broken.dll");
     EXPECT_EQ(std::vector<std::string>{"18|" + path}, Messages());
     // The directory was changed for the library all the same.
@@ -339,7 +339,7 @@ TEST_F(MainComponentTest, UnloadRunsTheExitCallBeforeTheLibraryGoes)
     ASSERT_NE(nullptr, p);
     GpcHeartbeat(host.Cookie());
     p->UnloadMainComponent();
-    EXPECT_EQ(nullptr, p->m_hMainComponent);
+    EXPECT_EQ(nullptr, p->m_hMainComponent.Get());
     std::vector<std::string> log = ComponentLog();
     ASSERT_GE(log.size(), 2u);
     EXPECT_EQ("Stop()", log[log.size() - 2]);

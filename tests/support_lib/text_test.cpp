@@ -59,6 +59,31 @@ TEST(TextRoutines, TrimWhitespaceRemovesBlanksTabsAndLineEndsAtBothEnds)
     }
 }
 
+TEST(TextRoutines, SwitchParameterIsOnOnlyForTrueInAnyLetterCase)
+{
+    const struct {
+        const char* value;
+        bool on;
+    } cases[] = {
+        {"True", true},
+        {"TRUE", true},
+        {"true", true},
+        {"tRuE", true},
+        {nullptr, false},
+        {"", false},
+        {"False", false},
+        {"1", false},
+        {"yes", false},
+        {"Tru", false},     // a prefix is not enough
+        {"Truex", false},   // nor is a longer word that starts with it
+        {"True ", false},   // the page's text is taken as it is: no trimming
+        {" True", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.on, GpcIsTrueParam(c.value)) << "[" << (c.value ? c.value : "(null)") << "]";
+    }
+}
+
 TEST(TextRoutines, DecodeSpacesReplacesEveryPercent20InPlace)
 {
     const TrimCase cases[] = {
