@@ -185,6 +185,10 @@ private:
     // The same for the manifest an on-demand operation is about to read
     // (the caller's, else the start-up copy).
     int OdeManifestTrusted(const char* lpszIniFile, CGpcHandle* phHold, CVRGpcSignedManifest* pManifest);
+    // Installs a downloaded file when the signed manifest vouches for it
+    // (or no key is configured); otherwise fails the item without touching
+    // anything, sets *pbRefused and answers GPC_INSTALL_UNPACK_FAILED.
+    int InstallTrustedDownload(GpcInstallItem* pItem, const char* lpszDownloaded, bool* pbRefused);
     // With a key configured: 1 when a downloaded file matches the hash the
     // accepted manifest lists for the item's Url, else 0 (traced). Without a
     // key every download passes, unread.

@@ -217,17 +217,7 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
     const char* lpszDownloaded = reinterpret_cast<const char*>(value);
     int nResult = -1;
     bool bRefused = false;
-    if (lpszDownloaded) {
-        if (CheckDownloadTrust(pItem, lpszDownloaded)) {
-            nResult = m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
-        } else {
-            // Reported as a file that could not be unpacked, but never
-            // unpacked, not even for the caller.
-            bRefused = true;
-            pItem->State = ITEM_FAILED;
-            nResult = GPC_INSTALL_UNPACK_FAILED;
-        }
-    }
+    if (lpszDownloaded) nResult = InstallTrustedDownload(pItem, lpszDownloaded, &bRefused);
 
     GpcOdeFileInfo info;
     memset(&info, 0, sizeof(info));
@@ -305,15 +295,8 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
         return;
     }
 
-    // A file the signed manifest does not vouch for fails as a file that
-    // could not be unpacked: nothing is unpacked, and what is installed
-    // stays as it is.
-    int nResult = GPC_INSTALL_UNPACK_FAILED;
-    if (CheckDownloadTrust(pItem, lpszDownloaded)) {
-        nResult = m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
-    } else {
-        pItem->State = ITEM_FAILED;
-    }
+    bool bRefused = false;
+    int nResult = InstallTrustedDownload(pItem, lpszDownloaded, &bRefused);
     bool bShow = FailureCounts(pItem);
     const char* lpszName = TextOrEmpty(pItem->SourceName);
     bool bFatal = false;
@@ -350,6 +333,18 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
         m_InstallationMgr.GetInstallPath(pItem, achPath);
         ShowErrorMessage(this, 9, achPath);
     }
+}
+
+int CVRGpcExtension::InstallTrustedDownload(GpcInstallItem* pItem, const char* lpszDownloaded, bool* pbRefused)
+{
+    *pbRefused = false;
+    if (CheckDownloadTrust(pItem, lpszDownloaded)) return m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
+    // A file the signed manifest does not vouch for fails as a file that
+    // could not be unpacked, but is never unpacked, not even for an
+    // on-demand caller, and what is installed stays as it is.
+    *pbRefused = true;
+    pItem->State = ITEM_FAILED;
+    return GPC_INSTALL_UNPACK_FAILED;
 }
 
 int CVRGpcExtension::CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszDownloaded)
