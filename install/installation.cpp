@@ -180,6 +180,8 @@ bool CVRGpcInstallationMgr::IsRedirectedCopyCurrent(GpcInstallItem* pItem)
 
 int CVRGpcInstallationMgr::ScheduleDownloads()
 {
+    // Items go back on their way here.
+    RestartSettledScans();
     int nCount = Items.GetCount();
     for (int i = 0; i < nCount; ++i) {
         GpcInstallItem* pItem = GetItem(i);
@@ -285,6 +287,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
     // or hands to their downloads.
     CGpcPtrArray passItems;
     passItems.Swap(Items);
+    RestartSettledScans();
 
     int nScheduled = 0;
     int nCount = passItems.GetCount();

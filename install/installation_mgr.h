@@ -175,7 +175,20 @@ public:
     CGpcString DefaultInstallDir;
     CGpcPtrArray Items;  // owns its GpcInstallItem objects
 
+    // The list queries of the heartbeat go on from where the last beat
+    // stopped: items before these places were settled then, and a settled
+    // item stays settled until the list is read or scheduled again (which
+    // calls RestartSettledScans). A start-up's beats so cost in all about
+    // one look at each item instead of one look at every item per beat.
+    void RestartSettledScans();
+
 private:
+    int SettledScan = 0;
+    // For IsMainComponentReady: settled items before it, none of them named
+    // ReadyScanName.
+    int ReadyScan = 0;
+    CGpcString ReadyScanName;
+
     // The steps of DoItemInstallation, in their order. Each returns true to
     // go on, or settles the item's state and *pnResult and returns false.
     struct GpcInstallTarget;

@@ -115,11 +115,13 @@ int CVRGpcInstallationMgr::AddItem(GpcInstallItem* pItem)
 void CVRGpcInstallationMgr::ClearItems()
 {
     DestroyItems(Items);
+    RestartSettledScans();
 }
 
 void CVRGpcInstallationMgr::ReleaseAll()
 {
     DestroyItems(Items);
+    RestartSettledScans();
     UrlRoot.Assign(nullptr);
     DefaultInstallDir.Assign(nullptr);
     delete LogMgr;

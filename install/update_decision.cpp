@@ -138,27 +138,47 @@ GpcInstallItem* CVRGpcInstallationMgr::FindItem(const char* lpszName)
     return nullptr;
 }
 
+void CVRGpcInstallationMgr::RestartSettledScans()
+{
+    SettledScan = 0;
+    ReadyScan = 0;
+    ReadyScanName.Assign(nullptr);
+}
+
 int CVRGpcInstallationMgr::IsMainComponentReady(const char* lpszName)
 {
-    for (int i = 0; i < Items.GetCount(); ++i) {
+    bool bSameName = lpszName ? !ReadyScanName.IsNull() && strcmp(ReadyScanName.GetText(), lpszName) == 0
+                              : ReadyScanName.IsNull();
+    if (!bSameName || ReadyScan > Items.GetCount()) {
+        ReadyScan = 0;
+        ReadyScanName.Assign(lpszName);
+    }
+    for (int i = ReadyScan; i < Items.GetCount(); ++i) {
         GpcInstallItem* pItem = GetItem(i);
-        if (IsStillInstalling(pItem))
+        if (IsStillInstalling(pItem)) {
+            ReadyScan = i;
             return 0;
+        }
         if (IsItemNamed(pItem, lpszName))
             return 1;
     }
+    ReadyScan = Items.GetCount();
     return 1;
 }
 
 int CVRGpcInstallationMgr::AllItemsSettled()
 {
-    for (int i = 0; i < Items.GetCount(); ++i) {
+    if (SettledScan > Items.GetCount())
+        SettledScan = 0;
+    for (int i = SettledScan; i < Items.GetCount(); ++i) {
         GpcInstallItem* pItem = GetItem(i);
         if (IsStillInstalling(pItem)) {
+            SettledScan = i;
             TraceMessage("item=%s is still installing.", TraceText(pItem->SourceName.GetText()));
             return 0;
         }
     }
+    SettledScan = Items.GetCount();
     CloseProgressWindow(&ProgressWindow);
     return 1;
 }

@@ -334,6 +334,67 @@ TEST_F(ItemQueries, AllItemsSettledNamesTheFirstItemStillInstalling)
     EXPECT_EQ(1, m_Mgr.AllItemsSettled());
 }
 
+// The queries go on from where an earlier beat stopped: the answers must
+// still follow every state change the beats see, and a list that is read
+// again is looked at from its first item.
+TEST_F(ItemQueries, RepeatedBeatsFollowTheItemsAsTheySettle)
+{
+    const char* names[] = {"a.dll", "main.ocx", "z.dll"};
+    for (const char* lpszName : names) Add(lpszName, ITEM_DOWNLOADING);
+
+    for (int nSettled = 0; nSettled < 3; ++nSettled) {
+        TraceCapture trace;
+        EXPECT_EQ(0, m_Mgr.AllItemsSettled()) << nSettled;
+        EXPECT_TRUE(trace.HasLine(std::string("item=") + names[nSettled] + " is still installing."))
+            << trace.Dump();
+        EXPECT_EQ(nSettled >= 2 ? 1 : 0, m_Mgr.IsMainComponentReady("main.ocx")) << nSettled;
+        // Another name is answered for itself, not from the scan of main.ocx.
+        EXPECT_EQ(0, m_Mgr.IsMainComponentReady("absent.ocx")) << nSettled;
+        EXPECT_EQ(nSettled >= 1 ? 1 : 0, m_Mgr.IsMainComponentReady("A.DLL")) << nSettled;
+        m_Mgr.GetItem(nSettled)->State = nSettled == 1 ? ITEM_FAILED : ITEM_INSTALLED;
+    }
+    EXPECT_EQ(1, m_Mgr.AllItemsSettled());
+    EXPECT_EQ(1, m_Mgr.IsMainComponentReady("main.ocx"));
+    EXPECT_EQ(1, m_Mgr.IsMainComponentReady("absent.ocx"));
+
+    // A list read again starts from its first item, even with as many
+    // items as before.
+    m_Mgr.ClearItems();
+    Add("b.dll", ITEM_LISTED);
+    Add("main.ocx", ITEM_DONE);
+    Add("y.dll", ITEM_DONE);
+    TraceCapture trace;
+    EXPECT_EQ(0, m_Mgr.AllItemsSettled());
+    EXPECT_TRUE(trace.HasLine("item=b.dll is still installing.")) << trace.Dump();
+    EXPECT_EQ(0, m_Mgr.IsMainComponentReady("main.ocx"));
+
+    // An item added to a settled list is waited for.
+    m_Mgr.GetItem(0)->State = ITEM_DONE;
+    EXPECT_EQ(1, m_Mgr.AllItemsSettled());
+    Add("late.dll", ITEM_LISTED);
+    EXPECT_EQ(0, m_Mgr.AllItemsSettled());
+    EXPECT_EQ(0, m_Mgr.IsMainComponentReady("absent.ocx"));
+}
+
+TEST_F(ItemQueries, SchedulingAgainStartsTheScansOver)
+{
+    std::string dir = MakeTempDir("items_scan_schedule");
+    m_Mgr.DefaultInstallDir.Assign(dir.c_str());
+    Add("a.dll;a.dll;;;;;;existence", ITEM_DONE);
+    Add("b.dll;b.dll;;;;;;existence", ITEM_DONE);
+    EXPECT_EQ(1, m_Mgr.AllItemsSettled());
+    EXPECT_EQ(1, m_Mgr.IsMainComponentReady("b.dll"));
+
+    // Neither file is there: both go back on their way (without an owner
+    // nothing is asked of a host).
+    m_Mgr.ScheduleDownloads();
+    ASSERT_EQ(ITEM_DOWNLOADING, m_Mgr.GetItem(0)->State);
+    TraceCapture trace;
+    EXPECT_EQ(0, m_Mgr.AllItemsSettled());
+    EXPECT_TRUE(trace.HasLine("item=a.dll is still installing.")) << trace.Dump();
+    EXPECT_EQ(0, m_Mgr.IsMainComponentReady("b.dll"));
+}
+
 TEST_F(ItemQueries, EmptyListIsSettledAndClosesTheWindow)
 {
     HWND hWnd = MakeWindow();
