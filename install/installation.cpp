@@ -372,12 +372,33 @@ struct CVRGpcInstallationMgr::GpcInstallTarget {
     bool bRedirectedOverExisting = false;
 };
 
+namespace {
+
+bool IsDirectory(const char* lpszPath)
+{
+    DWORD dwAttributes = GetFileAttributesA(lpszPath);
+    return dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+void CVRGpcInstallationMgr::EnsureDirectory(const char* lpszDir)
+{
+    // The files of a section mostly share one directory. Walking its path
+    // level by level costs one creation call per level and file; a
+    // directory met just before is only checked to be there still.
+    if (!KnownDir.IsNull() && strcmp(KnownDir.GetText(), lpszDir) == 0 && IsDirectory(lpszDir))
+        return;
+    CreateDirectoryPath(lpszDir);
+    KnownDir.Assign(IsDirectory(lpszDir) ? lpszDir : nullptr);
+}
+
 bool CVRGpcInstallationMgr::ProbeDestination(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
 {
     char achDir[GPC_MAX_PATH];
     GetInstallDir(pItem, achDir);
     if (achDir[0])
-        CreateDirectoryPath(achDir);
+        EnsureDirectory(achDir);
     GetInstallPath(pItem, pTarget->achTarget);
     GpcCopyString(pTarget->achFinal, sizeof(pTarget->achFinal), pTarget->achTarget);
 
@@ -397,7 +418,9 @@ bool CVRGpcInstallationMgr::ProbeDestination(GpcInstallItem* pItem, GpcInstallTa
     pTarget->hFile.Reset(CreateFileA(pTarget->achTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     pTarget->bKeepUntilReplaced = GetLastError() == ERROR_ALREADY_EXISTS;
-    pTarget->bFileAtInstallPath = FileExists(pTarget->achTarget) != 0;
+    // An open destination is a file that is there; only one the probe could
+    // not open needs to be looked for.
+    pTarget->bFileAtInstallPath = pTarget->hFile || FileExists(pTarget->achTarget) != 0;
     return true;
 }
 
@@ -456,7 +479,7 @@ bool CVRGpcInstallationMgr::PrepareRedirectTarget(GpcInstallItem* pItem, GpcInst
     char achRedirectDir[GPC_MAX_PATH];
     GetRedirectDir(pItem, achRedirectDir);
     if (achRedirectDir[0])
-        CreateDirectoryPath(achRedirectDir);
+        EnsureDirectory(achRedirectDir);
     char* lpszTarget = pTarget->achTarget;
     GetRedirectPath(pItem, lpszTarget);
     // A redirected copy counts as current only when it is there:

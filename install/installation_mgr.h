@@ -200,6 +200,10 @@ private:
     bool UnpackThroughHost(GpcInstallItem* pItem, const char* lpszDownloadedFile, GpcInstallTarget* pTarget,
                            int* pnResult);
     int FinishOrScheduleReboot(GpcInstallItem* pItem, const GpcInstallTarget& target);
+    // Creates a directory and every level above it that is missing.
+    void EnsureDirectory(const char* lpszDir);
+    // The directory that EnsureDirectory made or found last (null: none).
+    CGpcString KnownDir;
 };
 
 // The installation log in HKLM\SOFTWARE\<root>\Deinstall\...

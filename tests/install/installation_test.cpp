@@ -121,6 +121,30 @@ TEST_F(Installation, FreeDestinationIsCreatedProbedAndUnpackedIntoPlace)
     EXPECT_FALSE(trace.Contains("WARNING:"));
 }
 
+// Files of one directory follow each other; the directory is still made
+// again when it went away in between, and another directory is made too.
+TEST_F(Installation, EachFileFindsItsDirectoryEvenWhenItWentAwayMeanwhile)
+{
+    GpcInstallItem* pFirst = Add("a.dll;a.dll;Plugins\\Extra;;;;;existence;");
+    GpcInstallItem* pSecond = Add("b.dll;b.dll;Plugins\\Extra;;;;;existence;");
+    GpcInstallItem* pThird = Add("c.dll;c.dll;Plugins\\Other;;;;;existence;");
+    GpcInstallItem* pFourth = Add("d.dll;d.dll;Plugins\\Extra;;;;;existence;");
+    std::string extra = dir + "\\Plugins\\Extra";
+
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pFirst, Download("A").c_str()));
+    EXPECT_EQ("A", ReadFileBytes(extra + "\\a.dll"));
+    ASSERT_TRUE(DeleteFileA((extra + "\\a.dll").c_str()));
+    ASSERT_TRUE(RemoveDirectoryA(extra.c_str()));
+
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pSecond, Download("B").c_str()));
+    EXPECT_EQ(ITEM_INSTALLED, pSecond->State);
+    EXPECT_EQ("B", ReadFileBytes(extra + "\\b.dll"));
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pThird, Download("C").c_str()));
+    EXPECT_EQ("C", ReadFileBytes(dir + "\\Plugins\\Other\\c.dll"));
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pFourth, Download("D").c_str()));
+    EXPECT_EQ("D", ReadFileBytes(extra + "\\d.dll"));
+}
+
 // The new file is made complete beside the installed one and then takes its
 // place in one step: at no time is the installed file half written.
 TEST_F(Installation, ExistingDestinationIsReplacedInOneStep)
