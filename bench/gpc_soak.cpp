@@ -45,6 +45,7 @@ const SIZE_T kHeapSlack = 1024 * 1024;
 struct Options {
     int cycles = 5000;
     int first = 1;               // number of the first cycle (a cycle's pages follow from it and the seed)
+    int pages = 0;               // distinct pages; the cycles go round them (default: two rounds)
     int report = 500;
     int warmup = -1;             // default: a tenth of the cycles, at least 10, at most 200
     DWORD budgetMs = 60000;
@@ -739,6 +740,10 @@ void Usage()
         "  --dll       the library (it is copied into the scratch folder)         default: beside gpc_soak.exe\n"
         "  --scratch   the folder every file of the run stays in                  default: %%TEMP%%\\gpc_soak_<pid>\n"
         "  --first     number of the first cycle, to repeat a stretch of a run    default 1\n"
+        "  --pages     distinct pages; the cycles go round them again, so that    default CYCLES/2\n"
+        "              what the system caches per address fills in the first round\n"
+        "              and only what grows again on every round counts (warm-up:\n"
+        "              the first round, when there is more than one)\n"
         "  --no-reports pages without \"LoggingURL\": failure reports (WinINet) stay out of the figures\n"
         "  --show-pages print each cycle's page parameters and manifest kind\n"
         "  --load-only each cycle only loads and unloads the library (the bare cost of a load)\n"
@@ -771,6 +776,9 @@ int main(int argc, char** argv)
         } else if (a == "--dll" && lpszNext) {
             opt.dllPath = lpszNext;
             ++i;
+        } else if (a == "--pages" && lpszNext) {
+            opt.pages = std::max(1, std::atoi(lpszNext));
+            ++i;
         } else if (a == "--first" && lpszNext) {
             opt.first = std::max(1, std::atoi(lpszNext));
             ++i;
@@ -792,6 +800,11 @@ int main(int argc, char** argv)
             return a == "--help" || a == "-h" ? 0 : 2;
         }
     }
+    if (opt.pages <= 0) opt.pages = std::max(1, opt.cycles / 2);
+    if (opt.pages > opt.cycles) opt.pages = opt.cycles;
+    // With pages repeated, the first round is the warm-up: a cache keyed by
+    // what a page holds fills once, a leak grows again on every round.
+    if (opt.warmup < 0 && opt.pages < opt.cycles) opt.warmup = opt.pages;
     if (opt.warmup < 0) opt.warmup = std::min(200, std::max(10, opt.cycles / 10));
     if (opt.warmup >= opt.cycles) opt.warmup = opt.cycles / 2;
     if (opt.dllPath.empty()) opt.dllPath = ExeDir() + "vrgpcext.dll";
@@ -859,8 +872,8 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    std::printf("gpc_soak: %d cycles, seed %u, warm-up %d, budget %lu ms, scratch %s\n", opt.cycles, opt.seed,
-                opt.warmup, static_cast<unsigned long>(opt.budgetMs), ws.root.c_str());
+    std::printf("gpc_soak: %d cycles over %d pages, seed %u, warm-up %d, budget %lu ms, scratch %s\n", opt.cycles,
+                opt.pages, opt.seed, opt.warmup, static_cast<unsigned long>(opt.budgetMs), ws.root.c_str());
     std::fflush(stdout);
     std::set<std::string> keepInBin = {"vrgpcext.dll"};
     Totals totals;
@@ -873,8 +886,9 @@ int main(int argc, char** argv)
     int nSliceStart = 0;
     for (int c = 1; c <= opt.cycles; ++c) {
         g_dwCycleStart = static_cast<LONG>(GetTickCount());
-        g_nCycle = opt.first - 1 + c;
-        RunCycle(ws, opt, opt.first - 1 + c, totals);
+        int nPage = opt.first + (c - 1) % opt.pages;
+        g_nCycle = nPage;
+        RunCycle(ws, opt, nPage, totals);
         // What a cycle leaves on disk and in the registry goes with it.
         RemoveTree(ws.host, true);
         RemoveTree(ws.temp, true);
