@@ -316,8 +316,8 @@ TEST_F(OnDemand, HaltedRequestIsAnsweredOnEveryHeartbeat)
     // On-demand mode reads "Software\<version>": a version name of this
     // test's own keeps the key private.
     m_pHost->SetParam("GpcProductVersion", m_strProductRoot);
-    SetRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "autoupdate", "0");
-    SetRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "alwaysconnect", "0");
+    ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "autoupdate", "0"));
+    ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "alwaysconnect", "0"));
     WriteManifest("[Extras]\nCount=1\nFile1=" + Entry("a.dat") + "\n");
     int nContext = 0;
     EXPECT_EQ(1, Download("Extras", &nContext));
