@@ -35,34 +35,6 @@ void WINAPI RecordOdeNotice(void* pContext, int nKind, const char* lpszFileName,
     s_Notices.push_back(n);
 }
 
-void DeleteRegTree(HKEY hRoot, const std::string& path)
-{
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
-    for (;;) {
-        char achName[512];
-        DWORD dwLen = sizeof(achName);
-        if (RegEnumKeyExA(hKey, 0, achName, &dwLen, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        DeleteRegTree(hKey, achName);
-    }
-    RegCloseKey(hKey);
-    RegDeleteKeyA(hRoot, path.c_str());
-}
-
-std::string ReadRegString(HKEY hRoot, const std::string& path, const std::string& name)
-{
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hRoot, path.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return "<missing>";
-    char achValue[1024];
-    DWORD dwSize = sizeof(achValue) - 1;
-    DWORD dwType = 0;
-    LONG lResult = RegQueryValueExA(hKey, name.c_str(), nullptr, &dwType, reinterpret_cast<BYTE*>(achValue), &dwSize);
-    RegCloseKey(hKey);
-    if (lResult != ERROR_SUCCESS) return "<missing>";
-    achValue[dwSize] = '\0';
-    return achValue;
-}
-
 std::string ExtensionTest::UserDirMarkName()
 {
     return "UH" + std::to_string(GetCurrentProcessId());
@@ -92,25 +64,13 @@ void ExtensionTest::TearDown()
     DeleteFileA((TestBinDir() + m_strIniName).c_str());
     DeleteRegTree(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot);
     DeleteRegTree(HKEY_LOCAL_MACHINE, "Software\\" + m_strProductRoot);
-    for (auto it = m_SavedEnv.rbegin(); it != m_SavedEnv.rend(); ++it) {
-        size_t eq = it->find('=');
-        if (eq == std::string::npos) {
-            SetEnvironmentVariableA(it->c_str(), nullptr);
-        } else {
-            SetEnvironmentVariableA(it->substr(0, eq).c_str(), it->substr(eq + 1).c_str());
-        }
-    }
-    m_SavedEnv.clear();
+    while (!m_Env.empty()) m_Env.pop_back();
     ResetModuleStateForTesting();
 }
 
 void ExtensionTest::SetEnv(const char* lpszName, const char* lpszValue)
 {
-    char achOld[1024];
-    DWORD dwLen = GetEnvironmentVariableA(lpszName, achOld, sizeof(achOld));
-    m_SavedEnv.push_back(dwLen && dwLen < sizeof(achOld) ? std::string(lpszName) + "=" + achOld
-                                                          : std::string(lpszName));
-    SetEnvironmentVariableA(lpszName, lpszValue);
+    m_Env.emplace_back(new ScopedEnv(lpszName, lpszValue));
 }
 
 void ExtensionTest::SetOrdinaryPage()
@@ -197,15 +157,6 @@ std::string ExtensionTest::ProductDir() const
 
 void ExtensionTest::SetUpdateSetting(HKEY hRoot, const std::string& name, const std::string& value)
 {
-    SetRegString(hRoot, "Software\\" + m_strProductRoot + "\\1.0", name, value);
+    ASSERT_TRUE(WriteRegString(hRoot, "Software\\" + m_strProductRoot + "\\1.0", name, value));
 }
 
-void SetRegString(HKEY hRoot, const std::string& path, const std::string& name, const std::string& value)
-{
-    HKEY hKey = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-              RegCreateKeyExA(hRoot, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr));
-    RegSetValueExA(hKey, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(hKey);
-}

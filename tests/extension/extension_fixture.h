@@ -14,7 +14,9 @@
 
 #include "extension/extension.h"
 #include "npvrgpc/module_state.h"
+#include "support/environment.h"
 #include "support/fake_host.h"
+#include "support/registry.h"
 #include "support/trace_capture.h"
 #include "vrgpcext/exports.h"
 
@@ -74,13 +76,6 @@ protected:
     std::string m_strWork;
     std::string m_strProductRoot;  // unique per test: registry and folders
     std::string m_strIniName;      // unique per test: the copy beside the program
-    std::vector<std::string> m_SavedEnv;  // "NAME=value" or "NAME" (unset)
+    std::vector<std::unique_ptr<ScopedEnv>> m_Env;  // undone last to first in TearDown
     void SetEnv(const char* lpszName, const char* lpszValue);  // null unsets; restored in TearDown
 };
-
-// Deletes a registry key with everything below it.
-void DeleteRegTree(HKEY hRoot, const std::string& path);
-// Creates the key if needed and sets a string value.
-void SetRegString(HKEY hRoot, const std::string& path, const std::string& name, const std::string& value);
-// The text of a registry string value, or "<missing>".
-std::string ReadRegString(HKEY hRoot, const std::string& path, const std::string& name);

@@ -1,6 +1,7 @@
 // The heartbeat: when the component is loaded, when the run is done, the
 // network monitor, and shut-down.
 #include "extension_fixture.h"
+#include "support/case_names.h"
 
 namespace {
 
@@ -185,6 +186,7 @@ TEST_F(Heartbeat, ExitRestoresTheDirectorySavedBeforeTheComponentLoad)
 
 struct MonitorCase {
     const char* name;
+    friend void PrintTo(const MonitorCase& c, std::ostream* os) { *os << c.name; }
     const char* fixture;  // library copied as VRNETEXT.DLL, or null
     bool pluginHost;
     std::vector<std::string> afterStart;
@@ -192,58 +194,59 @@ struct MonitorCase {
     std::vector<std::string> afterExit;
 };
 
-TEST_F(Heartbeat, NetworkMonitorStartsWhenTheRunIsDoneAndStopsAtExit)
+const MonitorCase kMonitorCases[] = {
+    {"plug-in host", "netmon_fixture.dll", true,
+     {"NSpySetPluginVersion 62", "NSpyStart 1"},
+     {"NSpySetPluginVersion 62", "NSpyStart 1", "NSpySetSocketContext 5 6"},
+     {"NSpySetPluginVersion 62", "NSpyStart 1", "NSpySetSocketContext 5 6", "NSpyStop"}},
+    {"monitor with two entry points", "netmon_partial_fixture.dll", true,
+     {"NSpySetPluginVersion 62", "NSpyStart 1"},
+     {"NSpySetPluginVersion 62", "NSpyStart 1"},
+     {"NSpySetPluginVersion 62", "NSpyStart 1"}},
+    {"ActiveX host", "netmon_fixture.dll", false, {}, {}, {}},
+    {"no monitor", nullptr, true, {}, {}, {}},
+};
+
+class HeartbeatMonitor : public Heartbeat, public ::testing::WithParamInterface<MonitorCase> {};
+
+TEST_P(HeartbeatMonitor, NetworkMonitorStartsWhenTheRunIsDoneAndStopsAtExit)
 {
-    const MonitorCase cases[] = {
-        {"plug-in host", "netmon_fixture.dll", true,
-         {"NSpySetPluginVersion 62", "NSpyStart 1"},
-         {"NSpySetPluginVersion 62", "NSpyStart 1", "NSpySetSocketContext 5 6"},
-         {"NSpySetPluginVersion 62", "NSpyStart 1", "NSpySetSocketContext 5 6", "NSpyStop"}},
-        {"monitor with two entry points", "netmon_partial_fixture.dll", true,
-         {"NSpySetPluginVersion 62", "NSpyStart 1"},
-         {"NSpySetPluginVersion 62", "NSpyStart 1"},
-         {"NSpySetPluginVersion 62", "NSpyStart 1"}},
-        {"ActiveX host", "netmon_fixture.dll", false, {}, {}, {}},
-        {"no monitor", nullptr, true, {}, {}, {}},
-    };
-    for (const MonitorCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        m_pHost->SetParam("GpcSuppressInstallation", "True");
-        m_pHost->SetPluginMarker(c.pluginHost);
-        CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
-        CreateDirectoryA(ProductDir().c_str(), nullptr);
-        const std::string monitor = ProductDir() + "\\VRNETEXT.DLL";
-        const std::string log = monitor + ".log";
-        if (c.fixture) {
-            ASSERT_TRUE(CopyFileA((TestBinDir() + c.fixture).c_str(), monitor.c_str(), FALSE));
-        }
+    const MonitorCase& c = GetParam();
+    SetOrdinaryPage();
+    m_pHost->SetParam("GpcSuppressInstallation", "True");
+    m_pHost->SetPluginMarker(c.pluginHost);
+    CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+    CreateDirectoryA(ProductDir().c_str(), nullptr);
+    const std::string monitor = ProductDir() + "\\VRNETEXT.DLL";
+    const std::string log = monitor + ".log";
+    if (c.fixture) {
+        ASSERT_TRUE(CopyFileA((TestBinDir() + c.fixture).c_str(), monitor.c_str(), FALSE));
+    }
 
-        ASSERT_EQ(0, Init());
-        Beat();  // suppressed: loads the component and finishes at once
-        ASSERT_EQ(1, Ext()->m_bDownloadDone);
-        EXPECT_EQ(c.afterStart, ReadLines(log));
-        Beat(2);  // started once only
-        EXPECT_EQ(c.afterStart, ReadLines(log));
+    ASSERT_EQ(0, Init());
+    Beat();  // suppressed: loads the component and finishes at once
+    ASSERT_EQ(1, Ext()->m_bDownloadDone);
+    EXPECT_EQ(c.afterStart, ReadLines(log));
+    Beat(2);  // started once only
+    EXPECT_EQ(c.afterStart, ReadLines(log));
 
-        if (c.fixture && c.pluginHost) {
-            ASSERT_NE(nullptr, m_pHost->socketCallback);
-            EXPECT_EQ(Ext(), m_pHost->socketContext);
-            EXPECT_EQ(0, m_pHost->socketCallback(m_pHost->socketContext, 5, 6));
-        } else {
-            EXPECT_EQ(nullptr, m_pHost->socketCallback);
-        }
-        EXPECT_EQ(c.afterSocket, ReadLines(log));
-        Exit();
-        EXPECT_EQ(c.afterExit, ReadLines(log));
-        // The host is told to forget the callback: a later socket notice
-        // would otherwise reach the deleted instance.
+    if (c.fixture && c.pluginHost) {
+        ASSERT_NE(nullptr, m_pHost->socketCallback);
+        EXPECT_EQ(Ext(), m_pHost->socketContext);
+        EXPECT_EQ(0, m_pHost->socketCallback(m_pHost->socketContext, 5, 6));
+    } else {
         EXPECT_EQ(nullptr, m_pHost->socketCallback);
-        // The library was let go: its file can be removed again.
-        if (c.fixture) {
-            EXPECT_TRUE(DeleteFileA(monitor.c_str()));
-        }
+    }
+    EXPECT_EQ(c.afterSocket, ReadLines(log));
+    Exit();
+    EXPECT_EQ(c.afterExit, ReadLines(log));
+    // The host is told to forget the callback: a later socket notice
+    // would otherwise reach the deleted instance.
+    EXPECT_EQ(nullptr, m_pHost->socketCallback);
+    // The library was let go: its file can be removed again.
+    if (c.fixture) {
+        EXPECT_TRUE(DeleteFileA(monitor.c_str()));
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, HeartbeatMonitor, ::testing::ValuesIn(kMonitorCases), CaseName());

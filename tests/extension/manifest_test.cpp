@@ -1,6 +1,7 @@
 // The manifest's arrival: its copies, the product directory, the update
 // settings in the registry and the file list it yields.
 #include "extension_fixture.h"
+#include "support/case_names.h"
 
 namespace {
 
@@ -39,18 +40,19 @@ TEST_F(Manifest, DownloadWithoutFileFailsWithErrorFive)
 
 struct ParseCase {
     const char* name;
+    friend void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
     std::string manifest;
     std::vector<std::string> items;
     std::vector<std::string> traces;  // lines that must appear
 };
 
-TEST_F(Manifest, FileListFromTheActiveSectionSurvivesBadManifests)
+static std::vector<ParseCase> MakeParseCases()
 {
     // The long tail lies in a field that no url or path is made of.
     const std::string longEntry = "big.dll;big.dll;;;;;" + std::string(3000, 'a');
     std::string binary;
     for (int i = 0; i < 4096; ++i) binary.push_back(static_cast<char>((i * 7919) & 0xFF));
-    const ParseCase cases[] = {
+    return {
         {"ordinary", "[Corvo]\nCount=2\nFile1=" + Entry("main.dll") + "\nFile2=" + Entry("b.dll") + "\n",
          {"main.dll", "b.dll"}, {"vrgpcext: regular sec Corvo", "There are 2 files in the file list"}},
         {"third of five entries empty",
@@ -74,22 +76,26 @@ TEST_F(Manifest, FileListFromTheActiveSectionSurvivesBadManifests)
         {"other section only", "[Other]\nCount=1\nFile1=" + Entry("a.dll") + "\n", {},
          {"Invalid INI file format(0 files in Ini)"}},
     };
-    for (const ParseCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        ASSERT_EQ(0, Init());
-        DeliverManifest(c.manifest);
-        CVRGpcExtension* p = Ext();
-        EXPECT_EQ(1, p->m_bReady);
-        EXPECT_EQ(0, p->m_bFailed);
-        EXPECT_EQ(c.items, ItemNames(p));
-        for (const std::string& t : c.traces) EXPECT_TRUE(m_pTrace->HasLine(t)) << t << "\n" << m_pTrace->Dump();
-        // Every listed file is missing, so each one is asked of the host.
-        EXPECT_EQ(c.items.size() + 1, m_pHost->downloads.size());
-    }
 }
+
+class ManifestParsing : public Manifest, public ::testing::WithParamInterface<ParseCase> {};
+
+TEST_P(ManifestParsing, FileListFromTheActiveSectionSurvivesBadManifests)
+{
+    const ParseCase& c = GetParam();
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    DeliverManifest(c.manifest);
+    CVRGpcExtension* p = Ext();
+    EXPECT_EQ(1, p->m_bReady);
+    EXPECT_EQ(0, p->m_bFailed);
+    EXPECT_EQ(c.items, ItemNames(p));
+    for (const std::string& t : c.traces) EXPECT_TRUE(m_pTrace->HasLine(t)) << t << "\n" << m_pTrace->Dump();
+    // Every listed file is missing, so each one is asked of the host.
+    EXPECT_EQ(c.items.size() + 1, m_pHost->downloads.size());
+}
+
+INSTANTIATE_TEST_SUITE_P(, ManifestParsing, ::testing::ValuesIn(MakeParseCases()), CaseName());
 
 TEST_F(Manifest, ActiveSectionParameterChoosesTheSection)
 {
@@ -163,31 +169,42 @@ TEST_F(Manifest, HostDirectoryEndingInSeparatorGetsNoSecondOne)
     EXPECT_EQ(m_pHost->directory + m_strProductRoot + "\\1.0", achDir);
 }
 
-TEST_F(Manifest, InstallationLogRecordsTheBrowserTag)
+struct HostKindCase {
+    const char* name;
+    friend void PrintTo(const HostKindCase& c, std::ostream* os) { *os << c.name; }
+    bool pluginHost;
+};
+
+const HostKindCase kHostKindCases[] = {
+    {"plug-in host", true},
+    {"ActiveX host", false},
+};
+
+class ManifestBrowserTag : public Manifest, public ::testing::WithParamInterface<HostKindCase> {};
+
+TEST_P(ManifestBrowserTag, InstallationLogRecordsTheBrowserTag)
 {
-    const bool markers[] = {true, false};
-    for (bool bPlugin : markers) {
-        SCOPED_TRACE(bPlugin ? "plug-in host" : "ActiveX host");
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        m_pHost->SetPluginMarker(bPlugin);
-        ASSERT_EQ(0, Init());
-        DeliverManifest("[Corvo]\nCount=0\n");
-        std::string tag = "Internet Explorer";
-        if (bPlugin) {
-            char achTag[GPC_MAX_PATH];
-            Ext()->GetHostProductVersion(achTag, sizeof(achTag));
-            tag = achTag;
-        }
-        const std::string key = "SOFTWARE\\" + m_strProductRoot + "\\Deinstall\\" + tag + "\\" + m_strProductRoot +
-                                "\\1.0";
-        EXPECT_EQ(ProductDir(), ReadRegString(HKEY_LOCAL_MACHINE, key, "DefInstallDir")) << key;
+    const HostKindCase& c = GetParam();
+    SetOrdinaryPage();
+    m_pHost->SetPluginMarker(c.pluginHost);
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=0\n");
+    std::string tag = "Internet Explorer";
+    if (c.pluginHost) {
+        char achTag[GPC_MAX_PATH];
+        Ext()->GetHostProductVersion(achTag, sizeof(achTag));
+        tag = achTag;
     }
+    const std::string key = "SOFTWARE\\" + m_strProductRoot + "\\Deinstall\\" + tag + "\\" + m_strProductRoot +
+                            "\\1.0";
+    EXPECT_EQ(ProductDir(), ReadRegString(HKEY_LOCAL_MACHINE, key, "DefInstallDir")) << key;
 }
+
+INSTANTIATE_TEST_SUITE_P(, ManifestBrowserTag, ::testing::ValuesIn(kHostKindCases), CaseName());
 
 struct SettingCase {
     const char* name;
+    friend void PrintTo(const SettingCase& c, std::ostream* os) { *os << c.name; }
     bool filePresent;  // the one item is installed already (no update pending)
     std::vector<std::pair<std::string, std::string>> hkcu;
     std::vector<std::pair<std::string, std::string>> hklm;
@@ -197,52 +214,53 @@ struct SettingCase {
     bool failed;
 };
 
-TEST_F(Manifest, UpdateSettingsDecideWhetherFilesAreFetched)
+const SettingCase kSettingCases[] = {
+    {"no settings", false, {}, {}, 1, 0, true, false},
+    {"autoupdate on", false, {{"autoupdate", "1"}}, {}, 1, 0, true, false},
+    {"off in HKCU only, nothing pending", true, {{"autoupdate", "0"}}, {}, 0, 1, false, false},
+    {"off, pending, alwaysconnect 1", false, {{"autoupdate", "0"}, {"alwaysconnect", "1"}}, {}, 1, 1, false, false},
+    {"off, pending, alwaysconnect missing", false, {{"autoupdate", "0"}}, {}, 1, 1, false, false},
+    {"off, pending, alwaysconnect 0", false, {{"autoupdate", "0"}, {"alwaysconnect", "0"}}, {}, 1, 2, false, true},
+    {"off, pending, connectmsg", false,
+     {{"autoupdate", "0"}, {"alwaysconnect", "0"}, {"connectmsg", "Please update %s %d"}}, {}, 1, 2, false, true},
+    {"HKLM wins over HKCU", false, {{"autoupdate", "0"}, {"alwaysconnect", "0"}}, {{"autoupdate", "1"}}, 1, 0, true,
+     false},
+    {"HKLM key without autoupdate falls back to HKCU", false, {{"autoupdate", "0"}}, {{"connectmsg", "x"}}, 1, 1,
+     false, false},
+};
+
+class ManifestUpdateSettings : public Manifest, public ::testing::WithParamInterface<SettingCase> {};
+
+TEST_P(ManifestUpdateSettings, UpdateSettingsDecideWhetherFilesAreFetched)
 {
-    const SettingCase cases[] = {
-        {"no settings", false, {}, {}, 1, 0, true, false},
-        {"autoupdate on", false, {{"autoupdate", "1"}}, {}, 1, 0, true, false},
-        {"off in HKCU only, nothing pending", true, {{"autoupdate", "0"}}, {}, 0, 1, false, false},
-        {"off, pending, alwaysconnect 1", false, {{"autoupdate", "0"}, {"alwaysconnect", "1"}}, {}, 1, 1, false, false},
-        {"off, pending, alwaysconnect missing", false, {{"autoupdate", "0"}}, {}, 1, 1, false, false},
-        {"off, pending, alwaysconnect 0", false, {{"autoupdate", "0"}, {"alwaysconnect", "0"}}, {}, 1, 2, false, true},
-        {"off, pending, connectmsg", false,
-         {{"autoupdate", "0"}, {"alwaysconnect", "0"}, {"connectmsg", "Please update %s %d"}}, {}, 1, 2, false, true},
-        {"HKLM wins over HKCU", false, {{"autoupdate", "0"}, {"alwaysconnect", "0"}}, {{"autoupdate", "1"}}, 1, 0, true,
-         false},
-        {"HKLM key without autoupdate falls back to HKCU", false, {{"autoupdate", "0"}}, {{"connectmsg", "x"}}, 1, 1,
-         false, false},
-    };
-    for (const SettingCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        for (const auto& v : c.hkcu) SetUpdateSetting(HKEY_CURRENT_USER, v.first, v.second);
-        for (const auto& v : c.hklm) SetUpdateSetting(HKEY_LOCAL_MACHINE, v.first, v.second);
-        if (c.filePresent) {
-            CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
-            CreateDirectoryA(ProductDir().c_str(), nullptr);
-            WriteFileBytes(ProductDir() + "\\main.dll", "installed");
-        }
-        ASSERT_EQ(0, Init());
-        DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n");
-        CVRGpcExtension* p = Ext();
-        EXPECT_TRUE(m_pTrace->HasLine("CheckUpdateStatus:" + m_strProductRoot + ",1.0,Software\\" + m_strProductRoot +
-                                      "\\1.0\\"))
-            << m_pTrace->Dump();
-        EXPECT_TRUE(m_pTrace->HasLine("Update setting: " + std::to_string(c.expectedUpdate) + "," +
-                                      std::to_string(c.expectedSetting)))
-            << m_pTrace->Dump();
-        EXPECT_EQ(c.downloads ? 2u : 1u, m_pHost->downloads.size());
-        EXPECT_EQ(c.failed ? 1 : 0, p->m_bFailed);
-        EXPECT_EQ(1, p->m_bReady);
-        ASSERT_EQ(1, p->m_InstallationMgr.GetItemCount());
-        if (!c.downloads) {
-            EXPECT_EQ(ITEM_DONE, p->m_InstallationMgr.GetItem(0)->State);
-        }
+    const SettingCase& c = GetParam();
+    SetOrdinaryPage();
+    for (const auto& v : c.hkcu) SetUpdateSetting(HKEY_CURRENT_USER, v.first, v.second);
+    for (const auto& v : c.hklm) SetUpdateSetting(HKEY_LOCAL_MACHINE, v.first, v.second);
+    if (c.filePresent) {
+        CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+        CreateDirectoryA(ProductDir().c_str(), nullptr);
+        WriteFileBytes(ProductDir() + "\\main.dll", "installed");
+    }
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n");
+    CVRGpcExtension* p = Ext();
+    EXPECT_TRUE(m_pTrace->HasLine("CheckUpdateStatus:" + m_strProductRoot + ",1.0,Software\\" + m_strProductRoot +
+                                  "\\1.0\\"))
+        << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->HasLine("Update setting: " + std::to_string(c.expectedUpdate) + "," +
+                                  std::to_string(c.expectedSetting)))
+        << m_pTrace->Dump();
+    EXPECT_EQ(c.downloads ? 2u : 1u, m_pHost->downloads.size());
+    EXPECT_EQ(c.failed ? 1 : 0, p->m_bFailed);
+    EXPECT_EQ(1, p->m_bReady);
+    ASSERT_EQ(1, p->m_InstallationMgr.GetItemCount());
+    if (!c.downloads) {
+        EXPECT_EQ(ITEM_DONE, p->m_InstallationMgr.GetItem(0)->State);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, ManifestUpdateSettings, ::testing::ValuesIn(kSettingCases), CaseName());
 
 TEST_F(Manifest, StandardDownloadModeReadsSettingsBelowTheVersionAlone)
 {
@@ -273,67 +291,69 @@ TEST_F(Manifest, OverlongSettingIsTreatedAsMissing)
 
 struct UserDirCase {
     const char* name;
+    friend void PrintTo(const UserDirCase& c, std::ostream* os) { *os << c.name; }
     const char* userProfile;  // "<work>" stands for a folder of the test
     const char* temp;
     const char* tmp;
     int expectedRoot;  // 0 USERPROFILE, 1 TEMP, 2 TMP
 };
 
-TEST_F(Manifest, UnwritableProductDirectoryMovesBelowTheUserDirectoryForTheProcess)
+const UserDirCase kUserDirCases[] = {
+    {"USERPROFILE", "<work>", "<work>", "<work>", 0},
+    {"TEMP when USERPROFILE is unset", nullptr, "<work>", "<work>", 1},
+    {"TMP when the others are unset", nullptr, nullptr, "<work>", 2},
+};
+
+class ManifestUserDir : public Manifest, public ::testing::WithParamInterface<UserDirCase> {};
+
+TEST_P(ManifestUserDir, UnwritableProductDirectoryMovesBelowTheUserDirectoryForTheProcess)
 {
-    const UserDirCase cases[] = {
-        {"USERPROFILE", "<work>", "<work>", "<work>", 0},
-        {"TEMP when USERPROFILE is unset", nullptr, "<work>", "<work>", 1},
-        {"TMP when the others are unset", nullptr, nullptr, "<work>", 2},
-    };
-    for (const UserDirCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        const std::string roots[] = {MakeTempDir("profile"), MakeTempDir("temp"), MakeTempDir("tmp")};
-        SetEnv("USERPROFILE", c.userProfile ? roots[0].c_str() : nullptr);
-        SetEnv("TEMP", c.temp ? roots[1].c_str() : nullptr);
-        SetEnv("TMP", c.tmp ? roots[2].c_str() : nullptr);
-        const std::string userDir = roots[c.expectedRoot] + "\\" + m_strProductRoot + "\\1.0";
+    const UserDirCase& c = GetParam();
+    const std::string roots[] = {MakeTempDir("profile"), MakeTempDir("temp"), MakeTempDir("tmp")};
+    SetEnv("USERPROFILE", c.userProfile ? roots[0].c_str() : nullptr);
+    SetEnv("TEMP", c.temp ? roots[1].c_str() : nullptr);
+    SetEnv("TMP", c.tmp ? roots[2].c_str() : nullptr);
+    const std::string userDir = roots[c.expectedRoot] + "\\" + m_strProductRoot + "\\1.0";
 
-        SetOrdinaryPage();
-        // A plain file where the product folder should be: nothing can be
-        // created inside it.
-        WriteFileBytes(m_pHost->directory + "\\" + m_strProductRoot, "not a folder");
-        ASSERT_EQ(0, Init());
-        EXPECT_EQ(0, Ext()->m_bUserDirAsRoot);
-        DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n");
+    SetOrdinaryPage();
+    // A plain file where the product folder should be: nothing can be
+    // created inside it.
+    WriteFileBytes(m_pHost->directory + "\\" + m_strProductRoot, "not a folder");
+    ASSERT_EQ(0, Init());
+    EXPECT_EQ(0, Ext()->m_bUserDirAsRoot);
+    DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n");
 
-        CVRGpcExtension* p = Ext();
-        EXPECT_EQ(1, p->m_bUserDirAsRoot);
-        EXPECT_STREQ(userDir.c_str(), p->m_InstallationMgr.DefaultInstallDir.GetText());
-        EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(userDir.c_str()));
-        EXPECT_TRUE(m_pTrace->HasLine("VRGPCEXT::ParseInitFile,bUpdate = 1")) << m_pTrace->Dump();
-        EXPECT_TRUE(m_pTrace->HasLine("VRGPCEXT::EnableUserDirAsRoot,bValue = 1"));
-        EXPECT_TRUE(m_pTrace->HasLine("Change default installation directory to " + userDir));
-        EXPECT_EQ(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5A5A)),
-                  GetPropA(GetDesktopWindow(), UserDirMarkName().c_str()));
-        // The file is still fetched, now for the user directory.
-        ASSERT_EQ(2u, m_pHost->downloads.size());
+    CVRGpcExtension* p = Ext();
+    EXPECT_EQ(1, p->m_bUserDirAsRoot);
+    EXPECT_STREQ(userDir.c_str(), p->m_InstallationMgr.DefaultInstallDir.GetText());
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(userDir.c_str()));
+    EXPECT_TRUE(m_pTrace->HasLine("VRGPCEXT::ParseInitFile,bUpdate = 1")) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->HasLine("VRGPCEXT::EnableUserDirAsRoot,bValue = 1"));
+    EXPECT_TRUE(m_pTrace->HasLine("Change default installation directory to " + userDir));
+    EXPECT_EQ(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5A5A)),
+              GetPropA(GetDesktopWindow(), UserDirMarkName().c_str()));
+    // The file is still fetched, now for the user directory.
+    ASSERT_EQ(2u, m_pHost->downloads.size());
 
-        // A later instance in this process starts there at once and does not
-        // consult the update settings again.
-        Exit();
-        m_pTrace.reset();
-        m_pHost.reset();
-        ResetModuleStateForTesting();
-        m_pHost.reset(new FakeHost());
-        m_pTrace.reset(new TraceCapture());
-        SetOrdinaryPage();
-        SetUpdateSetting(HKEY_CURRENT_USER, "autoupdate", "0");
-        ASSERT_EQ(0, Init());
-        EXPECT_EQ(1, Ext()->m_bUserDirAsRoot);
-        DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n");
-        EXPECT_STREQ(userDir.c_str(), Ext()->m_InstallationMgr.DefaultInstallDir.GetText());
-        EXPECT_FALSE(m_pTrace->Contains("CheckUpdateStatus:"));
-        EXPECT_EQ(2u, m_pHost->downloads.size());
-    }
+    // A later instance in this process starts there at once and does not
+    // consult the update settings again.
+    Exit();
+    m_pTrace.reset();
+    m_pHost.reset();
+    ResetModuleStateForTesting();
+    m_pHost.reset(new FakeHost());
+    m_pTrace.reset(new TraceCapture());
+    SetOrdinaryPage();
+    SetUpdateSetting(HKEY_CURRENT_USER, "autoupdate", "0");
+    ASSERT_EQ(0, Init());
+    EXPECT_EQ(1, Ext()->m_bUserDirAsRoot);
+    DeliverManifest("[Corvo]\nCount=1\nFile1=" + Entry("main.dll") + "\n");
+    EXPECT_STREQ(userDir.c_str(), Ext()->m_InstallationMgr.DefaultInstallDir.GetText());
+    EXPECT_FALSE(m_pTrace->Contains("CheckUpdateStatus:"));
+    EXPECT_EQ(2u, m_pHost->downloads.size());
 }
+
+INSTANTIATE_TEST_SUITE_P(, ManifestUserDir, ::testing::ValuesIn(kUserDirCases), CaseName());
 
 TEST_F(Manifest, WritableProductDirectoryLeavesNoTestFileBehind)
 {

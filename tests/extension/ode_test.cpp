@@ -1,6 +1,7 @@
 // On-demand requests: section integrity, section downloads with their
 // notices, and the start-up files' completion handler.
 #include "extension_fixture.h"
+#include "support/case_names.h"
 
 namespace {
 
@@ -141,48 +142,50 @@ TEST_F(OnDemand, SectionDownloadInstallsEachFileAndReportsProgressAndTheEnd)
 
 struct FailureCase {
     const char* name;
+    friend void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
     std::string failureControl;  // "" for absent
     bool cancel;
     int expectedFileResult;
     int expectedSectionResult;
 };
 
-TEST_F(OnDemand, FailedFileCountsForTheSectionOnlyWhenItsFailureMatters)
+const FailureCase kFailureCases[] = {
+    {"failure control absent", "", false, -1, 0},
+    {"ignore in capitals", "IGNORE", false, -1, 0},
+    {"redirect", "redirect", false, -1, -1},
+    {"cancelled, ignore", "ignore", true, -7, -1},
+};
+
+class OnDemandFailures : public OnDemand, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(OnDemandFailures, FailedFileCountsForTheSectionOnlyWhenItsFailureMatters)
 {
-    const FailureCase cases[] = {
-        {"failure control absent", "", false, -1, 0},
-        {"ignore in capitals", "IGNORE", false, -1, 0},
-        {"redirect", "redirect", false, -1, -1},
-        {"cancelled, ignore", "ignore", true, -7, -1},
-    };
-    for (const FailureCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        // Eight fields leave the failure control absent; a ninth sets it.
-        std::string entry = "a.dat;a.dat;;;;10;;existence";
-        if (!c.failureControl.empty()) entry += ";" + c.failureControl;
-        WriteManifest("[Extras]\nCount=2\nFile1=" + entry + "\nFile2=" + Entry("b.dat") + "\n");
-        int nContext = 0;
-        ASSERT_EQ(1, Download("Extras", &nContext));
-        ASSERT_EQ(2u, m_pHost->downloads.size());
-        if (c.cancel) {
-            EXPECT_EQ(1, GpcCancelFileIndex(Cookie(), 0));
-        }
-        m_pHost->Complete(0, nullptr);
-        CompleteWith(1, "B");
-        auto notices = NoticesOf(&nContext);
-        ASSERT_EQ(3u, notices.size());
-        EXPECT_EQ(c.expectedFileResult, notices[0].result);
-        EXPECT_TRUE(notices[0].hasInfo);
-        EXPECT_EQ(GPC_ODE_SECTION_DONE, notices[2].kind);
-        EXPECT_EQ(c.expectedSectionResult, notices[2].result);
-        // The request's end resets what it shared with the extension.
-        EXPECT_EQ(0, Ext()->m_nSectionResult);
-        EXPECT_EQ(0, Ext()->m_bCancelRequested);
-        EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: sec: Extras, file: a.dat, res: -1"));
+    const FailureCase& c = GetParam();
+    // Eight fields leave the failure control absent; a ninth sets it.
+    std::string entry = "a.dat;a.dat;;;;10;;existence";
+    if (!c.failureControl.empty()) entry += ";" + c.failureControl;
+    WriteManifest("[Extras]\nCount=2\nFile1=" + entry + "\nFile2=" + Entry("b.dat") + "\n");
+    int nContext = 0;
+    ASSERT_EQ(1, Download("Extras", &nContext));
+    ASSERT_EQ(2u, m_pHost->downloads.size());
+    if (c.cancel) {
+        EXPECT_EQ(1, GpcCancelFileIndex(Cookie(), 0));
     }
+    m_pHost->Complete(0, nullptr);
+    CompleteWith(1, "B");
+    auto notices = NoticesOf(&nContext);
+    ASSERT_EQ(3u, notices.size());
+    EXPECT_EQ(c.expectedFileResult, notices[0].result);
+    EXPECT_TRUE(notices[0].hasInfo);
+    EXPECT_EQ(GPC_ODE_SECTION_DONE, notices[2].kind);
+    EXPECT_EQ(c.expectedSectionResult, notices[2].result);
+    // The request's end resets what it shared with the extension.
+    EXPECT_EQ(0, Ext()->m_nSectionResult);
+    EXPECT_EQ(0, Ext()->m_bCancelRequested);
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: sec: Extras, file: a.dat, res: -1"));
 }
+
+INSTANTIATE_TEST_SUITE_P(, OnDemandFailures, ::testing::ValuesIn(kFailureCases), CaseName());
 
 TEST_F(OnDemand, BusyTargetHandsTheCallerAnUnpackedCopyThatIsDeletedAfterwards)
 {
@@ -313,8 +316,8 @@ TEST_F(OnDemand, HaltedRequestIsAnsweredOnEveryHeartbeat)
     // On-demand mode reads "Software\<version>": a version name of this
     // test's own keeps the key private.
     m_pHost->SetParam("GpcProductVersion", m_strProductRoot);
-    SetRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "autoupdate", "0");
-    SetRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "alwaysconnect", "0");
+    ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "autoupdate", "0"));
+    ASSERT_TRUE(WriteRegString(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot, "alwaysconnect", "0"));
     WriteManifest("[Extras]\nCount=1\nFile1=" + Entry("a.dat") + "\n");
     int nContext = 0;
     EXPECT_EQ(1, Download("Extras", &nContext));
@@ -492,46 +495,49 @@ TEST_F(OnDemandDuringStartup, HaltedRequestIsAnsweredAtOnceAndLeavesTheStartupAl
 
 struct NoDirectoryCase {
     const char* name;
+    friend void PrintTo(const NoDirectoryCase& c, std::ostream* os) { *os << c.name; }
     bool standardDownload;  // else an ordinary start-up whose manifest never came
 };
 
-// Without a product directory every path would start at the drive root.
-TEST_F(OnDemandDuringStartup, WithoutAnInstallDirectoryNoPathIsBuilt)
-{
-    const NoDirectoryCase cases[] = {
-        {"manifest download failed", false},
-        {"standard download without url root", true},
-    };
-    for (const NoDirectoryCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        if (c.standardDownload) {
-            m_pHost->SetParam("GpcStdDownload", "yes");
-            m_pHost->RemoveParam("GpcUrlRoot");
-        }
-        ASSERT_EQ(0, Init());
-        if (!c.standardDownload) m_pHost->Complete(0, nullptr);
-        ASSERT_EQ(1, Ext()->m_bFailed);
-        ASSERT_TRUE(Ext()->m_InstallationMgr.DefaultInstallDir.IsEmpty());
-        const size_t nDownloads = m_pHost->downloads.size();
-        const std::string own = WriteWorkFile("own.ini", "[Extras]\nCount=1\nFile1=" + Entry("x.dat") + "\n");
-        m_pTrace->Clear();
+const NoDirectoryCase kNoDirectoryCases[] = {
+    {"manifest download failed", false},
+    {"standard download without url root", true},
+};
 
-        // A failed start-up is finished: nobody is kept waiting on 2.
-        EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), own.c_str(), "Extras"));
-        int nContext = 0;
-        EXPECT_EQ(0, GpcOdeDownload2(m_pHost->Cookie(), own.c_str(), "Extras", "x.dat", RecordOdeNotice, &nContext));
-        EXPECT_EQ(nDownloads, m_pHost->downloads.size());
-        EXPECT_TRUE(OdeNotices().empty());
-        EXPECT_FALSE(m_pTrace->Contains("installdir = ,")) << m_pTrace->Dump();
-        EXPECT_FALSE(m_pTrace->Contains("\\x.dat")) << m_pTrace->Dump();
+class OnDemandWithoutInstallDir : public OnDemandDuringStartup, public ::testing::WithParamInterface<NoDirectoryCase> {};
+
+// Without a product directory every path would start at the drive root.
+TEST_P(OnDemandWithoutInstallDir, WithoutAnInstallDirectoryNoPathIsBuilt)
+{
+    const NoDirectoryCase& c = GetParam();
+    SetOrdinaryPage();
+    if (c.standardDownload) {
+        m_pHost->SetParam("GpcStdDownload", "yes");
+        m_pHost->RemoveParam("GpcUrlRoot");
     }
+    ASSERT_EQ(0, Init());
+    if (!c.standardDownload) m_pHost->Complete(0, nullptr);
+    ASSERT_EQ(1, Ext()->m_bFailed);
+    ASSERT_TRUE(Ext()->m_InstallationMgr.DefaultInstallDir.IsEmpty());
+    const size_t nDownloads = m_pHost->downloads.size();
+    const std::string own = WriteWorkFile("own.ini", "[Extras]\nCount=1\nFile1=" + Entry("x.dat") + "\n");
+    m_pTrace->Clear();
+
+    // A failed start-up is finished: nobody is kept waiting on 2.
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), own.c_str(), "Extras"));
+    int nContext = 0;
+    EXPECT_EQ(0, GpcOdeDownload2(m_pHost->Cookie(), own.c_str(), "Extras", "x.dat", RecordOdeNotice, &nContext));
+    EXPECT_EQ(nDownloads, m_pHost->downloads.size());
+    EXPECT_TRUE(OdeNotices().empty());
+    EXPECT_FALSE(m_pTrace->Contains("installdir = ,")) << m_pTrace->Dump();
+    EXPECT_FALSE(m_pTrace->Contains("\\x.dat")) << m_pTrace->Dump();
 }
+
+INSTANTIATE_TEST_SUITE_P(, OnDemandWithoutInstallDir, ::testing::ValuesIn(kNoDirectoryCases), CaseName());
 
 struct StartupFileCase {
     const char* name;
+    friend void PrintTo(const StartupFileCase& c, std::ostream* os) { *os << c.name; }
     std::string failureControl;  // "<absent>" for no ninth field
     int unpackResult;            // what the host answers to the unpack
     bool busy;                   // the installed file is held open without sharing
@@ -541,46 +547,47 @@ struct StartupFileCase {
     std::vector<int> reported;
 };
 
-TEST_F(OnDemandDuringStartup, StartupFileFailureStopsOnlyWhenItsFailureMatters)
+const StartupFileCase kStartupFileCases[] = {
+    {"unpack failed, control absent", "<absent>", 7, false, -3, 1, false, {}},
+    {"unpack failed, reboot", "reboot", 7, false, -3, 0, true, {7}},
+    {"unpack failed, IGNORE: failed, but nothing is shown", "IGNORE", 7, false, -3, 1, false, {}},
+    {"installed", "reboot", -1, false, 0, 0, false, {}},
+    {"busy, control absent", "<absent>", -1, true, -2, 1, false, {}},
+    {"busy, unknown control", "later", -1, true, -2, 0, true, {7}},
+    {"busy, reboot: restart needed is no failure", "reboot", -1, true, -4, 0, false, {8}},
+};
+
+class OnDemandStartupFileFailures : public OnDemandDuringStartup, public ::testing::WithParamInterface<StartupFileCase> {};
+
+TEST_P(OnDemandStartupFileFailures, StartupFileFailureStopsOnlyWhenItsFailureMatters)
 {
-    const StartupFileCase cases[] = {
-        {"unpack failed, control absent", "<absent>", 7, false, -3, 1, false, {}},
-        {"unpack failed, reboot", "reboot", 7, false, -3, 0, true, {7}},
-        {"unpack failed, IGNORE: failed, but nothing is shown", "IGNORE", 7, false, -3, 1, false, {}},
-        {"installed", "reboot", -1, false, 0, 0, false, {}},
-        {"busy, control absent", "<absent>", -1, true, -2, 1, false, {}},
-        {"busy, unknown control", "later", -1, true, -2, 0, true, {7}},
-        {"busy, reboot: restart needed is no failure", "reboot", -1, true, -4, 0, false, {8}},
-    };
-    for (const StartupFileCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        EnableReports();
-        ASSERT_EQ(0, Init());
-        // An empty update control: the file is replaced whatever it holds.
-        std::string entry = "main.dll;main.dll;;;;;;";
-        if (c.failureControl != "<absent>") entry += ";" + c.failureControl;
-        DeliverManifest("[Corvo]\nCount=1\nFile1=" + entry + "\n");
-        ASSERT_EQ(2u, m_pHost->downloads.size());
-        m_pHost->unpackResult = c.unpackResult;
-        HANDLE hBusy = INVALID_HANDLE_VALUE;
-        if (c.busy) {
-            WriteFileBytes(ProductDir() + "\\main.dll", "old");
-            hBusy = CreateFileA((ProductDir() + "\\main.dll").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-            ASSERT_NE(INVALID_HANDLE_VALUE, hBusy);
-        }
-        CompleteWith(1, "M");
-        if (hBusy != INVALID_HANDLE_VALUE) CloseHandle(hBusy);
-        EXPECT_TRUE(m_pTrace->HasLine("DoItemInstall: " + std::to_string(c.expectedResult) +
-                                      ", IGNORE: " + std::to_string(c.expectedIgnore)))
-            << m_pTrace->Dump();
-        EXPECT_EQ(c.failed ? 1 : 0, Ext()->m_bFailed);
-        EXPECT_EQ(c.reported, ReportedCodes());
+    const StartupFileCase& c = GetParam();
+    SetOrdinaryPage();
+    EnableReports();
+    ASSERT_EQ(0, Init());
+    // An empty update control: the file is replaced whatever it holds.
+    std::string entry = "main.dll;main.dll;;;;;;";
+    if (c.failureControl != "<absent>") entry += ";" + c.failureControl;
+    DeliverManifest("[Corvo]\nCount=1\nFile1=" + entry + "\n");
+    ASSERT_EQ(2u, m_pHost->downloads.size());
+    m_pHost->unpackResult = c.unpackResult;
+    HANDLE hBusy = INVALID_HANDLE_VALUE;
+    if (c.busy) {
+        WriteFileBytes(ProductDir() + "\\main.dll", "old");
+        hBusy = CreateFileA((ProductDir() + "\\main.dll").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(INVALID_HANDLE_VALUE, hBusy);
     }
+    CompleteWith(1, "M");
+    if (hBusy != INVALID_HANDLE_VALUE) CloseHandle(hBusy);
+    EXPECT_TRUE(m_pTrace->HasLine("DoItemInstall: " + std::to_string(c.expectedResult) +
+                                  ", IGNORE: " + std::to_string(c.expectedIgnore)))
+        << m_pTrace->Dump();
+    EXPECT_EQ(c.failed ? 1 : 0, Ext()->m_bFailed);
+    EXPECT_EQ(c.reported, ReportedCodes());
 }
+
+INSTANTIATE_TEST_SUITE_P(, OnDemandStartupFileFailures, ::testing::ValuesIn(kStartupFileCases), CaseName());
 
 TEST_F(OnDemandDuringStartup, StartupDownloadWithoutFileShowsErrorSixOnce)
 {

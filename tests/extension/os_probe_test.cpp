@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "extension_fixture.h"
+#include "support/process.h"
 
 namespace {
 
@@ -46,35 +47,21 @@ TEST(OsClass, ManifestNameFollowsTheWindowsVersion)
     const std::string work = MakeTempDir("osprobe");
     for (const OsCase& c : cases) {
         SCOPED_TRACE(c.version);
-        const std::string exeName = "gpcos_" + std::to_string(GetCurrentProcessId()) + "_" + c.version + ".exe";
-        const std::string exe = TestBinDir() + exeName;
+        const std::string exe =
+            TestBinDir() + "gpcos_" + std::to_string(GetCurrentProcessId()) + "_" + c.version + ".exe";
         const std::string out = work + "\\" + c.version + ".txt";
-        ASSERT_TRUE(CopyFileA(achSelf, exe.c_str(), FALSE));
-        const std::string key = "Software\\Wine\\AppDefaults\\" + exeName;
-        SetRegString(HKEY_CURRENT_USER, key, "Version", c.version);
-
-        SetEnvironmentVariableA(GPC_PROBE_ENV, out.c_str());
-        std::string cmd = "\"" + exe + "\" --gtest_filter=OsProbe.ReportsTheManifestUrl";
-        STARTUPINFOA si;
-        std::memset(&si, 0, sizeof(si));
-        si.cb = sizeof(si);
-        PROCESS_INFORMATION pi;
-        std::vector<char> cmdLine(cmd.begin(), cmd.end());
-        cmdLine.push_back('\0');
-        BOOL bStarted = CreateProcessA(exe.c_str(), cmdLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                                       &pi);
-        SetEnvironmentVariableA(GPC_PROBE_ENV, nullptr);
-        ASSERT_TRUE(bStarted);
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pi.hProcess, 120000));
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        {
+            ScopedEnv probe(GPC_PROBE_ENV, out.c_str());
+            const int nCode =
+                RunCopyUnderWindowsVersion(achSelf, exe, c.version, "--gtest_filter=OsProbe.ReportsTheManifestUrl");
+            ASSERT_NE(GPC_RUN_NOT_STARTED, nCode);
+            ASSERT_NE(GPC_RUN_NO_COPY, nCode);
+            ASSERT_NE(GPC_RUN_NO_VERSION_KEY, nCode);
+        }
 
         std::string reported = ReadFileBytes(out);
         std::string expected = c.expected;
         if (expected.find('?') != std::string::npos) expected = "http://h/x/" + expected;
         EXPECT_EQ(0u, reported.find(expected)) << reported;
-
-        DeleteRegTree(HKEY_CURRENT_USER, key);
-        DeleteFileA(exe.c_str());
     }
 }

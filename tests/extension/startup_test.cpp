@@ -4,6 +4,7 @@
 #include <regex>
 
 #include "extension_fixture.h"
+#include "support/case_names.h"
 
 namespace {
 
@@ -42,37 +43,39 @@ using Startup = ExtensionTest;
 
 struct ListCase {
     const char* name;
+    friend void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
     const char* urls;
     const char* actions;
     std::vector<std::string> expectedUrls;
     std::vector<std::string> expectedActions;
 };
 
-TEST_F(Startup, UrlsAndActionsAreSplitAtBarsUrlsLoseLeadingBlanksOnly)
+const ListCase kListCases[] = {
+    {"three urls, blanks and an empty field", "http://a/1| \t\r\nhttp://b/2||http://c/3 ", "Do(1)",
+     {"http://a/1", "http://b/2", "http://c/3 "}, {"Do(1)"}},
+    {"action kept untrimmed", "x", "  Call(a, b)  ", {"x"}, {"  Call(a, b)  "}},
+    {"two actions", "", "A()|B( 1 )", {}, {"A()", "B( 1 )"}},
+    {"only separators", "||||", "|||", {}, {}},
+    {"blank pieces stay as empty urls", " | \t", " | ", {"", ""}, {" ", " "}},
+};
+
+class StartupLists : public Startup, public ::testing::WithParamInterface<ListCase> {};
+
+TEST_P(StartupLists, UrlsAndActionsAreSplitAtBarsUrlsLoseLeadingBlanksOnly)
 {
-    const ListCase cases[] = {
-        {"three urls, blanks and an empty field", "http://a/1| \t\r\nhttp://b/2||http://c/3 ", "Do(1)",
-         {"http://a/1", "http://b/2", "http://c/3 "}, {"Do(1)"}},
-        {"action kept untrimmed", "x", "  Call(a, b)  ", {"x"}, {"  Call(a, b)  "}},
-        {"two actions", "", "A()|B( 1 )", {}, {"A()", "B( 1 )"}},
-        {"only separators", "||||", "|||", {}, {}},
-        {"blank pieces stay as empty urls", " | \t", " | ", {"", ""}, {" ", " "}},
-    };
-    for (const ListCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        m_pHost->SetParam("GpcUrls", c.urls);
-        m_pHost->SetParam("GpcActions", c.actions);
-        ASSERT_EQ(0, Init());
-        ASSERT_NE(nullptr, Ext());
-        EXPECT_EQ(c.expectedUrls, Urls(Ext()));
-        EXPECT_EQ(c.expectedActions, Actions(Ext()));
-        EXPECT_EQ(nullptr, Ext()->GetUrl(-1));
-        EXPECT_EQ(nullptr, Ext()->GetAction(-1));
-    }
+    const ListCase& c = GetParam();
+    SetOrdinaryPage();
+    m_pHost->SetParam("GpcUrls", c.urls);
+    m_pHost->SetParam("GpcActions", c.actions);
+    ASSERT_EQ(0, Init());
+    ASSERT_NE(nullptr, Ext());
+    EXPECT_EQ(c.expectedUrls, Urls(Ext()));
+    EXPECT_EQ(c.expectedActions, Actions(Ext()));
+    EXPECT_EQ(nullptr, Ext()->GetUrl(-1));
+    EXPECT_EQ(nullptr, Ext()->GetAction(-1));
 }
+
+INSTANTIATE_TEST_SUITE_P(, StartupLists, ::testing::ValuesIn(kListCases), CaseName());
 
 TEST_F(Startup, MissingListParametersGiveEmptyLists)
 {
@@ -129,6 +132,7 @@ TEST_F(Startup, OrdinaryPathAsksForTheNamedManifestWithARandomSuffix)
 
 struct UrlCase {
     const char* name;
+    friend void PrintTo(const UrlCase& c, std::ostream* os) { *os << c.name; }
     std::string root;       // "<absent>" for no parameter
     std::string iniName;    // "<absent>" for no parameter
     bool ok;
@@ -136,7 +140,7 @@ struct UrlCase {
     bool defaultNameTrace;
 };
 
-TEST_F(Startup, ManifestUrlFromRootAndName)
+static std::vector<UrlCase> MakeUrlCases()
 {
     const std::string root949 = "http://127.0.0.1/" + std::string(949 - 17, 'r');
     const std::string root950 = root949 + "s";
@@ -144,7 +148,7 @@ TEST_F(Startup, ManifestUrlFromRootAndName)
     const std::string name63 = std::string(59, 'n') + ".ini";
     const std::string name64 = std::string(60, 'n') + ".ini";
     // The prefix reports Windows 7, an NT 5+ system.
-    const UrlCase cases[] = {
+    return {
         {"root without slash", "http://h/x", "a.ini", true, "http://h/x/a.ini", false},
         {"root with slash gets no second one", "http://h/x/", "a.ini", true, "http://h/x/a.ini", false},
         {"no name: per-OS name", "http://h/x", "<absent>", true, "http://h/x/gpc2k.ini", false},
@@ -155,40 +159,44 @@ TEST_F(Startup, ManifestUrlFromRootAndName)
         {"5000-character root", root5000, "a.ini", false, "", false},
         {"no root", "<absent>", "a.ini", false, "", false},
     };
-    for (const UrlCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        EnableReports();
-        if (c.root == "<absent>") {
-            m_pHost->RemoveParam("GpcUrlRoot");
-        } else {
-            m_pHost->SetParam("GpcUrlRoot", c.root);
-        }
-        if (c.iniName == "<absent>") {
-            m_pHost->RemoveParam("GpcIniFileName");
-        } else {
-            m_pHost->SetParam("GpcIniFileName", c.iniName);
-        }
-        DWORD dwBefore = GetTickCount();
-        ASSERT_EQ(0, Init());
-        DWORD dwAfter = GetTickCount();
-        EXPECT_EQ(c.defaultNameTrace,
-                  m_pTrace->HasLine("Error: Invalid value of the parameter 'GpcIniFileName', use default name"));
-        if (c.ok) {
-            ASSERT_EQ(1u, m_pHost->downloads.size());
-            SplitUrl url = SplitRandom(m_pHost->downloads[0].url, dwBefore, dwAfter);
-            EXPECT_TRUE(url.randomOk) << m_pHost->downloads[0].url.substr(m_pHost->downloads[0].url.size() - 40);
-            EXPECT_EQ(c.expectedBase, url.base);
-            EXPECT_EQ(0, Ext()->m_bFailed);
-        } else {
-            EXPECT_TRUE(m_pHost->downloads.empty());
-            EXPECT_EQ(1, Ext()->m_bFailed);
-            EXPECT_EQ(std::vector<int>{2}, ReportedCodes());
-        }
+}
+
+class StartupManifestUrl : public Startup, public ::testing::WithParamInterface<UrlCase> {};
+
+TEST_P(StartupManifestUrl, ManifestUrlFromRootAndName)
+{
+    const UrlCase& c = GetParam();
+    SetOrdinaryPage();
+    EnableReports();
+    if (c.root == "<absent>") {
+        m_pHost->RemoveParam("GpcUrlRoot");
+    } else {
+        m_pHost->SetParam("GpcUrlRoot", c.root);
+    }
+    if (c.iniName == "<absent>") {
+        m_pHost->RemoveParam("GpcIniFileName");
+    } else {
+        m_pHost->SetParam("GpcIniFileName", c.iniName);
+    }
+    DWORD dwBefore = GetTickCount();
+    ASSERT_EQ(0, Init());
+    DWORD dwAfter = GetTickCount();
+    EXPECT_EQ(c.defaultNameTrace,
+              m_pTrace->HasLine("Error: Invalid value of the parameter 'GpcIniFileName', use default name"));
+    if (c.ok) {
+        ASSERT_EQ(1u, m_pHost->downloads.size());
+        SplitUrl url = SplitRandom(m_pHost->downloads[0].url, dwBefore, dwAfter);
+        EXPECT_TRUE(url.randomOk) << m_pHost->downloads[0].url.substr(m_pHost->downloads[0].url.size() - 40);
+        EXPECT_EQ(c.expectedBase, url.base);
+        EXPECT_EQ(0, Ext()->m_bFailed);
+    } else {
+        EXPECT_TRUE(m_pHost->downloads.empty());
+        EXPECT_EQ(1, Ext()->m_bFailed);
+        EXPECT_EQ(std::vector<int>{2}, ReportedCodes());
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(, StartupManifestUrl, ::testing::ValuesIn(MakeUrlCases()), CaseName());
 
 TEST_F(Startup, PluginHostWithoutVersionParametersTakesTheDependencyList)
 {
@@ -260,24 +268,34 @@ TEST_F(Startup, SuppressedInstallationListsOnlyTheFinishedComponent)
     EXPECT_TRUE(m_pTrace->HasLine("Suppress installation:init installation manager")) << m_pTrace->Dump();
 }
 
-TEST_F(Startup, MissingComponentNameFailsWithErrorOne)
+struct ComponentlessCase {
+    const char* name;
+    friend void PrintTo(const ComponentlessCase& c, std::ostream* os) { *os << c.name; }
+    const char* suppress;  // "GpcSuppressInstallation", or null for none
+};
+
+const ComponentlessCase kComponentlessCases[] = {
+    {"suppressed", "True"},
+    {"dependency list", nullptr},
+};
+
+class StartupWithoutComponent : public Startup, public ::testing::WithParamInterface<ComponentlessCase> {};
+
+TEST_P(StartupWithoutComponent, MissingComponentNameFailsWithErrorOne)
 {
-    const char* const suppress[] = {"True", nullptr};
-    for (const char* lpszSuppress : suppress) {
-        SCOPED_TRACE(lpszSuppress ? "suppressed" : "dependency list");
-        TearDown();
-        SetUp();
-        SetOrdinaryPage();
-        EnableReports();
-        m_pHost->RemoveParam("GpcComponentName");
-        m_pHost->RemoveParam("GpcExtVersion");
-        if (lpszSuppress) m_pHost->SetParam("GpcSuppressInstallation", lpszSuppress);
-        ASSERT_EQ(0, Init());
-        EXPECT_EQ(1, Ext()->m_bFailed);
-        EXPECT_EQ(0, Ext()->m_bReady);
-        EXPECT_EQ(std::vector<int>{1}, ReportedCodes());
-    }
+    const ComponentlessCase& c = GetParam();
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->RemoveParam("GpcComponentName");
+    m_pHost->RemoveParam("GpcExtVersion");
+    if (c.suppress) m_pHost->SetParam("GpcSuppressInstallation", c.suppress);
+    ASSERT_EQ(0, Init());
+    EXPECT_EQ(1, Ext()->m_bFailed);
+    EXPECT_EQ(0, Ext()->m_bReady);
+    EXPECT_EQ(std::vector<int>{1}, ReportedCodes());
 }
+
+INSTANTIATE_TEST_SUITE_P(, StartupWithoutComponent, ::testing::ValuesIn(kComponentlessCases), CaseName());
 
 TEST_F(Startup, MessageTitleComesFromThePageOrIsCorvo)
 {

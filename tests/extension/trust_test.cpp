@@ -11,6 +11,7 @@
 
 #include "feedback/messages.h"
 #include "install/manifest_trust.h"
+#include "support/case_names.h"
 
 namespace {
 
@@ -116,53 +117,55 @@ TEST_F(SignedManifest, VerifiedManifestAndFilesInstallAndTheSerialIsRecorded)
 
 struct RefusedCase {
     const char* name;
+    friend void PrintTo(const RefusedCase& c, std::ostream* os) { *os << c.name; }
     std::string (*make)(const std::string& signedText);
     unsigned long priorSerial;  // accepted before the start, 0 for none
     const char* reason;
     bool garbageKey;
 };
 
-TEST_F(SignedManifest, RefusedManifestDownloadsNothingAndSaysWhy)
+const RefusedCase kRefusedCases[] = {
+    {"changed manifest",
+     [](const std::string& s) {
+         std::string t = s;
+         t.replace(t.find("Count=2"), 7, "Count=1");
+         return t;
+     },
+     0, "bad signature", false},
+    {"missing signature", [](const std::string& s) { return s.substr(0, s.find("[GpcManifestSignature]")); },
+     0, "no signature", false},
+    {"unsigned plain manifest",
+     [](const std::string&) { return ReadFileBytes(TrustFile("plain.ini")); },
+     0, "no signature", false},
+    {"older serial replayed", [](const std::string& s) { return s; }, 8, "older serial", false},
+    {"unreadable policy key", [](const std::string& s) { return s; }, 0, "unusable key", true},
+};
+
+class SignedManifestRefused : public SignedManifest, public ::testing::WithParamInterface<RefusedCase> {};
+
+TEST_P(SignedManifestRefused, RefusedManifestDownloadsNothingAndSaysWhy)
 {
-    const RefusedCase cases[] = {
-        {"changed manifest",
-         [](const std::string& s) {
-             std::string t = s;
-             t.replace(t.find("Count=2"), 7, "Count=1");
-             return t;
-         },
-         0, "bad signature", false},
-        {"missing signature", [](const std::string& s) { return s.substr(0, s.find("[GpcManifestSignature]")); },
-         0, "no signature", false},
-        {"unsigned plain manifest",
-         [](const std::string&) { return ReadFileBytes(TrustFile("plain.ini")); },
-         0, "no signature", false},
-        {"older serial replayed", [](const std::string& s) { return s; }, 8, "older serial", false},
-        {"unreadable policy key", [](const std::string& s) { return s; }, 0, "unusable key", true},
-    };
-    for (const RefusedCase& c : cases) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        if (c.priorSerial) {
-            ASSERT_EQ(1, GpcRecordAcceptedSerial(GPC_PRODUCT, c.priorSerial));
-        }
-        if (c.garbageKey) SetPolicyKey("not a key");
-        StartWith(c.make(m_strSigned));
-        CVRGpcExtension* p = Ext();
-        EXPECT_EQ(1, p->m_bFailed);
-        EXPECT_EQ(0, p->m_bReady);
-        EXPECT_EQ(1u, m_pHost->downloads.size());  // the manifest alone
-        EXPECT_EQ(0, p->m_InstallationMgr.GetItemCount());
-        EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
-        EXPECT_TRUE(m_pTrace->Contains(std::string("refused: ") + c.reason)) << m_pTrace->Dump();
-        // Nothing kept of it: no copy beside the library, no default for
-        // the on-demand requests, no serial.
-        EXPECT_FALSE(PathExists(TestBinDir() + m_strIniName));
-        EXPECT_EQ('\0', p->m_achCurIniFile[0]);
-        EXPECT_EQ(c.priorSerial, GpcGetAcceptedSerial(GPC_PRODUCT));
+    const RefusedCase& c = GetParam();
+    if (c.priorSerial) {
+        ASSERT_EQ(1, GpcRecordAcceptedSerial(GPC_PRODUCT, c.priorSerial));
     }
+    if (c.garbageKey) SetPolicyKey("not a key");
+    StartWith(c.make(m_strSigned));
+    CVRGpcExtension* p = Ext();
+    EXPECT_EQ(1, p->m_bFailed);
+    EXPECT_EQ(0, p->m_bReady);
+    EXPECT_EQ(1u, m_pHost->downloads.size());  // the manifest alone
+    EXPECT_EQ(0, p->m_InstallationMgr.GetItemCount());
+    EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->Contains(std::string("refused: ") + c.reason)) << m_pTrace->Dump();
+    // Nothing kept of it: no copy beside the library, no default for
+    // the on-demand requests, no serial.
+    EXPECT_FALSE(PathExists(TestBinDir() + m_strIniName));
+    EXPECT_EQ('\0', p->m_achCurIniFile[0]);
+    EXPECT_EQ(c.priorSerial, GpcGetAcceptedSerial(GPC_PRODUCT));
 }
+
+INSTANTIATE_TEST_SUITE_P(, SignedManifestRefused, ::testing::ValuesIn(kRefusedCases), CaseName());
 
 TEST_F(SignedManifest, ChangedFileIsNeverUnpackedAndFailsItsItem)
 {

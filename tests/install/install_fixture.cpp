@@ -17,9 +17,7 @@ int s_nSerial = 0;
 void InstallTest::SetUp()
 {
     GetCurrentDirectoryA(sizeof(savedCurDir), savedCurDir);
-    ResetModuleStateForTesting();
-    g_pHostTable = host.Table();
-    g_pGpcCookie = host.Cookie();
+    InstallFakeHost(host);
     ext.reset(new CVRGpcExtension(host.Cookie()));
     mgr = &ext->m_InstallationMgr;
     // Short folder names: the classic file API (and the host's LZ expansion)
@@ -134,44 +132,6 @@ PendingRenamesGuard::~PendingRenamesGuard()
     else
         RegDeleteValueA(hKey, GPC_PENDING_RENAMES);
     RegCloseKey(hKey);
-}
-
-std::string ReadRegString(HKEY hRoot, const std::string& key, const std::string& name, bool* pbFound)
-{
-    if (pbFound) *pbFound = false;
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hRoot, key.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS) return std::string();
-    char achValue[1024] = "";
-    DWORD cb = sizeof(achValue) - 1, dwType = 0;
-    LONG l = RegQueryValueExA(hKey, name.c_str(), nullptr, &dwType, reinterpret_cast<BYTE*>(achValue), &cb);
-    RegCloseKey(hKey);
-    if (l != ERROR_SUCCESS) return std::string();
-    if (pbFound) *pbFound = true;
-    return achValue;
-}
-
-void WriteRegString(HKEY hRoot, const std::string& key, const std::string& name, const std::string& value)
-{
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExA(hRoot, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey, nullptr) != ERROR_SUCCESS)
-        return;
-    RegSetValueExA(hKey, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-    RegCloseKey(hKey);
-}
-
-void DeleteRegTree(HKEY hRoot, const std::string& key)
-{
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hRoot, key.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
-    char achName[256];
-    for (;;) {
-        DWORD cch = sizeof(achName);
-        if (RegEnumKeyExA(hKey, 0, achName, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        DeleteRegTree(hKey, achName);
-    }
-    RegCloseKey(hKey);
-    RegDeleteKeyA(hRoot, key.c_str());
 }
 
 bool WaitForFile(const std::string& path, DWORD dwTimeoutMs)

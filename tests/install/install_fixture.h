@@ -14,6 +14,8 @@
 #include "install/installation_mgr.h"
 #include "npvrgpc/module_state.h"
 #include "support/fake_host.h"
+#include "support/module_host.h"
+#include "support/registry.h"
 #include "support/trace_capture.h"
 
 class InstallTest : public testing::Test {
@@ -64,11 +66,6 @@ private:
     bool m_bExisted = false;
     std::vector<BYTE> m_Data;
 };
-
-// Registry helpers (HKLM or HKCU); empty text when absent.
-std::string ReadRegString(HKEY hRoot, const std::string& key, const std::string& name, bool* pbFound = nullptr);
-void WriteRegString(HKEY hRoot, const std::string& key, const std::string& name, const std::string& value);
-void DeleteRegTree(HKEY hRoot, const std::string& key);
 
 // Waits until a file exists (fixture programs run on their own).
 bool WaitForFile(const std::string& path, DWORD dwTimeoutMs = 15000);

@@ -236,21 +236,8 @@ TEST(ItemOsFilter, DropsItemsForOtherPlatformsOnlyWhenTheOwnerAsks)
 int RunProbeAs(const std::string& winver)
 {
     std::string dir = MakeTempDir("items_os_" + winver);
-    std::string exe = dir + "\\items_os_probe_" + winver + ".exe";
-    if (!CopyFileA((TestBinDir() + "install_items_os_probe.exe").c_str(), exe.c_str(), FALSE))
-        return -2;
-    std::string key = "Software\\Wine\\AppDefaults\\items_os_probe_" + winver + ".exe";
-    HKEY hKey = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                        nullptr) != ERROR_SUCCESS)
-        return -3;
-    RegSetValueExA(hKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(winver.c_str()),
-                   static_cast<DWORD>(winver.size() + 1));
-    RegCloseKey(hKey);
-    int rc = RunProgram("\"" + exe + "\" " + winver);
-    RegDeleteKeyA(HKEY_CURRENT_USER, key.c_str());
-    DeleteFileA(exe.c_str());
-    return rc;
+    return RunCopyUnderWindowsVersion(TestBinDir() + "install_items_os_probe.exe",
+                                      dir + "\\items_os_probe_" + winver + ".exe", winver, winver);
 }
 
 TEST(ItemOsFilter, OnWindows95KeepsOnlyItemsForThe9xFamily)

@@ -13,6 +13,7 @@
 #include "feedback/report.h"
 #include "npvrgpc/module_state.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/module_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
@@ -32,8 +33,7 @@ class MessagesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_pHostTable = host.Table();
-        g_pGpcCookie = host.Cookie();
+        InstallFakeHost(host);
         extension.reset(new CVRGpcExtension(host.Cookie()));
         // An address no network layer serves: each report fails at once,
         // and its request still shows in the trace.

@@ -203,9 +203,7 @@ std::wstring TemplateCaption(WORD wLang)
 
 void ProgressTest::SetUp()
 {
-    ResetModuleStateForTesting();
-    g_pHostTable = host.Table();
-    g_pGpcCookie = host.Cookie();
+    InstallFakeHost(host);
 }
 
 void ProgressTest::TearDown()

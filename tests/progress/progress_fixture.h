@@ -11,6 +11,7 @@
 
 #include "npvrgpc/module_state.h"
 #include "support/fake_host.h"
+#include "support/module_host.h"
 #include "support/trace_capture.h"
 
 // A screen capture of one window (or control), 32 bits per pixel, top-down.

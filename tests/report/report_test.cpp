@@ -13,6 +13,7 @@
 #include "feedback/report.h"
 #include "npvrgpc/module_state.h"
 #include "tests/support/fake_host.h"
+#include "tests/support/module_host.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
@@ -46,8 +47,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << GPC_SERVER_DIR << ")";
-        g_pHostTable = host.Table();
-        g_pGpcCookie = host.Cookie();
+        InstallFakeHost(host);
         extension.reset(new CVRGpcExtension(host.Cookie()));
         host.SetParam("MeetingID", "M42");
         host.SetParam("SessionID", "S7");

@@ -11,6 +11,7 @@
 #include "script/call_engine.h"
 #include "script_test_util.h"
 #include "support/fake_host.h"
+#include "support/module_host.h"
 
 namespace {
 
@@ -21,8 +22,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(lib.Handle(), nullptr) << "script_exports.dll did not load";
-        ResetModuleStateForTesting();
-        g_pHostTable = host.Table();
+        InstallFakeHost(host);
         ext.reset(new CVRGpcExtension(host.Cookie()));
         Engine().SetVariable("a", "A");
         Engine().SetVariable("u", "http://example.test/page");

@@ -19,22 +19,7 @@ struct OsCase {
 int ProbeUnder(const ScopedTempFolder& folder, const char* version, int serial)
 {
     std::string name = "gpcosprobe_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(serial) + ".exe";
-    std::string exe = folder / name;
-    if (!CopyFileA((TestBinDir() + "support_os_probe.exe").c_str(), exe.c_str(), FALSE)) return -2;
-
-    std::string appKey = "Software\\Wine\\AppDefaults\\" + name;
-    if (version[0] != '\0') {
-        HKEY hKey = nullptr;
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, appKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hKey,
-                            nullptr) != ERROR_SUCCESS)
-            return -3;
-        RegSetValueExA(hKey, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-                       static_cast<DWORD>(strlen(version) + 1));
-        RegCloseKey(hKey);
-    }
-    int nCode = RunProgram("\"" + exe + "\"");
-    DeleteKeyTree(HKEY_CURRENT_USER, appKey);
-    return nCode;
+    return RunCopyUnderWindowsVersion(TestBinDir() + "support_os_probe.exe", folder / name, version);
 }
 
 TEST(OsTests, ClassifyEveryWindowsFamilyAndVersion)

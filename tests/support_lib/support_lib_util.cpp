@@ -6,20 +6,6 @@ namespace {
 int s_nKeySerial = 0;
 }  // namespace
 
-void DeleteKeyTree(HKEY hParent, const std::string& subKey)
-{
-    HKEY hKey = nullptr;
-    if (RegOpenKeyExA(hParent, subKey.c_str(), 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS) return;
-    for (;;) {
-        char achName[256];
-        DWORD cch = sizeof(achName);
-        if (RegEnumKeyExA(hKey, 0, achName, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        DeleteKeyTree(hKey, achName);
-    }
-    RegCloseKey(hKey);
-    RegDeleteKeyA(hParent, subKey.c_str());
-}
-
 ScopedTempFolder::ScopedTempFolder(const std::string& tag) : m_strPath(MakeTempDir(tag)) {}
 
 ScopedTempFolder::~ScopedTempFolder()
@@ -52,34 +38,17 @@ ScopedTestKey::ScopedTestKey(const std::string& tag)
     : m_strSubKey("Software\\GpcTest\\support_" + std::to_string(GetCurrentProcessId()) + "_" +
                   std::to_string(GetTickCount()) + "_" + std::to_string(++s_nKeySerial) + "_" + tag)
 {
-    DeleteKeyTree(HKEY_CURRENT_USER, m_strSubKey);
+    DeleteRegTree(HKEY_CURRENT_USER, m_strSubKey);
 }
 
 ScopedTestKey::~ScopedTestKey()
 {
-    DeleteKeyTree(HKEY_CURRENT_USER, m_strSubKey);
+    DeleteRegTree(HKEY_CURRENT_USER, m_strSubKey);
 }
 
 bool ReportedAssert(const DebugOutputCapture& capture, const std::string& expression)
 {
     return capture.Contains("ASSERT " + expression + " failed at file ..\\npvrgpc\\npbase, line ");
-}
-
-int RunProgram(const std::string& commandLine)
-{
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof(si));
-    si.cb = sizeof(si);
-    PROCESS_INFORMATION pi;
-    std::vector<char> cmd(commandLine.begin(), commandLine.end());
-    cmd.push_back('\0');
-    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return -1;
-    WaitForSingleObject(pi.hProcess, 60000);
-    DWORD dwCode = static_cast<DWORD>(-1);
-    GetExitCodeProcess(pi.hProcess, &dwCode);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return static_cast<int>(dwCode);
 }
 
 bool IsCodePage932()

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "support/process.h"
+#include "support/registry.h"
 #include "support/trace_capture.h"
 
 // A fresh folder under %TEMP% for one test, removed with all it holds when
@@ -39,15 +41,8 @@ private:
     std::string m_strSubKey;
 };
 
-// Deletes a registry key with all its subkeys.
-void DeleteKeyTree(HKEY hParent, const std::string& subKey);
-
 // Whether a support routine reported "ASSERT <expr> failed" for this source.
 bool ReportedAssert(const DebugOutputCapture& capture, const std::string& expression);
-
-// Runs a program and waits for it; returns its exit code, or -1 when it could
-// not be started.
-int RunProgram(const std::string& commandLine);
 
 // The ANSI code page runs the double-byte cases only under code page 932.
 bool IsCodePage932();
