@@ -454,10 +454,10 @@ struct Page {
     std::string section;  // the section the manifest is written for
 };
 
-Page MakePage(Rng& rng, CBenchHost& host, int nCycle, bool bNoReports)
+Page MakePage(Rng& rng, CBenchHost& host, int nPage, bool bNoReports)
 {
     Page page;
-    page.ini = "soak" + std::to_string(nCycle % 7) + ".ini";
+    page.ini = "soak" + std::to_string(nPage % 7) + ".ini";
     page.section = "Corvo";
     host.ClearParams();
     // Most pages are near valid, so the later steps are reached too.
@@ -604,28 +604,30 @@ void CallExports(Rng& rng, CBenchExtension& ext, CBenchHost& host, Totals& total
     }
 }
 
-void RunCycle(const Workspace& ws, const Options& opt, int nCycle, Totals& totals)
+// One cycle over one page; the page number alone decides what the cycle does,
+// so "--first <page>" replays it.
+void RunCycle(const Workspace& ws, const Options& opt, int nPage, Totals& totals)
 {
     if (opt.loadOnly) {
         HMODULE hModule = LoadLibraryA(ws.dll.c_str());
         if (!hModule) {
-            std::printf("cycle %d: vrgpcext.dll did not load from %s\n", nCycle, ws.dll.c_str());
+            std::printf("page %d: vrgpcext.dll did not load from %s\n", nPage, ws.dll.c_str());
             std::fflush(stdout);
             ExitProcess(2);
         }
         FreeLibrary(hModule);
         return;
     }
-    Rng rng(opt.seed ^ (static_cast<unsigned>(nCycle) * 2654435761u));
+    Rng rng(opt.seed ^ (static_cast<unsigned>(nPage) * 2654435761u));
     CBenchHost host(ws.host, ws.server);
     CycleContext ctx = {&rng, 40 + Pick(rng, 50), 0};
     ctx.failPercent = Pick(rng, 100 - ctx.deliverPercent + 1);
     host.SetChooser(&ChooseDelivery, &ctx);
 
-    Page page = MakePage(rng, host, nCycle, opt.noReports);
+    Page page = MakePage(rng, host, nPage, opt.noReports);
     int nKind = Pick(rng, 6);
     if (opt.showPages) {
-        std::printf("cycle %d: manifest kind %d, manifest name \"%.80s\"\n", nCycle, nKind, page.ini.c_str());
+        std::printf("page %d: manifest kind %d, manifest name \"%.80s\"\n", nPage, nKind, page.ini.c_str());
         for (int i = 0;; ++i) {
             const char* lpszName = nullptr;
             const char* lpszValue = nullptr;
@@ -645,7 +647,7 @@ void RunCycle(const Workspace& ws, const Options& opt, int nCycle, Totals& total
     {
         CBenchExtension ext(ws.dll);
         if (!ext.HasAllExports()) {
-            std::printf("cycle %d: vrgpcext.dll did not load from %s\n", nCycle, ws.dll.c_str());
+            std::printf("page %d: vrgpcext.dll did not load from %s\n", nPage, ws.dll.c_str());
             std::fflush(stdout);
             ExitProcess(2);
         }
@@ -679,7 +681,10 @@ void RunCycle(const Workspace& ws, const Options& opt, int nCycle, Totals& total
 
 // ------------------------------------------------------------ watchdog
 
+// The running cycle and its page (-1 between cycles): a crash or hang names
+// both, and "--first <page>" replays the page.
 volatile LONG g_nCycle = -1;
+volatile LONG g_nPage = -1;
 volatile LONG g_dwCycleStart = 0;
 DWORD g_dwBudgetMs = 60000;
 unsigned g_nSeed = 0;
@@ -689,9 +694,10 @@ DWORD WINAPI Watchdog(void*)
     for (;;) {
         Sleep(500);
         LONG nCycle = g_nCycle;
+        LONG nPage = g_nPage;
         DWORD dwStart = static_cast<DWORD>(g_dwCycleStart);
         if (nCycle >= 0 && GetTickCount() - dwStart > g_dwBudgetMs) {
-            std::printf("HANG: cycle %ld (seed %u) ran longer than %lu ms\n", nCycle, g_nSeed,
+            std::printf("HANG: cycle %ld, page %ld (seed %u) ran longer than %lu ms\n", nCycle, nPage, g_nSeed,
                         static_cast<unsigned long>(g_dwBudgetMs));
             std::fflush(stdout);
             TerminateProcess(GetCurrentProcess(), 3);
@@ -701,7 +707,8 @@ DWORD WINAPI Watchdog(void*)
 
 LONG WINAPI OnCrash(EXCEPTION_POINTERS* pInfo)
 {
-    std::printf("CRASH: cycle %ld (seed %u): exception %08lX at %p\n", static_cast<long>(g_nCycle), g_nSeed,
+    std::printf("CRASH: cycle %ld, page %ld (seed %u): exception %08lX at %p\n", static_cast<long>(g_nCycle),
+                static_cast<long>(g_nPage), g_nSeed,
                 pInfo && pInfo->ExceptionRecord ? static_cast<unsigned long>(pInfo->ExceptionRecord->ExceptionCode) : 0ul,
                 pInfo && pInfo->ExceptionRecord ? pInfo->ExceptionRecord->ExceptionAddress : nullptr);
     std::fflush(stdout);
@@ -739,7 +746,7 @@ void Usage()
         "  --seed      seed of the generated pages and manifests                  default 20261210\n"
         "  --dll       the library (it is copied into the scratch folder)         default: beside gpc_soak.exe\n"
         "  --scratch   the folder every file of the run stays in                  default: %%TEMP%%\\gpc_soak_<pid>\n"
-        "  --first     number of the first cycle, to repeat a stretch of a run    default 1\n"
+        "  --first     number of the first page, to repeat a stretch of a run     default 1\n"
         "  --pages     distinct pages; the cycles go round them again, so that    default CYCLES/2\n"
         "              what the system caches per address fills in the first round\n"
         "              and only what grows again on every round counts (warm-up:\n"
@@ -887,7 +894,8 @@ int main(int argc, char** argv)
     for (int c = 1; c <= opt.cycles; ++c) {
         g_dwCycleStart = static_cast<LONG>(GetTickCount());
         int nPage = opt.first + (c - 1) % opt.pages;
-        g_nCycle = nPage;
+        g_nPage = nPage;
+        g_nCycle = c;
         RunCycle(ws, opt, nPage, totals);
         // What a cycle leaves on disk and in the registry goes with it.
         RemoveTree(ws.host, true);
@@ -895,6 +903,7 @@ int main(int argc, char** argv)
         RemoveTree(ws.bin, true, keepInBin);
         registry.RemoveAdded();
         g_nCycle = -1;
+        g_nPage = -1;
         if (c == opt.warmup) {
             warm = Measure();
             if (opt.listHandles) warmHandles = HandleValues();
