@@ -16,6 +16,7 @@
 
 #include "install/installation_mgr.h"
 #include "install/manifest_trust.h"
+#include "support/registry.h"
 
 namespace {
 
@@ -83,11 +84,6 @@ std::string Hex(const unsigned char* p, size_t n)
 }
 
 const char GPC_PRODUCT[] = "Trust Test";
-
-void ForgetSerials()
-{
-    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) RegDeleteKeyA(hRoot, GPC_MANIFEST_SERIALS_KEY);
-}
 
 void SetSerial(HKEY hRoot, const char* lpszProduct, DWORD dwSerial)
 {
@@ -290,11 +286,11 @@ protected:
     void SetUp() override
     {
         if (NoProviderRun()) GTEST_SKIP() << "the provider is switched off in this run";
-        ForgetSerials();
+        ForgetManifestSerials();
         m_strSigned = ReadBytes(Fixture("signed.ini"));
         ASSERT_FALSE(m_strSigned.empty());
     }
-    void TearDown() override { ForgetSerials(); }
+    void TearDown() override { ForgetManifestSerials(); }
 
     int Check(const std::string& text, const char* lpszKeyFile)
     {
@@ -434,12 +430,12 @@ protected:
     {
         if (NoProviderRun()) GTEST_SKIP() << "the provider is switched off in this run";
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, GPC_MANIFEST_POLICY_KEY);
-        ForgetSerials();
+        ForgetManifestSerials();
     }
     void TearDown() override
     {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, GPC_MANIFEST_POLICY_KEY);
-        ForgetSerials();
+        ForgetManifestSerials();
     }
 };
 
