@@ -236,7 +236,7 @@ TEST(ItemOsFilter, DropsItemsForOtherPlatformsOnlyWhenTheOwnerAsks)
 int RunProbeAs(const std::string& winver)
 {
     std::string dir = MakeTempDir("items_os_" + winver);
-    return RunCopyUnderWindowsVersion(TestBinDir() + "install_items_os_probe.exe",
+    return RunCopyUnderWindowsVersion(TestBinDir() + GPC_ITEMS_OS_PROBE_EXE,
                                       dir + "\\items_os_probe_" + winver + ".exe", winver, winver);
 }
 
