@@ -15,7 +15,7 @@ namespace {
 
 const std::string GPC_SERVER_DIR = GPC_PROGRESS_REPORT_SERVER_DIR;
 
-class CancelReportTest : public ProgressTest {
+class CancelReport : public ProgressTest {
 protected:
     void SetUp() override
     {
@@ -40,7 +40,7 @@ protected:
 
 }  // namespace
 
-TEST_F(CancelReportTest, StartUpCancelIsReportedAs901WithoutDetail)
+TEST_F(CancelReport, StartUpCancelIsReportedAs901WithoutDetail)
 {
     UseLog("startup-cancel");
     CVRGpcInstallationMgr& mgr = extension->m_InstallationMgr;
@@ -57,7 +57,7 @@ TEST_F(CancelReportTest, StartUpCancelIsReportedAs901WithoutDetail)
         << lines[0];
 }
 
-TEST_F(CancelReportTest, JobCancelIsReportedAs901WithoutDetail)
+TEST_F(CancelReport, JobCancelIsReportedAs901WithoutDetail)
 {
     UseLog("job-cancel");
     g_nProgressSwitch = 0;

@@ -26,7 +26,7 @@ std::string ServerRoot()
     return "http://127.0.0.1:" + std::to_string(ServerPort(GPC_SERVER_DIR));
 }
 
-class ReportTest : public ::testing::Test {
+class Report : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -62,7 +62,7 @@ protected:
     std::string token;
 };
 
-TEST_F(ReportTest, ReportReachesServerWithDetail)
+TEST_F(Report, ReportReachesServerWithDetail)
 {
     std::string base = Base("200", "/log.asp?a=1");
     host.SetParam("LoggingURL", base);
@@ -80,7 +80,7 @@ TEST_F(ReportTest, ReportReachesServerWithDetail)
         << trace.Dump();
 }
 
-TEST_F(ReportTest, CancelReportCarriesNoDetail)
+TEST_F(Report, CancelReportCarriesNoDetail)
 {
     std::string base = Base("200", "/log.asp?");
     host.SetParam("LoggingURL", base);
@@ -90,7 +90,7 @@ TEST_F(ReportTest, CancelReportCarriesNoDetail)
     EXPECT_EQ("GET /200/" + token + "/log.asp?ConfID=M42&SessionID=S7&Module=1&ErrorCode=901 HTTP/1.1", lines[0]);
 }
 
-TEST_F(ReportTest, LongAnswerIsReadToTheEnd)
+TEST_F(Report, LongAnswerIsReadToTheEnd)
 {
     // Several 4,096-byte reads.
     std::string base = Base("200", "?size=50000");
@@ -101,7 +101,7 @@ TEST_F(ReportTest, LongAnswerIsReadToTheEnd)
     EXPECT_EQ(1, SendHttpRequest((ServerRoot() + "/200/direct?size=50000").c_str()));
 }
 
-TEST_F(ReportTest, MissingParameterMeansNoRequest)
+TEST_F(Report, MissingParameterMeansNoRequest)
 {
     const struct {
         const char* removed;
@@ -126,7 +126,7 @@ TEST_F(ReportTest, MissingParameterMeansNoRequest)
     }
 }
 
-TEST_F(ReportTest, NoHostTableMeansNoReport)
+TEST_F(Report, NoHostTableMeansNoReport)
 {
     host.SetParam("LoggingURL", Base("200"));
     g_pHostTable = nullptr;
@@ -135,7 +135,7 @@ TEST_F(ReportTest, NoHostTableMeansNoReport)
     EXPECT_EQ(0, ReportFailureToServer(nullptr, 1, nullptr));
 }
 
-TEST_F(ReportTest, BaseWithoutQueryEndingInAmpersandIsWarnedAndFails)
+TEST_F(Report, BaseWithoutQueryEndingInAmpersandIsWarnedAndFails)
 {
     std::string base = Base("200", "/log.asp&");
     host.SetParam("LoggingURL", base);
@@ -150,7 +150,7 @@ TEST_F(ReportTest, BaseWithoutQueryEndingInAmpersandIsWarnedAndFails)
     EXPECT_GT(nSave, nRefusal) << trace.Dump();
 }
 
-TEST_F(ReportTest, ErrorStatusesCountAsFailed)
+TEST_F(Report, ErrorStatusesCountAsFailed)
 {
     for (const char* status : {"404", "500"}) {
         std::string base = Base(status);
@@ -165,7 +165,7 @@ TEST_F(ReportTest, ErrorStatusesCountAsFailed)
 
 // Page values that must never reach the network layer: each report is
 // refused at once with the reason in the trace, and the server hears nothing.
-TEST_F(ReportTest, UnusableAddressOrOversizedRequestIsRefusedBeforeTheNetwork)
+TEST_F(Report, UnusableAddressOrOversizedRequestIsRefusedBeforeTheNetwork)
 {
     const std::string good = Base("200", "/log.asp");
     const struct {
@@ -208,7 +208,7 @@ TEST_F(ReportTest, UnusableAddressOrOversizedRequestIsRefusedBeforeTheNetwork)
     EXPECT_EQ(0, SendHttpRequest(nullptr));
 }
 
-TEST_F(ReportTest, RequestOfTheLargestSizeIsSentAndOneCharacterMoreIsNot)
+TEST_F(Report, RequestOfTheLargestSizeIsSentAndOneCharacterMoreIsNot)
 {
     const std::string base = Base("200", "/");
     const std::string tail = "?ConfID=M42&SessionID=S7&Module=1&ErrorCode=3";
@@ -227,13 +227,13 @@ TEST_F(ReportTest, RequestOfTheLargestSizeIsSentAndOneCharacterMoreIsNot)
         << trace.Dump();
 }
 
-TEST_F(ReportTest, ClosedPortFailsWithTheOpenError)
+TEST_F(Report, ClosedPortFailsWithTheOpenError)
 {
     EXPECT_EQ(0, SendHttpRequest("http://127.0.0.1:1/nothing-listens"));
     EXPECT_TRUE(trace.HasLine("CVRGpcExtension:: InternetOpenUrl error code : 12029")) << trace.Dump();
 }
 
-TEST_F(ReportTest, ServerThatNeverAnswersIsGivenUpOnInTime)
+TEST_F(Report, ServerThatNeverAnswersIsGivenUpOnInTime)
 {
     SetReportTimeoutForTesting(1500);
     DWORD dwStart = GetTickCount();
@@ -317,7 +317,7 @@ private:
 };
 CredentialsAnswerer* CredentialsAnswerer::s_pCurrent = nullptr;
 
-TEST_F(ReportTest, CredentialsPromptCancelledEndsTheReport)
+TEST_F(Report, CredentialsPromptCancelledEndsTheReport)
 {
     CredentialsAnswerer answerer({IDCANCEL});
     std::string base = Base("401");
@@ -330,7 +330,7 @@ TEST_F(ReportTest, CredentialsPromptCancelledEndsTheReport)
         << trace.Dump();
 }
 
-TEST_F(ReportTest, CredentialsPromptConfirmedRetriesWithAFreshRequest)
+TEST_F(Report, CredentialsPromptConfirmedRetriesWithAFreshRequest)
 {
     CredentialsAnswerer answerer({IDOK, IDCANCEL});
     std::string url = Base("401", "?x=1");
@@ -342,7 +342,7 @@ TEST_F(ReportTest, CredentialsPromptConfirmedRetriesWithAFreshRequest)
     EXPECT_EQ(lines[0], lines[1]);
 }
 
-TEST_F(ReportTest, CredentialsAreAskedForAFewTimesAtMost)
+TEST_F(Report, CredentialsAreAskedForAFewTimesAtMost)
 {
     CredentialsAnswerer answerer({IDOK, IDOK, IDOK, IDOK, IDOK, IDOK});
     EXPECT_EQ(0, SendHttpRequest(Base("401").c_str()));
@@ -350,7 +350,7 @@ TEST_F(ReportTest, CredentialsAreAskedForAFewTimesAtMost)
     EXPECT_EQ(static_cast<size_t>(1 + GPC_REPORT_MAX_CREDENTIAL_ROUNDS), RequestsWith(GPC_SERVER_DIR, token).size());
 }
 
-TEST_F(ReportTest, RefusalWithoutPromptIsNotRetried)
+TEST_F(Report, RefusalWithoutPromptIsNotRetried)
 {
     // A 403 brings no prompt: the request is not repeated with nothing changed.
     CredentialsAnswerer answerer({IDCANCEL});
@@ -359,7 +359,7 @@ TEST_F(ReportTest, RefusalWithoutPromptIsNotRetried)
     EXPECT_EQ(1u, RequestsWith(GPC_SERVER_DIR, token).size());
 }
 
-TEST_F(ReportTest, PromptWithoutAWindowEndsTheReport)
+TEST_F(Report, PromptWithoutAWindowEndsTheReport)
 {
     // No foreground window to show the prompt over: no retry, no hang.
     HWND hForeground = GetForegroundWindow();
