@@ -249,7 +249,7 @@ TEST_P(CookieResolution, GetFileAtUrlReachesTheHostWithTheResolvedCookie)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, CookieResolution,
+    , CookieResolution,
     ::testing::Values(ResolutionCase{"NullUsesStored", false, 0, 0},
                       ResolutionCase{"NonWindowUsesStoredWhileTranslating", false, 1, 0},
                       ResolutionCase{"WindowLongZeroIsTheCookie", false, 2, 0x4242},

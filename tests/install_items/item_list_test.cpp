@@ -106,7 +106,7 @@ TEST_P(ItemFields, AbsentAndEmptyFieldsStayDistinct)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Texts, ItemFields,
+    , ItemFields,
     testing::Values(
         FieldCase{"EmptyText", "", "", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
         FieldCase{"EmptyUrlThenTarget", "a.dll;;x", "a.dll", "", "x", nullptr, nullptr, nullptr, nullptr},

@@ -173,7 +173,7 @@ const DamageCase GPC_DAMAGE[] = {
      GPC_TRUST_MALFORMED},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, DamagedManifest, testing::ValuesIn(GPC_DAMAGE),
+INSTANTIATE_TEST_SUITE_P(, DamagedManifest, testing::ValuesIn(GPC_DAMAGE),
                          [](const testing::TestParamInfo<DamageCase>& i) { return std::string(i.param.name); });
 
 // A manifest typed by hand; its signature is three zero bytes, which the
@@ -471,7 +471,7 @@ const PolicyCase GPC_POLICY[] = {
     {"NumberValue", REG_DWORD, nullptr, "1234", GPC_TRUST_BAD_KEY, GPC_TRUST_BAD_KEY},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, PolicyKey, testing::ValuesIn(GPC_POLICY),
+INSTANTIATE_TEST_SUITE_P(, PolicyKey, testing::ValuesIn(GPC_POLICY),
                          [](const testing::TestParamInfo<PolicyCase>& i) { return std::string(i.param.name); });
 
 // --- Downloaded files -------------------------------------------------------
