@@ -85,7 +85,7 @@ int WINAPI SecondHostShowMessage(GpcCookie, const char* text)
 
 void WINAPI IgnoreDownload(void*, void*, DWORD, ULONG_PTR) {}
 
-class BoundaryTest : public ::testing::Test {
+class Boundary : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -126,7 +126,7 @@ TEST(DllImage, CarriesAVersionResource)
     EXPECT_GT(GetFileVersionInfoSizeA(path, &dummy), 0u);
 }
 
-TEST_F(BoundaryTest, InitInstanceHandsTheInstanceToTheHostAndTraces)
+TEST_F(Boundary, InitInstanceHandsTheInstanceToTheHostAndTraces)
 {
     TraceCapture trace;
     auto init = ext.Get<PFN_Init>("GpcInitInstance");
@@ -146,7 +146,7 @@ TEST_F(BoundaryTest, InitInstanceHandsTheInstanceToTheHostAndTraces)
     EXPECT_EQ(exit_(host.Cookie()), 0);
 }
 
-TEST_F(BoundaryTest, SecondInstanceIsRefusedThroughTheCallersOwnTable)
+TEST_F(Boundary, SecondInstanceIsRefusedThroughTheCallersOwnTable)
 {
     auto init = ext.Get<PFN_Init>("GpcInitInstance");
     ASSERT_EQ(init(host.Cookie(), host.Table()), 0);
@@ -168,7 +168,7 @@ TEST_F(BoundaryTest, SecondInstanceIsRefusedThroughTheCallersOwnTable)
     EXPECT_EQ(init(host.Cookie(), host.Table()), 20100);
 }
 
-TEST_F(BoundaryTest, RefusalSpeaksTheSecondCallersLanguage)
+TEST_F(Boundary, RefusalSpeaksTheSecondCallersLanguage)
 {
     auto init = ext.Get<PFN_Init>("GpcInitInstance");
     ASSERT_EQ(init(host.Cookie(), host.Table()), 0);
@@ -182,7 +182,7 @@ TEST_F(BoundaryTest, RefusalSpeaksTheSecondCallersLanguage)
     ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
 }
 
-TEST_F(BoundaryTest, ExitInstanceDestroysTheInstanceAndTracesBothEnds)
+TEST_F(Boundary, ExitInstanceDestroysTheInstanceAndTracesBothEnds)
 {
     auto init = ext.Get<PFN_Init>("GpcInitInstance");
     ASSERT_EQ(init(host.Cookie(), host.Table()), 0);
@@ -199,7 +199,7 @@ TEST_F(BoundaryTest, ExitInstanceDestroysTheInstanceAndTracesBothEnds)
     EXPECT_EQ(ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie()), 0);
 }
 
-TEST_F(BoundaryTest, ExportsWithoutAnInstanceAnswerZero)
+TEST_F(Boundary, ExportsWithoutAnInstanceAnswerZero)
 {
     // Nothing stored yet: every export that needs an instance answers 0.
     GpcCookie c = host.Cookie();
@@ -219,7 +219,7 @@ struct ResolutionCase {
     ULONG_PTR expectedCookie;  // 0: the stored cookie
 };
 
-class CookieResolution : public BoundaryTest, public ::testing::WithParamInterface<ResolutionCase> {};
+class CookieResolution : public Boundary, public ::testing::WithParamInterface<ResolutionCase> {};
 
 TEST_P(CookieResolution, GetFileAtUrlReachesTheHostWithTheResolvedCookie)
 {
@@ -249,7 +249,7 @@ TEST_P(CookieResolution, GetFileAtUrlReachesTheHostWithTheResolvedCookie)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Cases, CookieResolution,
+    , CookieResolution,
     ::testing::Values(ResolutionCase{"NullUsesStored", false, 0, 0},
                       ResolutionCase{"NonWindowUsesStoredWhileTranslating", false, 1, 0},
                       ResolutionCase{"WindowLongZeroIsTheCookie", false, 2, 0x4242},
@@ -257,7 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ResolutionCase{"NumberIsUsedAsIsWithTranslationOff", true, 1, 0x777}),
     [](const ::testing::TestParamInfo<ResolutionCase>& info) { return std::string(info.param.name); });
 
-TEST_F(BoundaryTest, GetFileAtUrlAnswersZeroWhenTheHostRefusesOrHasNoSlot)
+TEST_F(Boundary, GetFileAtUrlAnswersZeroWhenTheHostRefusesOrHasNoSlot)
 {
     ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
     host.downloadResult = 5;
@@ -269,7 +269,7 @@ TEST_F(BoundaryTest, GetFileAtUrlAnswersZeroWhenTheHostRefusesOrHasNoSlot)
     ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
 }
 
-TEST_F(BoundaryTest, CancelFileIndexSendsTheIndexToTheHostWindowOrMarksTheRunningRequests)
+TEST_F(Boundary, CancelFileIndexSendsTheIndexToTheHostWindowOrMarksTheRunningRequests)
 {
     ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
     auto cancel = ext.Get<PFN_Cancel>("GpcCancelFileIndex");
@@ -293,14 +293,14 @@ TEST_F(BoundaryTest, CancelFileIndexSendsTheIndexToTheHostWindowOrMarksTheRunnin
     ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
 }
 
-TEST_F(BoundaryTest, OdeConfigTracesItsValuesAndAlwaysAnswersOne)
+TEST_F(Boundary, OdeConfigTracesItsValuesAndAlwaysAnswersOne)
 {
     TraceCapture trace;
     EXPECT_EQ(ext.Get<PFN_Config>("GpcOdeConfig")(1, 0xABCDEF, 2), 1);
     EXPECT_TRUE(trace.HasLine("vrgpcext: ODE config 00000001, 00ABCDEF, 00000002")) << trace.Dump();
 }
 
-TEST_F(BoundaryTest, OpenLocationWithTargetNavigatesThatTargetAndWithoutOpensANewWindow)
+TEST_F(Boundary, OpenLocationWithTargetNavigatesThatTargetAndWithoutOpensANewWindow)
 {
     ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
     typedef int(WINAPI * PFN_Open)(GpcCookie, const char*, const char*, void*);
@@ -327,7 +327,7 @@ struct ProgressRequest {
 int g_nCallerNotices = 0;
 void WINAPI CountingCallback(void*, void*, DWORD, ULONG_PTR) { ++g_nCallerNotices; }
 
-TEST_F(BoundaryTest, GetFileAtUrlExShowsAWindowThatEndsWithTheDownload)
+TEST_F(Boundary, GetFileAtUrlExShowsAWindowThatEndsWithTheDownload)
 {
     ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
     host.downloads.clear();
@@ -346,7 +346,7 @@ TEST_F(BoundaryTest, GetFileAtUrlExShowsAWindowThatEndsWithTheDownload)
     ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
 }
 
-TEST_F(BoundaryTest, GetFileAtUrlExWithoutSizeOrSuppressedGoesStraightToTheHost)
+TEST_F(Boundary, GetFileAtUrlExWithoutSizeOrSuppressedGoesStraightToTheHost)
 {
     ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
     host.downloads.clear();
@@ -364,7 +364,7 @@ TEST_F(BoundaryTest, GetFileAtUrlExWithoutSizeOrSuppressedGoesStraightToTheHost)
     ext.Get<PFN_Cookie>("GpcExitInstance")(host.Cookie());
 }
 
-TEST_F(BoundaryTest, GetFileAtUrlExRefusedByTheHostLeavesNoWindow)
+TEST_F(Boundary, GetFileAtUrlExRefusedByTheHostLeavesNoWindow)
 {
     ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
     host.downloadResult = 1;
@@ -378,7 +378,7 @@ TEST_F(BoundaryTest, GetFileAtUrlExRefusedByTheHostLeavesNoWindow)
 // GpcExitInstance: a progress window left open would keep a window procedure
 // in code that is no longer mapped, and the next message to it (a window
 // enumeration asking for its title will do) would crash the host.
-TEST_F(BoundaryTest, ExitInstanceClosesTheWindowOfAFileTheHostNeverDelivered)
+TEST_F(Boundary, ExitInstanceClosesTheWindowOfAFileTheHostNeverDelivered)
 {
     ASSERT_EQ(ext.Get<PFN_Init>("GpcInitInstance")(host.Cookie(), host.Table()), 0);
     ProgressRequest req = {1000, "Never delivered"};

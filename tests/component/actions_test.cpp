@@ -9,7 +9,7 @@ using namespace component_test;
 
 namespace {
 
-class ActionsTest : public ComponentTest {
+class Actions : public ComponentTest {
 protected:
     // An extension with the sample library loaded directly (no heartbeat).
     CVRGpcExtension* StartWithLibrary()
@@ -89,7 +89,7 @@ int EndChildBrowsers()
 
 }  // namespace
 
-TEST_F(ActionsTest, NotificationRunsTheActionAtItsIndexWithItsValues)
+TEST_F(Actions, NotificationRunsTheActionAtItsIndexWithItsValues)
 {
     host.SetParam("GpcActions", "Show(%WPARAM, %LPARAM)|Show(%LPARAM, %WPARAM)|x|ShowCdecl(#LPARAM, $LPARAM)");
     CVRGpcExtension* p = StartWithLibrary();
@@ -113,7 +113,7 @@ TEST_F(ActionsTest, NotificationRunsTheActionAtItsIndexWithItsValues)
     EXPECT_TRUE(Messages().empty());
 }
 
-TEST_F(ActionsTest, ChangeLocationNavigatesToTheUrlAtTheNotificationValue)
+TEST_F(Actions, ChangeLocationNavigatesToTheUrlAtTheNotificationValue)
 {
     host.SetParam("GpcUrls", "http://a.example/one|  http://b.example/two");
     host.SetParam("GpcActions", "GpcChangeLocation(#LPARAM)|GpcChangeLocation(#LPARAM, Frame)");
@@ -132,7 +132,7 @@ TEST_F(ActionsTest, ChangeLocationNavigatesToTheUrlAtTheNotificationValue)
     EXPECT_EQ("ChangeLocation url=http://b.example/two", texts[i + 2]);
 }
 
-TEST_F(ActionsTest, UrlIndexOutsideTheListShowsMessage11Then13)
+TEST_F(Actions, UrlIndexOutsideTheListShowsMessage11Then13)
 {
     host.SetParam("GpcUrls", "http://a.example/one|http://b.example/two");
     host.SetParam("GpcActions", "GpcChangeLocation(#LPARAM)|GpcOpenLocation(#LPARAM)");
@@ -170,7 +170,7 @@ TEST_F(ActionsTest, UrlIndexOutsideTheListShowsMessage11Then13)
     EXPECT_NE(std::string::npos, LastMessageText(p).find("Error [11], Index [-1]"));
 }
 
-TEST_F(ActionsTest, WrongArgumentCountsShowMessage10Then13)
+TEST_F(Actions, WrongArgumentCountsShowMessage10Then13)
 {
     host.SetParam("GpcActions", "GpcChangeLocation()|GpcOpenLocation(a, b)|GpcChangeLocation(a, b, c)");
     host.SetParam("a", "http://x.example/");
@@ -191,7 +191,7 @@ TEST_F(ActionsTest, WrongArgumentCountsShowMessage10Then13)
     EXPECT_TRUE(host.navigations.empty());
 }
 
-TEST_F(ActionsTest, OpenLocationUsesTheHostUnlessRegtypeStartsWithZero)
+TEST_F(Actions, OpenLocationUsesTheHostUnlessRegtypeStartsWithZero)
 {
     host.SetParam("GpcActions", "GpcOpenLocation(u)");
     host.SetParam("u", "http://open.example/");
@@ -214,7 +214,7 @@ TEST_F(ActionsTest, OpenLocationUsesTheHostUnlessRegtypeStartsWithZero)
 
 // Under Wine the browser object exists: iexplore.exe starts as a local COM
 // server (about a second) and takes the URL itself, so the host is not asked.
-TEST_F(ActionsTest, OpenLocationWithRegtypeZeroOpensTheBrowserObject)
+TEST_F(Actions, OpenLocationWithRegtypeZeroOpensTheBrowserObject)
 {
     host.SetParam("regtype", "0");
     CVRGpcExtension* p = StartIdle();
@@ -232,7 +232,7 @@ TEST_F(ActionsTest, OpenLocationWithRegtypeZeroOpensTheBrowserObject)
 
 // With the browser class redirected (TreatAs) to a control that is no
 // browser, no browser object comes out and the host opens "_blank".
-TEST_F(ActionsTest, OpenLocationFallsBackToTheHostWithoutABrowserObject)
+TEST_F(Actions, OpenLocationFallsBackToTheHostWithoutABrowserObject)
 {
     const char GPC_TREAT_AS[] = "CLSID\\{0002DF01-0000-0000-C000-000000000046}\\TreatAs";
     HKEY hKey = nullptr;
@@ -258,7 +258,7 @@ TEST_F(ActionsTest, OpenLocationFallsBackToTheHostWithoutABrowserObject)
     EXPECT_EQ((std::vector<std::string>{"Created(NoDispatch)", "Destroyed"}), ControlLog());
 }
 
-TEST_F(ActionsTest, DollarLparamIsTheHostsTextOnlyDuringItsNotification)
+TEST_F(Actions, DollarLparamIsTheHostsTextOnlyDuringItsNotification)
 {
     host.SetParam("GpcActions", "GpcOpenLocation($LPARAM)|Show($LPARAM, $LPARAM)|%LPARAM = Start(x); Start($LPARAM)");
     host.SetParam("x", "x");
@@ -282,7 +282,7 @@ TEST_F(ActionsTest, DollarLparamIsTheHostsTextOnlyDuringItsNotification)
     EXPECT_TRUE(Messages().empty());
 }
 
-TEST_F(ActionsTest, DollarLparamOfZeroOrAnUnreadableAddressResolvesToNothing)
+TEST_F(Actions, DollarLparamOfZeroOrAnUnreadableAddressResolvesToNothing)
 {
     host.SetParam("GpcActions", "GpcOpenLocation($LPARAM)");
     CVRGpcExtension* p = StartWithLibrary();
@@ -299,7 +299,7 @@ TEST_F(ActionsTest, DollarLparamOfZeroOrAnUnreadableAddressResolvesToNothing)
     EXPECT_TRUE(host.navigations.empty());
 }
 
-TEST_F(ActionsTest, NumbersFromThePageAreNeverReadAsAddresses)
+TEST_F(Actions, NumbersFromThePageAreNeverReadAsAddresses)
 {
     static const char s_achSecret[] = "http://secret.example/";
     const std::string address = AddressOf(s_achSecret);
@@ -320,7 +320,7 @@ TEST_F(ActionsTest, NumbersFromThePageAreNeverReadAsAddresses)
     EXPECT_EQ(nullptr, p->m_CallEngine.GetVariable("$LPARAM_CONTENT"));
 }
 
-TEST_F(ActionsTest, ScriptFailuresShowMessage12Or13Or14)
+TEST_F(Actions, ScriptFailuresShowMessage12Or13Or14)
 {
     host.SetParam("GpcComponentProgID", GPC_CONTROL_PROG_ID);
     CVRGpcExtension* p = StartIdle();
@@ -341,7 +341,7 @@ TEST_F(ActionsTest, ScriptFailuresShowMessage12Or13Or14)
     EXPECT_EQ(2u, Messages().size());
 }
 
-TEST_F(ActionsTest, WithoutAComponentScriptsSucceedSilently)
+TEST_F(Actions, WithoutAComponentScriptsSucceedSilently)
 {
     CVRGpcExtension* p = StartIdle();
     ASSERT_NE(nullptr, p);
@@ -351,7 +351,7 @@ TEST_F(ActionsTest, WithoutAComponentScriptsSucceedSilently)
     EXPECT_TRUE(Messages().empty());
 }
 
-TEST_F(ActionsTest, LocationExportsReachChangeAndOpenLocation)
+TEST_F(Actions, LocationExportsReachChangeAndOpenLocation)
 {
     host.SetParam("GpcUrls", "http://a.example/one");
     CVRGpcExtension* p = StartIdle();

@@ -51,13 +51,6 @@ inline std::string Hex8(const void* p)
     return ach;
 }
 
-inline std::string ShortPath(const std::string& path)
-{
-    char ach[MAX_PATH];
-    DWORD n = GetShortPathNameA(path.c_str(), ach, MAX_PATH);
-    return (n > 0 && n < MAX_PATH) ? std::string(ach) : path;
-}
-
 inline std::string CurrentDirectory()
 {
     char ach[MAX_PATH] = {};

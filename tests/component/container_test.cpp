@@ -8,7 +8,7 @@ using namespace component_test;
 
 namespace {
 
-class ContainerTest : public ComponentTest {
+class Container : public ComponentTest {
 protected:
     CLSID Clsid(const char* lpszProgId)
     {
@@ -43,7 +43,7 @@ const QiCase GPC_QI_CASES[] = {
 
 }  // namespace
 
-TEST_F(ContainerTest, QueryInterfaceAnswersItsThreeInterfacesAndEFailForAllOthers)
+TEST_F(Container, QueryInterfaceAnswersItsThreeInterfacesAndEFailForAllOthers)
 {
     CVRGpcOcxContainer container;
     void* rgExpected[] = {nullptr, static_cast<IUnknown*>(&container),
@@ -64,7 +64,7 @@ TEST_F(ContainerTest, QueryInterfaceAnswersItsThreeInterfacesAndEFailForAllOther
     EXPECT_EQ(0u, container.m_InPlaceSite.Release());
 }
 
-TEST_F(ContainerTest, SitesAnswerEverySlotAsTheContainerPromises)
+TEST_F(Container, SitesAnswerEverySlotAsTheContainerPromises)
 {
     CVRGpcOcxContainer container;
     IOleClientSite* pClient = &container.m_ClientSite;
@@ -109,7 +109,7 @@ TEST_F(ContainerTest, SitesAnswerEverySlotAsTheContainerPromises)
     EXPECT_EQ(S_OK, pSite->OnPosRectChange(&rcPos));
 }
 
-TEST_F(ContainerTest, ControlIsCreatedOnStorageActivatedInPlaceAndClosedOnRelease)
+TEST_F(Container, ControlIsCreatedOnStorageActivatedInPlaceAndClosedOnRelease)
 {
     CVRGpcOcxContainer container;
     HWND hWnd = host.Window();
@@ -154,7 +154,7 @@ TEST_F(ContainerTest, ControlIsCreatedOnStorageActivatedInPlaceAndClosedOnReleas
     EXPECT_EQ(want, ControlLog());
 }
 
-TEST_F(ContainerTest, SecondCreateObjectKeepsTheFirstControl)
+TEST_F(Container, SecondCreateObjectKeepsTheFirstControl)
 {
     CVRGpcOcxContainer container;
     RECT rc = Rect(10, 10);
@@ -172,7 +172,7 @@ TEST_F(ContainerTest, SecondCreateObjectKeepsTheFirstControl)
     EXPECT_EQ(1, nCreated);
 }
 
-TEST_F(ContainerTest, UnknownClassCreatesNothing)
+TEST_F(Container, UnknownClassCreatesNothing)
 {
     CVRGpcOcxContainer container;
     RECT rc = Rect(10, 10);
@@ -183,7 +183,7 @@ TEST_F(ContainerTest, UnknownClassCreatesNothing)
     EXPECT_EQ(nullptr, container.m_hWnd);
 }
 
-TEST_F(ContainerTest, ProgIdAndBracedClassIdNameTheSameClass)
+TEST_F(Container, ProgIdAndBracedClassIdNameTheSameClass)
 {
     CLSID byProgId = Clsid(GPC_CONTROL_PROG_ID);
     CLSID byString = Clsid(GPC_CONTROL_CLSID);

@@ -9,7 +9,7 @@ using namespace component_test;
 
 namespace {
 
-class MainComponentTest : public ComponentTest {
+class MainComponent : public ComponentTest {
 protected:
     // The suppressed-installation start: the first heartbeat loads the
     // component named by GpcComponentName from the host directory and then
@@ -49,7 +49,7 @@ bool Contains(const std::vector<std::string>& v, const std::string& s)
 
 }  // namespace
 
-TEST_F(MainComponentTest, LibraryComponentHearsEnvInitNotificationsExitAndUnloadInOrder)
+TEST_F(MainComponent, LibraryComponentHearsEnvInitNotificationsExitAndUnloadInOrder)
 {
     InstallSample("sample_component.dll", "sample_component.dll");
     host.SetParam("Greeting", "hello");
@@ -103,7 +103,7 @@ TEST_F(MainComponentTest, LibraryComponentHearsEnvInitNotificationsExitAndUnload
     EXPECT_EQ("ExecuteScript: Stop(); ShowCdecl(h, Greeting)", texts[nExit + 1]);
 }
 
-TEST_F(MainComponentTest, ControlComponentIsHostedScriptedAndClosedAfterItsExitCall)
+TEST_F(MainComponent, ControlComponentIsHostedScriptedAndClosedAfterItsExitCall)
 {
     HWND hFrame = NestHostWindow();
     host.SetParam("Greeting", "hello");
@@ -168,7 +168,7 @@ TEST_F(MainComponentTest, ControlComponentIsHostedScriptedAndClosedAfterItsExitC
               log[3]);
 }
 
-TEST_F(MainComponentTest, ProgIdWinsOverComponentNameAndBracedClassIdWorks)
+TEST_F(MainComponent, ProgIdWinsOverComponentNameAndBracedClassIdWorks)
 {
     InstallSample("sample_component.dll", "sample_component.dll");
     host.SetParam("GpcComponentProgID", GPC_CONTROL_CLSID);
@@ -183,7 +183,7 @@ TEST_F(MainComponentTest, ProgIdWinsOverComponentNameAndBracedClassIdWorks)
     EXPECT_EQ("Created(Control)", ControlLog().at(0));
 }
 
-TEST_F(MainComponentTest, DownloadOnlyPublishesTheWindowAndLoadsAndUnloadsNothing)
+TEST_F(MainComponent, DownloadOnlyPublishesTheWindowAndLoadsAndUnloadsNothing)
 {
     for (const char* lpszValue : {"TRUE", "true", "True"}) {
         SCOPED_TRACE(lpszValue);
@@ -205,7 +205,7 @@ TEST_F(MainComponentTest, DownloadOnlyPublishesTheWindowAndLoadsAndUnloadsNothin
     }
 }
 
-TEST_F(MainComponentTest, ProgIdNamingNothingShowsMessage16AndStopsTheRun)
+TEST_F(MainComponent, ProgIdNamingNothingShowsMessage16AndStopsTheRun)
 {
     host.SetParam("GpcComponentProgID", "No.Such.ProgId");
     host.SetParam("GpcInitCall", "Start(%HWND)");
@@ -222,7 +222,7 @@ TEST_F(MainComponentTest, ProgIdNamingNothingShowsMessage16AndStopsTheRun)
     EXPECT_EQ(1, p->ExecuteScript("Start(x)"));
 }
 
-TEST_F(MainComponentTest, NoHostWindowMeansNoControl)
+TEST_F(MainComponent, NoHostWindowMeansNoControl)
 {
     host.provideWindow = false;
     host.SetParam("GpcComponentProgID", GPC_CONTROL_PROG_ID);
@@ -235,7 +235,7 @@ TEST_F(MainComponentTest, NoHostWindowMeansNoControl)
     EXPECT_TRUE(ControlLog().empty());
 }
 
-TEST_F(MainComponentTest, ControlWithoutIDispatchIsHostedButItsScriptsShowMessage14)
+TEST_F(MainComponent, ControlWithoutIDispatchIsHostedButItsScriptsShowMessage14)
 {
     host.SetParam("GpcComponentProgID", GPC_NO_DISPATCH_PROG_ID);
     host.SetParam("GpcInitCall", "Start(%HWND)");
@@ -251,7 +251,7 @@ TEST_F(MainComponentTest, ControlWithoutIDispatchIsHostedButItsScriptsShowMessag
     EXPECT_EQ("Created(NoDispatch)", ControlLog().at(0));
 }
 
-TEST_F(MainComponentTest, ComponentNameMissingOrUnlistedShowsMessage17WithoutFailing)
+TEST_F(MainComponent, ComponentNameMissingOrUnlistedShowsMessage17WithoutFailing)
 {
     struct Case {
         const char* name;  // null: parameter absent
@@ -274,7 +274,7 @@ TEST_F(MainComponentTest, ComponentNameMissingOrUnlistedShowsMessage17WithoutFai
     }
 }
 
-TEST_F(MainComponentTest, LibraryThatDoesNotLoadShowsMessage18AndLeavesTheHostRunning)
+TEST_F(MainComponent, LibraryThatDoesNotLoadShowsMessage18AndLeavesTheHostRunning)
 {
     WriteFileBytes(host.directory + "\\broken.dll", "this is not a library");
     host.SetParam("GpcInitCall", "Start(%HWND)");
@@ -295,7 +295,7 @@ TEST_F(MainComponentTest, LibraryThatDoesNotLoadShowsMessage18AndLeavesTheHostRu
     EXPECT_EQ(1u, Messages().size());
 }
 
-TEST_F(MainComponentTest, LibraryWithoutEnvAndNotifyExportsStillRunsItsScripts)
+TEST_F(MainComponent, LibraryWithoutEnvAndNotifyExportsStillRunsItsScripts)
 {
     InstallSample("sample_component_bare.dll", "bare.dll");
     host.SetParam("GpcInitCall", "Start(%HWND)");
@@ -314,7 +314,7 @@ TEST_F(MainComponentTest, LibraryWithoutEnvAndNotifyExportsStillRunsItsScripts)
     EXPECT_EQ(want, ComponentLog("bare"));
 }
 
-TEST_F(MainComponentTest, ExitCallThatAssignsToItselfRunsToItsEnd)
+TEST_F(MainComponent, ExitCallThatAssignsToItselfRunsToItsEnd)
 {
     InstallSample("sample_component.dll", "sample_component.dll");
     host.SetParam("Greeting", "hello");
@@ -331,7 +331,7 @@ TEST_F(MainComponentTest, ExitCallThatAssignsToItselfRunsToItsEnd)
     EXPECT_TRUE(Messages().empty());
 }
 
-TEST_F(MainComponentTest, UnloadRunsTheExitCallBeforeTheLibraryGoes)
+TEST_F(MainComponent, UnloadRunsTheExitCallBeforeTheLibraryGoes)
 {
     InstallSample("sample_component.dll", "sample_component.dll");
     host.SetParam("GpcExitCall", "Stop()");
@@ -347,7 +347,7 @@ TEST_F(MainComponentTest, UnloadRunsTheExitCallBeforeTheLibraryGoes)
     EXPECT_TRUE(Contains(trace.Texts(), "Execute GpcExitCall"));
 }
 
-TEST_F(MainComponentTest, TopLevelHostWindowKeepsItsSizeAndStillGetsWmSize)
+TEST_F(MainComponent, TopLevelHostWindowKeepsItsSizeAndStillGetsWmSize)
 {
     host.SetParam("GpcComponentProgID", GPC_CONTROL_PROG_ID);
     CVRGpcExtension* p = StartIdle();

@@ -33,17 +33,6 @@ void SetPolicyKey(const std::string& bytes)
     RegCloseKey(hKey);
 }
 
-void ForgetSerials()
-{
-    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
-        HKEY hKey = nullptr;
-        if (RegOpenKeyExA(hRoot, GPC_MANIFEST_SERIALS_KEY, 0, KEY_ALL_ACCESS, &hKey) == ERROR_SUCCESS) {
-            RegDeleteValueA(hKey, GPC_PRODUCT);
-            RegCloseKey(hKey);
-        }
-    }
-}
-
 // The urls of the item downloads (after the manifest's, whose name is the
 // test's own), without their random suffix.
 std::vector<std::string> ItemUrls(const FakeHost& host)
@@ -67,14 +56,14 @@ protected:
         ExtensionTest::SetUp();
         m_strSigned = ReadFileBytes(TrustFile("signed.ini"));
         ASSERT_NE(std::string::npos, m_strSigned.find("[GpcManifestSignature]")) << "fixture missing";
-        ForgetSerials();
+        ForgetManifestSerials(GPC_PRODUCT);
         SetPolicyKey(ReadFileBytes(TrustFile("key.der")));
     }
     void TearDown() override
     {
         ExtensionTest::TearDown();
         DeleteRegTree(HKEY_LOCAL_MACHINE, GPC_MANIFEST_POLICY_KEY);
-        ForgetSerials();
+        ForgetManifestSerials(GPC_PRODUCT);
     }
     void StartWith(const std::string& manifest)
     {

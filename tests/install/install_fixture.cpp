@@ -156,13 +156,6 @@ std::vector<std::string> ReadLines(const std::string& path)
     return lines;
 }
 
-std::string ShortPath(const std::string& path)
-{
-    char achShort[MAX_PATH] = "";
-    DWORD n = GetShortPathNameA(path.c_str(), achShort, sizeof(achShort));
-    return n && n < sizeof(achShort) ? std::string(achShort) : std::string();
-}
-
 std::string UniqueName(const std::string& stem)
 {
     return stem + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++s_nSerial);

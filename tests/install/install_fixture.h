@@ -70,7 +70,6 @@ private:
 // Waits until a file exists (fixture programs run on their own).
 bool WaitForFile(const std::string& path, DWORD dwTimeoutMs = 15000);
 std::vector<std::string> ReadLines(const std::string& path);
-std::string ShortPath(const std::string& path);
 std::string UniqueName(const std::string& stem);
 bool CopyFixture(const std::string& name, const std::string& dest);
 // The spooler's printer-driver directory of this machine.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "install_fixture.h"
+#include "support/process.h"
 
 namespace {
 
@@ -136,6 +137,9 @@ TEST_F(Installation9x, BusyDestinationWithRebootLeavesARenameEntryForTheRestart)
 TEST_F(Installation9x, RebootReplacementThatCannotBeWrittenFailsTheItem)
 {
     WininitGuard guard;
+    // The trace line is the only sign of why the entry was not written; it
+    // reaches the test through a window, and windows need an X display.
+    ASSERT_NE(nullptr, trace.Window()) << "no tracer window: no X display? (./run.sh test starts Xvfb)";
     WriteFileBytes(WininitPath(), "[rename]\r\n");
     BusyFile busyWininit(WininitPath());
     ASSERT_TRUE(busyWininit.IsOpen());
@@ -186,13 +190,14 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    char achSelf[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, achSelf, sizeof(achSelf));
-    if (n == 0 || n >= sizeof(achSelf)) return 1;
-    const char* lpszName = strrchr(achSelf, '\\');
-    lpszName = lpszName ? lpszName + 1 : achSelf;
-    std::string key = std::string("Software\\Wine\\AppDefaults\\") + lpszName;
-    WriteRegString(HKEY_CURRENT_USER, key, "Version", "win98");
+    // The key follows whatever name the program was built or copied under.
+    const std::string self = OwnProgramPath();
+    if (self.empty()) return 1;
+    const std::string key = WineAppDefaultsKey(self);
+    if (!WriteRegString(HKEY_CURRENT_USER, key, "Version", "win98")) {
+        std::fprintf(stderr, "Could not write the Windows 98 setting %s.\n", key.c_str());
+        return 1;
+    }
 
     SetEnvironmentVariableA(GPC_CHILD_MARK, "1");
     STARTUPINFOA si;
@@ -204,8 +209,9 @@ int main(int argc, char** argv)
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi;
     std::vector<char> command(GetCommandLineA(), GetCommandLineA() + strlen(GetCommandLineA()) + 1);
-    if (!CreateProcessA(achSelf, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
+    if (!CreateProcessA(self.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
         std::fprintf(stderr, "Could not start the Windows 98 run (%lu).\n", GetLastError());
+        DeleteRegTree(HKEY_CURRENT_USER, key);
         return 1;
     }
     WaitForSingleObject(pi.hProcess, INFINITE);
@@ -213,5 +219,6 @@ int main(int argc, char** argv)
     GetExitCodeProcess(pi.hProcess, &dwExit);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    DeleteRegTree(HKEY_CURRENT_USER, key);
     return static_cast<int>(dwExit);
 }

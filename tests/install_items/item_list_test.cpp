@@ -106,7 +106,7 @@ TEST_P(ItemFields, AbsentAndEmptyFieldsStayDistinct)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Texts, ItemFields,
+    , ItemFields,
     testing::Values(
         FieldCase{"EmptyText", "", "", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
         FieldCase{"EmptyUrlThenTarget", "a.dll;;x", "a.dll", "", "x", nullptr, nullptr, nullptr, nullptr},
@@ -236,7 +236,7 @@ TEST(ItemOsFilter, DropsItemsForOtherPlatformsOnlyWhenTheOwnerAsks)
 int RunProbeAs(const std::string& winver)
 {
     std::string dir = MakeTempDir("items_os_" + winver);
-    return RunCopyUnderWindowsVersion(TestBinDir() + "install_items_os_probe.exe",
+    return RunCopyUnderWindowsVersion(TestBinDir() + GPC_ITEMS_OS_PROBE_EXE,
                                       dir + "\\items_os_probe_" + winver + ".exe", winver, winver);
 }
 

@@ -16,6 +16,7 @@
 
 #include "install/installation_mgr.h"
 #include "install/manifest_trust.h"
+#include "support/registry.h"
 
 namespace {
 
@@ -83,11 +84,6 @@ std::string Hex(const unsigned char* p, size_t n)
 }
 
 const char GPC_PRODUCT[] = "Trust Test";
-
-void ForgetSerials()
-{
-    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) RegDeleteKeyA(hRoot, GPC_MANIFEST_SERIALS_KEY);
-}
 
 void SetSerial(HKEY hRoot, const char* lpszProduct, DWORD dwSerial)
 {
@@ -177,7 +173,7 @@ const DamageCase GPC_DAMAGE[] = {
      GPC_TRUST_MALFORMED},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, DamagedManifest, testing::ValuesIn(GPC_DAMAGE),
+INSTANTIATE_TEST_SUITE_P(, DamagedManifest, testing::ValuesIn(GPC_DAMAGE),
                          [](const testing::TestParamInfo<DamageCase>& i) { return std::string(i.param.name); });
 
 // A manifest typed by hand; its signature is three zero bytes, which the
@@ -290,11 +286,11 @@ protected:
     void SetUp() override
     {
         if (NoProviderRun()) GTEST_SKIP() << "the provider is switched off in this run";
-        ForgetSerials();
+        ForgetManifestSerials();
         m_strSigned = ReadBytes(Fixture("signed.ini"));
         ASSERT_FALSE(m_strSigned.empty());
     }
-    void TearDown() override { ForgetSerials(); }
+    void TearDown() override { ForgetManifestSerials(); }
 
     int Check(const std::string& text, const char* lpszKeyFile)
     {
@@ -434,12 +430,12 @@ protected:
     {
         if (NoProviderRun()) GTEST_SKIP() << "the provider is switched off in this run";
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, GPC_MANIFEST_POLICY_KEY);
-        ForgetSerials();
+        ForgetManifestSerials();
     }
     void TearDown() override
     {
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, GPC_MANIFEST_POLICY_KEY);
-        ForgetSerials();
+        ForgetManifestSerials();
     }
 };
 
@@ -475,7 +471,7 @@ const PolicyCase GPC_POLICY[] = {
     {"NumberValue", REG_DWORD, nullptr, "1234", GPC_TRUST_BAD_KEY, GPC_TRUST_BAD_KEY},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, PolicyKey, testing::ValuesIn(GPC_POLICY),
+INSTANTIATE_TEST_SUITE_P(, PolicyKey, testing::ValuesIn(GPC_POLICY),
                          [](const testing::TestParamInfo<PolicyCase>& i) { return std::string(i.param.name); });
 
 // --- Downloaded files -------------------------------------------------------

@@ -29,7 +29,7 @@ std::string Ansi(const std::wstring& text)
 
 const char GPC_SAVE_PREFIX[] = "CVRGpcExtension:: Save the error message log to [";
 
-class MessagesTest : public ::testing::Test {
+class Messages : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -82,7 +82,7 @@ protected:
     std::unique_ptr<CVRGpcExtension> extension;
 };
 
-TEST_F(MessagesTest, LanguageSettingSelectsTheLanguage)
+TEST_F(Messages, LanguageSettingSelectsTheLanguage)
 {
     const struct {
         const char* setting;  // null: absent
@@ -103,7 +103,7 @@ TEST_F(MessagesTest, LanguageSettingSelectsTheLanguage)
     }
 }
 
-TEST_F(MessagesTest, WithoutHostParametersTheLanguageIsEnglish)
+TEST_F(Messages, WithoutHostParametersTheLanguageIsEnglish)
 {
     host.SetParam("GpcLocalSetting", "7");
     host.NullSlot(8);
@@ -112,7 +112,7 @@ TEST_F(MessagesTest, WithoutHostParametersTheLanguageIsEnglish)
     EXPECT_EQ(1033, GetLocalLangId(host.Cookie()));
 }
 
-TEST_F(MessagesTest, StringsComeInTheChosenLanguage)
+TEST_F(Messages, StringsComeInTheChosenLanguage)
 {
     const struct {
         const char* setting;
@@ -132,7 +132,7 @@ TEST_F(MessagesTest, StringsComeInTheChosenLanguage)
     }
 }
 
-TEST_F(MessagesTest, MissingLanguageFallsBackToEnglishForEveryText)
+TEST_F(Messages, MissingLanguageFallsBackToEnglishForEveryText)
 {
     host.SetParam("GpcLocalSetting", "11");
     std::vector<UINT> ids = {1000, 1001};
@@ -147,7 +147,7 @@ TEST_F(MessagesTest, MissingLanguageFallsBackToEnglishForEveryText)
     EXPECT_EQ(nullptr, FindLocalizedResource(1036, RT_DIALOG, MAKEINTRESOURCEA(4242)));
 }
 
-TEST_F(MessagesTest, TextThatDoesNotFitComesOutEmpty)
+TEST_F(Messages, TextThatDoesNotFitComesOutEmpty)
 {
     const std::string english = "less than 1 minute";
     char achText[64];
@@ -172,7 +172,7 @@ TEST_F(MessagesTest, TextThatDoesNotFitComesOutEmpty)
     EXPECT_EQ('y', achText[1]);
 }
 
-TEST_F(MessagesTest, MessagesAreFormattedAndReported)
+TEST_F(Messages, MessagesAreFormattedAndReported)
 {
     const std::string prefix = "Setup was unsuccessful. Please try again.\n\n\n";
     OpenMessageWindow();
@@ -215,7 +215,7 @@ TEST_F(MessagesTest, MessagesAreFormattedAndReported)
     EXPECT_EQ(expected, Reported()) << trace.Dump();
 }
 
-TEST_F(MessagesTest, MessageInTheLocalLanguage)
+TEST_F(Messages, MessageInTheLocalLanguage)
 {
     host.SetParam("GpcLocalSetting", " 7");
     OpenMessageWindow();
@@ -227,7 +227,7 @@ TEST_F(MessagesTest, MessageInTheLocalLanguage)
     EXPECT_EQ("Setup was unsuccessful. Please try again.\n\n\nError [11], Index [4]", WindowText());
 }
 
-TEST_F(MessagesTest, LongMessageIsCutAtItsLimit)
+TEST_F(Messages, LongMessageIsCutAtItsLimit)
 {
     OpenMessageWindow();
     std::string path = "C:\\" + std::string(3000, 'p') + ".dll";
@@ -242,7 +242,7 @@ TEST_F(MessagesTest, LongMessageIsCutAtItsLimit)
     EXPECT_EQ(expected, Reported()[0].substr(0, expected.size()));
 }
 
-TEST_F(MessagesTest, HiddenWindowIsCentredCaptionedAndShown)
+TEST_F(Messages, HiddenWindowIsCentredCaptionedAndShown)
 {
     HWND hWnd = OpenMessageWindow();
     ASSERT_NE(nullptr, hWnd);
@@ -296,7 +296,7 @@ TEST_F(MessagesTest, HiddenWindowIsCentredCaptionedAndShown)
     expectCentred();
 }
 
-TEST_F(MessagesTest, WithoutTitleParameterTheCaptionStays)
+TEST_F(Messages, WithoutTitleParameterTheCaptionStays)
 {
     HWND hWnd = OpenMessageWindow();
     ShowErrorMessage(extension.get(), 1);
@@ -305,7 +305,7 @@ TEST_F(MessagesTest, WithoutTitleParameterTheCaptionStays)
     EXPECT_STREQ("Corvo", achCaption);
 }
 
-TEST_F(MessagesTest, DismissingHidesTheWindowForReuse)
+TEST_F(Messages, DismissingHidesTheWindowForReuse)
 {
     const struct {
         UINT msg;
@@ -331,7 +331,7 @@ TEST_F(MessagesTest, DismissingHidesTheWindowForReuse)
     EXPECT_TRUE(IsWindowVisible(hWnd));
 }
 
-TEST_F(MessagesTest, DestroyedWindowIsSkippedButTheMessageIsReported)
+TEST_F(Messages, DestroyedWindowIsSkippedButTheMessageIsReported)
 {
     HWND hWnd = OpenMessageWindow();
     DestroyWindow(hWnd);
@@ -339,7 +339,7 @@ TEST_F(MessagesTest, DestroyedWindowIsSkippedButTheMessageIsReported)
     EXPECT_EQ(std::vector<std::string>{Request("6&OptInfo1=http://h/x.cab")}, Reported());
 }
 
-TEST_F(MessagesTest, WithoutWindowMessagesAreStillReported)
+TEST_F(Messages, WithoutWindowMessagesAreStillReported)
 {
     // The way this system runs: no message window at all.
     ShowErrorMessage(extension.get(), 21, "C:\\windows\\system32\\x.dll");
@@ -350,7 +350,7 @@ TEST_F(MessagesTest, WithoutWindowMessagesAreStillReported)
     EXPECT_EQ(2u, Reported().size());
 }
 
-TEST_F(MessagesTest, MessageWindowComesInTheLocalLanguage)
+TEST_F(Messages, MessageWindowComesInTheLocalLanguage)
 {
     const struct {
         const char* setting;

@@ -3,40 +3,24 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "extension/extension.h"
 #include "feedback/progress.h"
 #include "progress_fixture.h"
+#include "support/report_server.h"
 
 namespace {
 
 const std::string GPC_SERVER_DIR = GPC_PROGRESS_REPORT_SERVER_DIR;
 
-int ServerPort()
-{
-    std::string text = ReadFileBytes(GPC_SERVER_DIR + "/port");
-    return text.empty() ? 0 : std::stoi(text);
-}
-
-std::vector<std::string> RequestsWith(const std::string& token)
-{
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFileBytes(GPC_SERVER_DIR + "/requests.log"));
-    std::string line;
-    while (std::getline(in, line))
-        if (line.find(token) != std::string::npos) lines.push_back(line);
-    return lines;
-}
-
-class CancelReportTest : public ProgressTest {
+class CancelReport : public ProgressTest {
 protected:
     void SetUp() override
     {
         ProgressTest::SetUp();
-        ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << GPC_SERVER_DIR << ")";
+        ASSERT_NE(0, ServerPort(GPC_SERVER_DIR)) << "the report server fixture did not start (" << GPC_SERVER_DIR << ")";
         extension.reset(new CVRGpcExtension(host.Cookie()));
         host.SetParam("MeetingID", "M5");
         host.SetParam("SessionID", "S6");
@@ -48,7 +32,7 @@ protected:
     }
     void UseLog(const std::string& tag)
     {
-        host.SetParam("LoggingURL", "http://127.0.0.1:" + std::to_string(ServerPort()) + "/" + tag);
+        host.SetParam("LoggingURL", "http://127.0.0.1:" + std::to_string(ServerPort(GPC_SERVER_DIR)) + "/" + tag);
     }
 
     std::unique_ptr<CVRGpcExtension> extension;
@@ -56,7 +40,7 @@ protected:
 
 }  // namespace
 
-TEST_F(CancelReportTest, StartUpCancelIsReportedAs901WithoutDetail)
+TEST_F(CancelReport, StartUpCancelIsReportedAs901WithoutDetail)
 {
     UseLog("startup-cancel");
     CVRGpcInstallationMgr& mgr = extension->m_InstallationMgr;
@@ -66,14 +50,14 @@ TEST_F(CancelReportTest, StartUpCancelIsReportedAs901WithoutDetail)
     ASSERT_TRUE(IsWindow(mgr.ProgressWindow));
     SendMessageA(GetDlgItem(mgr.ProgressWindow, IDCANCEL), BM_CLICK, 0, 0);
 
-    std::vector<std::string> lines = RequestsWith("/startup-cancel");
+    std::vector<std::string> lines = RequestsWith(GPC_SERVER_DIR, "/startup-cancel");
     ASSERT_EQ(1u, lines.size()) << ReadFileBytes(GPC_SERVER_DIR + "/requests.log");
     EXPECT_NE(std::string::npos,
               lines[0].find("/startup-cancel?ConfID=M5&SessionID=S6&Module=1&ErrorCode=901 "))
         << lines[0];
 }
 
-TEST_F(CancelReportTest, JobCancelIsReportedAs901WithoutDetail)
+TEST_F(CancelReport, JobCancelIsReportedAs901WithoutDetail)
 {
     UseLog("job-cancel");
     g_nProgressSwitch = 0;
@@ -84,7 +68,7 @@ TEST_F(CancelReportTest, JobCancelIsReportedAs901WithoutDetail)
     ASSERT_TRUE(IsWindow(pJob->ProgressWindow));
     SendMessageA(GetDlgItem(pJob->ProgressWindow, IDCANCEL), BM_CLICK, 0, 0);
 
-    std::vector<std::string> lines = RequestsWith("/job-cancel");
+    std::vector<std::string> lines = RequestsWith(GPC_SERVER_DIR, "/job-cancel");
     ASSERT_EQ(1u, lines.size()) << ReadFileBytes(GPC_SERVER_DIR + "/requests.log");
     EXPECT_NE(std::string::npos, lines[0].find("/job-cancel?ConfID=M5&SessionID=S6&Module=1&ErrorCode=901 "))
         << lines[0];

@@ -31,7 +31,7 @@ void WINAPI CallerCallback(void* pFirst, void* pContext, DWORD dwStatus, ULONG_P
                          bAlive ? ItemText(g_hWatchedWindow, IDC_GPC_TIME_TEXT) : std::string()});
 }
 
-class FileProgressTest : public ProgressTest {
+class FileProgress : public ProgressTest {
 protected:
     void SetUp() override
     {
@@ -65,7 +65,7 @@ protected:
 
 }  // namespace
 
-TEST_F(FileProgressTest, OpensPlacedWithTheRequestCaptionAndTracesItsTemplate)
+TEST_F(FileProgress, OpensPlacedWithTheRequestCaptionAndTracesItsTemplate)
 {
     host.SetParam("GpcProgressBarTitle", "Page title");
     CVRGpcProgressMgr* pMgr = Start(5000, "Fetching recording");
@@ -91,7 +91,7 @@ TEST_F(FileProgressTest, OpensPlacedWithTheRequestCaptionAndTracesItsTemplate)
     host.Complete(0, "C:\\file.bin");
 }
 
-TEST_F(FileProgressTest, CaptionFallsBackToTheTitleParameterThroughItsOwnTable)
+TEST_F(FileProgress, CaptionFallsBackToTheTitleParameterThroughItsOwnTable)
 {
     host.SetParam("GpcProgressBarTitle", "Page title");
     g_pHostTable = nullptr;  // only the manager's own table knows the page
@@ -101,7 +101,7 @@ TEST_F(FileProgressTest, CaptionFallsBackToTheTitleParameterThroughItsOwnTable)
     host.Complete(0, "C:\\file.bin");
 }
 
-TEST_F(FileProgressTest, WithoutAnyCaptionTheTemplateCaptionStays)
+TEST_F(FileProgress, WithoutAnyCaptionTheTemplateCaptionStays)
 {
     CVRGpcProgressMgr* pMgr = Start(5000);
     ASSERT_TRUE(IsWindow(pMgr->ProgressWindow));
@@ -109,7 +109,7 @@ TEST_F(FileProgressTest, WithoutAnyCaptionTheTemplateCaptionStays)
     host.Complete(0, "C:\\file.bin");
 }
 
-TEST_F(FileProgressTest, CallerHearsEveryNoticeFirstAndTheWindowFollowsTheBytes)
+TEST_F(FileProgress, CallerHearsEveryNoticeFirstAndTheWindowFollowsTheBytes)
 {
     CVRGpcProgressMgr* pMgr = Start(10000000);
     HWND hWnd = pMgr->ProgressWindow;
@@ -152,7 +152,7 @@ TEST_F(FileProgressTest, CallerHearsEveryNoticeFirstAndTheWindowFollowsTheBytes)
     EXPECT_FALSE(trace.Contains("download file failed"));
 }
 
-TEST_F(FileProgressTest, NoEstimateLeavesTheTextAndTracesAnEmptyOne)
+TEST_F(FileProgress, NoEstimateLeavesTheTextAndTracesAnEmptyOne)
 {
     CVRGpcProgressMgr* pMgr = Start(0);
     HWND hWnd = pMgr->ProgressWindow;
@@ -165,7 +165,7 @@ TEST_F(FileProgressTest, NoEstimateLeavesTheTextAndTracesAnEmptyOne)
     host.Complete(0, "C:\\file.bin");
 }
 
-TEST_F(FileProgressTest, FailedDownloadIsTracedOnceAndTheManagerGoes)
+TEST_F(FileProgress, FailedDownloadIsTracedOnceAndTheManagerGoes)
 {
     CVRGpcProgressMgr* pMgr = Start(5000);
     HWND hWnd = pMgr->ProgressWindow;
@@ -176,7 +176,7 @@ TEST_F(FileProgressTest, FailedDownloadIsTracedOnceAndTheManagerGoes)
     EXPECT_EQ(0u, g_notices[0].value);
 }
 
-TEST_F(FileProgressTest, CancelClosesTheWindowAsksTheHostAndReportsNothing)
+TEST_F(FileProgress, CancelClosesTheWindowAsksTheHostAndReportsNothing)
 {
     EnableReports();
     CVRGpcProgressMgr* pMgr = Start(10000000);
@@ -205,7 +205,7 @@ TEST_F(FileProgressTest, CancelClosesTheWindowAsksTheHostAndReportsNothing)
     EXPECT_EQ(0u, g_notices[1].dwStatus);
 }
 
-TEST_F(FileProgressTest, HostThatNeverCompletesLeavesAWindowThatCancelStillCloses)
+TEST_F(FileProgress, HostThatNeverCompletesLeavesAWindowThatCancelStillCloses)
 {
     CVRGpcProgressMgr* pMgr = Start(10000000);
     HWND hWnd = pMgr->ProgressWindow;
@@ -220,7 +220,7 @@ TEST_F(FileProgressTest, HostThatNeverCompletesLeavesAWindowThatCancelStillClose
     EXPECT_EQ(6u, g_notices.size());
 }
 
-TEST_F(FileProgressTest, WindowDestroyedBeforeTheLastUpdateIsNeverTouched)
+TEST_F(FileProgress, WindowDestroyedBeforeTheLastUpdateIsNeverTouched)
 {
     CVRGpcProgressMgr* pMgr = Start(10000000);
     HWND hWnd = pMgr->ProgressWindow;
@@ -235,7 +235,7 @@ TEST_F(FileProgressTest, WindowDestroyedBeforeTheLastUpdateIsNeverTouched)
     EXPECT_EQ(0, CancelMessages());
 }
 
-TEST_F(FileProgressTest, NullManagerAndMissingCallerAreHarmless)
+TEST_F(FileProgress, NullManagerAndMissingCallerAreHarmless)
 {
     CVRGpcProgressMgr::OnDownloadStatus(nullptr, nullptr, 1, 100);
     CVRGpcProgressMgr::OnDownloadStatus(nullptr, nullptr, 0, 0);
@@ -250,7 +250,7 @@ TEST_F(FileProgressTest, NullManagerAndMissingCallerAreHarmless)
     EXPECT_TRUE(trace.HasLine("download file failed"));
 }
 
-TEST_F(FileProgressTest, TableWithoutWindowSlotStillCancels)
+TEST_F(FileProgress, TableWithoutWindowSlotStillCancels)
 {
     host.NullSlot(14);
     CVRGpcProgressMgr* pMgr = Start(10000000);

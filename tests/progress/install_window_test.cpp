@@ -10,7 +10,7 @@
 
 namespace {
 
-class InstallProgressTest : public ProgressTest {
+class InstallProgress : public ProgressTest {
 protected:
     void SetUp() override
     {
@@ -43,7 +43,7 @@ protected:
 
 }  // namespace
 
-TEST_F(InstallProgressTest, OpensAtTheLeftEdgeVerticallyCentredTopmostAndVisible)
+TEST_F(InstallProgress, OpensAtTheLeftEdgeVerticallyCentredTopmostAndVisible)
 {
     HWND hWnd = Open(10000000);
     ASSERT_TRUE(hWnd != nullptr);
@@ -60,7 +60,7 @@ TEST_F(InstallProgressTest, OpensAtTheLeftEdgeVerticallyCentredTopmostAndVisible
     EXPECT_EQ(0, MeasureBar(hWnd).nFilledPixels);
 }
 
-TEST_F(InstallProgressTest, CaptionComesFromTheProgressBarTitleParameter)
+TEST_F(InstallProgress, CaptionComesFromTheProgressBarTitleParameter)
 {
     host.SetParam("GpcProgressBarTitle", "Fetching the meeting tools");
     HWND hWnd = Open(1000);
@@ -68,7 +68,7 @@ TEST_F(InstallProgressTest, CaptionComesFromTheProgressBarTitleParameter)
     EXPECT_EQ("Fetching the meeting tools", WindowText(hWnd));
 }
 
-TEST_F(InstallProgressTest, SuppressParameterTrueInAnyCaseKeepsTheWindowClosed)
+TEST_F(InstallProgress, SuppressParameterTrueInAnyCaseKeepsTheWindowClosed)
 {
     struct Case {
         const char* lpszValue;
@@ -82,7 +82,7 @@ TEST_F(InstallProgressTest, SuppressParameterTrueInAnyCaseKeepsTheWindowClosed)
     }
 }
 
-TEST_F(InstallProgressTest, SecondOpenKeepsTheFirstWindow)
+TEST_F(InstallProgress, SecondOpenKeepsTheFirstWindow)
 {
     HWND hFirst = Open(1000);
     ASSERT_TRUE(IsWindow(hFirst));
@@ -90,7 +90,7 @@ TEST_F(InstallProgressTest, SecondOpenKeepsTheFirstWindow)
     EXPECT_EQ(hFirst, Mgr().ProgressWindow);
 }
 
-TEST_F(InstallProgressTest, TimeTextAndBarFollowTheBytes)
+TEST_F(InstallProgress, TimeTextAndBarFollowTheBytes)
 {
     HWND hWnd = Open(10000000);
     ASSERT_TRUE(IsWindow(hWnd));
@@ -112,7 +112,7 @@ TEST_F(InstallProgressTest, TimeTextAndBarFollowTheBytes)
     EXPECT_EQ(fill.nFilledColumns * fill.nPaintHeight, fill.nFilledPixels);
 }
 
-TEST_F(InstallProgressTest, ZeroTotalFillsNothingAndMakesNoEstimate)
+TEST_F(InstallProgress, ZeroTotalFillsNothingAndMakesNoEstimate)
 {
     HWND hWnd = Open(0);
     ASSERT_TRUE(IsWindow(hWnd));
@@ -122,7 +122,7 @@ TEST_F(InstallProgressTest, ZeroTotalFillsNothingAndMakesNoEstimate)
     EXPECT_EQ(0, MeasureBar(hWnd).nFilledPixels);
 }
 
-TEST_F(InstallProgressTest, MoreBytesThanAnnouncedFillTheBarAndKeepTheLastEstimate)
+TEST_F(InstallProgress, MoreBytesThanAnnouncedFillTheBarAndKeepTheLastEstimate)
 {
     HWND hWnd = Open(10000000);
     ASSERT_TRUE(IsWindow(hWnd));
@@ -135,7 +135,7 @@ TEST_F(InstallProgressTest, MoreBytesThanAnnouncedFillTheBarAndKeepTheLastEstima
     EXPECT_EQ(fill.nPaintWidth * fill.nPaintHeight, fill.nFilledPixels);
 }
 
-TEST_F(InstallProgressTest, CancelButtonFailsTheStartUpAndTellsHostAndServer)
+TEST_F(InstallProgress, CancelButtonFailsTheStartUpAndTellsHostAndServer)
 {
     EnableReports();
     HWND hWnd = Open(10000000);
@@ -162,7 +162,7 @@ TEST_F(InstallProgressTest, CancelButtonFailsTheStartUpAndTellsHostAndServer)
     EXPECT_EQ(4000u, Mgr().ReceivedBytes);
 }
 
-TEST_F(InstallProgressTest, CancelWithoutLoggingUrlSendsNoRequest)
+TEST_F(InstallProgress, CancelWithoutLoggingUrlSendsNoRequest)
 {
     HWND hWnd = Open(1000);
     ASSERT_TRUE(IsWindow(hWnd));
@@ -172,7 +172,7 @@ TEST_F(InstallProgressTest, CancelWithoutLoggingUrlSendsNoRequest)
     EXPECT_FALSE(trace.Contains("Save the error message log to ["));
 }
 
-TEST_F(InstallProgressTest, CloseBoxCancelsLikeTheButton)
+TEST_F(InstallProgress, CloseBoxCancelsLikeTheButton)
 {
     HWND hWnd = Open(1000);
     ASSERT_TRUE(IsWindow(hWnd));
@@ -183,7 +183,7 @@ TEST_F(InstallProgressTest, CloseBoxCancelsLikeTheButton)
     EXPECT_EQ(1, CancelMessages());
 }
 
-TEST_F(InstallProgressTest, CancelWithoutHostWindowStillFails)
+TEST_F(InstallProgress, CancelWithoutHostWindowStillFails)
 {
     host.provideWindow = false;
     HWND hWnd = Open(1000);
@@ -194,7 +194,7 @@ TEST_F(InstallProgressTest, CancelWithoutHostWindowStillFails)
     EXPECT_EQ(0, CancelMessages());
 }
 
-TEST_F(InstallProgressTest, WindowDestroyedBehindTheManagersBackIsForgotten)
+TEST_F(InstallProgress, WindowDestroyedBehindTheManagersBackIsForgotten)
 {
     HWND hWnd = Open(10000000);
     ASSERT_TRUE(IsWindow(hWnd));
@@ -206,7 +206,7 @@ TEST_F(InstallProgressTest, WindowDestroyedBehindTheManagersBackIsForgotten)
     EXPECT_EQ(0, CancelMessages());
 }
 
-TEST_F(InstallProgressTest, ManagerTeardownClosesTheWindow)
+TEST_F(InstallProgress, ManagerTeardownClosesTheWindow)
 {
     HWND hWnd = Open(1000);
     ASSERT_TRUE(IsWindow(hWnd));
@@ -214,7 +214,7 @@ TEST_F(InstallProgressTest, ManagerTeardownClosesTheWindow)
     EXPECT_FALSE(IsWindow(hWnd));
 }
 
-TEST_F(InstallProgressTest, UnknownLanguageOpensTheEnglishWindow)
+TEST_F(InstallProgress, UnknownLanguageOpensTheEnglishWindow)
 {
     host.SetParam("GpcLocalSetting", "11");
     HWND hWnd = Open(1000);
@@ -222,7 +222,7 @@ TEST_F(InstallProgressTest, UnknownLanguageOpensTheEnglishWindow)
     EXPECT_EQ("Setting Up Conclave Hub", WindowText(hWnd));
 }
 
-TEST_F(InstallProgressTest, LocalLanguageChoosesTheTemplateAndTheTimeText)
+TEST_F(InstallProgress, LocalLanguageChoosesTheTemplateAndTheTimeText)
 {
     struct Case {
         const char* lpszSetting;

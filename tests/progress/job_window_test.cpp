@@ -12,7 +12,7 @@
 
 namespace {
 
-class JobProgressTest : public ProgressTest {
+class JobProgress : public ProgressTest {
 protected:
     void SetUp() override
     {
@@ -48,7 +48,7 @@ protected:
 
 }  // namespace
 
-TEST_F(JobProgressTest, SwitchOnKeepsTheWindowClosedButCountsTheItem)
+TEST_F(JobProgress, SwitchOnKeepsTheWindowClosedButCountsTheItem)
 {
     g_nProgressSwitch = 1;
     GpcDownloadJob* pJob = NewJob("Sharing");
@@ -63,7 +63,7 @@ TEST_F(JobProgressTest, SwitchOnKeepsTheWindowClosedButCountsTheItem)
     EXPECT_EQ(250u, pJob->ReceivedBytes);
 }
 
-TEST_F(JobProgressTest, FirstItemOpensTheWindowWithSectionCaptionAndStatus)
+TEST_F(JobProgress, FirstItemOpensTheWindowWithSectionCaptionAndStatus)
 {
     host.SetParam("Sharing", "Application sharing");
     GpcDownloadJob* pJob = NewJob("Sharing");
@@ -84,7 +84,7 @@ TEST_F(JobProgressTest, FirstItemOpensTheWindowWithSectionCaptionAndStatus)
     EXPECT_EQ(1000u, pJob->TotalBytes);
 }
 
-TEST_F(JobProgressTest, CaptionRules)
+TEST_F(JobProgress, CaptionRules)
 {
     struct Case {
         const char* lpszTitle;  // "GpcProgressBarTitle" or null
@@ -112,7 +112,7 @@ TEST_F(JobProgressTest, CaptionRules)
     }
 }
 
-TEST_F(JobProgressTest, SuppressedWindowKeepsTheTemplateCaptionAndEmptyStatus)
+TEST_F(JobProgress, SuppressedWindowKeepsTheTemplateCaptionAndEmptyStatus)
 {
     host.SetParam("GpcSuppressProgressBar", "true");
     host.SetParam("GpcProgressBarTitle", "My title");
@@ -124,7 +124,7 @@ TEST_F(JobProgressTest, SuppressedWindowKeepsTheTemplateCaptionAndEmptyStatus)
     EXPECT_EQ("", ItemText(pJob->ProgressWindow, IDC_GPC_STATUS_TEXT));
 }
 
-TEST_F(JobProgressTest, LongSectionNameIsCutInTheCaption)
+TEST_F(JobProgress, LongSectionNameIsCutInTheCaption)
 {
     std::string section(3000, 's');
     GpcDownloadJob* pJob = NewJob(section.c_str());
@@ -134,7 +134,7 @@ TEST_F(JobProgressTest, LongSectionNameIsCutInTheCaption)
     EXPECT_EQ(0u, caption.find("Corvo Downloading [sss"));
 }
 
-TEST_F(JobProgressTest, UpdatesRepaintTheBarAtOnce)
+TEST_F(JobProgress, UpdatesRepaintTheBarAtOnce)
 {
     GpcDownloadJob* pJob = NewJob("Sharing");
     RegisterJobItem(pJob, NewItem(10000000));
@@ -149,7 +149,7 @@ TEST_F(JobProgressTest, UpdatesRepaintTheBarAtOnce)
     EXPECT_EQ((px.nWidth - 8) / 2, px.Columns(GPC_FILL_RGB));
 }
 
-TEST_F(JobProgressTest, ClosedSwitchLeavesTheWindowAlone)
+TEST_F(JobProgress, ClosedSwitchLeavesTheWindowAlone)
 {
     GpcDownloadJob* pJob = NewJob("Sharing");
     RegisterJobItem(pJob, NewItem(10000000));
@@ -164,7 +164,7 @@ TEST_F(JobProgressTest, ClosedSwitchLeavesTheWindowAlone)
     EXPECT_EQ("about 3 minutes", ItemText(hWnd, IDC_GPC_TIME_TEXT));
 }
 
-TEST_F(JobProgressTest, CancelRequestsCancellationOnceAndReports)
+TEST_F(JobProgress, CancelRequestsCancellationOnceAndReports)
 {
     EnableReports();
     GpcDownloadJob* pJob = NewJob("Sharing");
@@ -190,7 +190,7 @@ TEST_F(JobProgressTest, CancelRequestsCancellationOnceAndReports)
     EXPECT_EQ(nullptr, pJob->ProgressWindow);
 }
 
-TEST_F(JobProgressTest, NullArgumentsAreRefused)
+TEST_F(JobProgress, NullArgumentsAreRefused)
 {
     GpcDownloadJob* pJob = NewJob("Sharing");
     EXPECT_EQ(0, RegisterJobItem(pJob, nullptr));
@@ -199,7 +199,7 @@ TEST_F(JobProgressTest, NullArgumentsAreRefused)
     EXPECT_EQ(nullptr, pJob->ProgressWindow);
 }
 
-TEST_F(JobProgressTest, DestroyingTheJobClosesItsWindow)
+TEST_F(JobProgress, DestroyingTheJobClosesItsWindow)
 {
     GpcDownloadJob* pJob = NewJob("Sharing");
     RegisterJobItem(pJob, NewItem(1000));

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "feedback/messages.h"
+#include "support/process.h"
 
 namespace {
 
@@ -15,11 +16,7 @@ namespace {
 struct UnmanagedWindowsUnderWine {
     UnmanagedWindowsUnderWine()
     {
-        char achPath[MAX_PATH] = {0};
-        GetModuleFileNameA(nullptr, achPath, sizeof(achPath));
-        const char* lpszName = std::strrchr(achPath, '\\');
-        lpszName = lpszName ? lpszName + 1 : achPath;
-        std::string key = std::string("Software\\Wine\\AppDefaults\\") + lpszName + "\\X11 Driver";
+        const std::string key = WineAppDefaultsKey(OwnProgramPath()) + "\\X11 Driver";
         HKEY hKey = nullptr;
         if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) ==
             ERROR_SUCCESS) {

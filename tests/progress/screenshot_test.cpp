@@ -195,7 +195,7 @@ TEST_P(ProgressScreenshot, StartUpWindowInEachLanguage)
     CloseProgressWindow(&mgr.ProgressWindow);
 }
 
-INSTANTIATE_TEST_SUITE_P(Languages, ProgressScreenshot, ::testing::ValuesIn(GPC_LANGUAGES),
+INSTANTIATE_TEST_SUITE_P(, ProgressScreenshot, ::testing::ValuesIn(GPC_LANGUAGES),
                          [](const ::testing::TestParamInfo<Language>& info) {
                              return "Lang" + std::to_string(info.param.wLang);
                          });

@@ -14,39 +14,23 @@
 #include "npvrgpc/module_state.h"
 #include "tests/support/fake_host.h"
 #include "tests/support/module_host.h"
+#include "tests/support/report_server.h"
 #include "tests/support/trace_capture.h"
 
 namespace {
 
 const std::string GPC_SERVER_DIR = GPC_REPORT_SERVER_DIR;
 
-int ServerPort()
-{
-    std::string text = ReadFileBytes(GPC_SERVER_DIR + "/port");
-    return text.empty() ? 0 : std::stoi(text);
-}
-
 std::string ServerRoot()
 {
-    return "http://127.0.0.1:" + std::to_string(ServerPort());
+    return "http://127.0.0.1:" + std::to_string(ServerPort(GPC_SERVER_DIR));
 }
 
-// The request lines the server received whose target contains token.
-std::vector<std::string> RequestsWith(const std::string& token, const char* lpszLog = "/requests.log")
-{
-    std::vector<std::string> lines;
-    std::istringstream in(ReadFileBytes(GPC_SERVER_DIR + lpszLog));
-    std::string line;
-    while (std::getline(in, line))
-        if (line.find(token) != std::string::npos) lines.push_back(line);
-    return lines;
-}
-
-class ReportTest : public ::testing::Test {
+class Report : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(0, ServerPort()) << "the report server fixture did not start (" << GPC_SERVER_DIR << ")";
+        ASSERT_NE(0, ServerPort(GPC_SERVER_DIR)) << "the report server fixture did not start (" << GPC_SERVER_DIR << ")";
         InstallFakeHost(host);
         extension.reset(new CVRGpcExtension(host.Cookie()));
         host.SetParam("MeetingID", "M42");
@@ -78,17 +62,17 @@ protected:
     std::string token;
 };
 
-TEST_F(ReportTest, ReportReachesServerWithDetail)
+TEST_F(Report, ReportReachesServerWithDetail)
 {
     std::string base = Base("200", "/log.asp?a=1");
     host.SetParam("LoggingURL", base);
     EXPECT_EQ(1, ReportFailureToServer(extension.get(), 9, "Corvo-x.dll"));
 
-    std::vector<std::string> lines = RequestsWith(token);
+    std::vector<std::string> lines = RequestsWith(GPC_SERVER_DIR, token);
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ("GET /200/" + token + "/log.asp?a=1&ConfID=M42&SessionID=S7&Module=1&ErrorCode=9&OptInfo1=Corvo-x.dll HTTP/1.1",
               lines[0]);
-    std::vector<std::string> agents = RequestsWith(token, "/agents.log");
+    std::vector<std::string> agents = RequestsWith(GPC_SERVER_DIR, token, "/agents.log");
     ASSERT_EQ(1u, agents.size());
     EXPECT_EQ(" GPC", agents[0].substr(agents[0].size() - 4));
     EXPECT_TRUE(trace.HasLine("QDL parameters: " + base + ",M42,S7")) << trace.Dump();
@@ -96,28 +80,28 @@ TEST_F(ReportTest, ReportReachesServerWithDetail)
         << trace.Dump();
 }
 
-TEST_F(ReportTest, CancelReportCarriesNoDetail)
+TEST_F(Report, CancelReportCarriesNoDetail)
 {
     std::string base = Base("200", "/log.asp?");
     host.SetParam("LoggingURL", base);
     EXPECT_EQ(1, ReportFailureToServer(extension.get(), GPC_REPORT_CANCELLED, nullptr));
-    std::vector<std::string> lines = RequestsWith(token);
+    std::vector<std::string> lines = RequestsWith(GPC_SERVER_DIR, token);
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ("GET /200/" + token + "/log.asp?ConfID=M42&SessionID=S7&Module=1&ErrorCode=901 HTTP/1.1", lines[0]);
 }
 
-TEST_F(ReportTest, LongAnswerIsReadToTheEnd)
+TEST_F(Report, LongAnswerIsReadToTheEnd)
 {
     // Several 4,096-byte reads.
     std::string base = Base("200", "?size=50000");
     host.SetParam("LoggingURL", base);
     EXPECT_EQ(1, ReportFailureToServer(extension.get(), 6, "http://x/y.cab"));
-    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_EQ(1u, RequestsWith(GPC_SERVER_DIR, token).size());
     EXPECT_TRUE(trace.Contains("] is [SUCCESS]")) << trace.Dump();
     EXPECT_EQ(1, SendHttpRequest((ServerRoot() + "/200/direct?size=50000").c_str()));
 }
 
-TEST_F(ReportTest, MissingParameterMeansNoRequest)
+TEST_F(Report, MissingParameterMeansNoRequest)
 {
     const struct {
         const char* removed;
@@ -138,25 +122,25 @@ TEST_F(ReportTest, MissingParameterMeansNoRequest)
         char achLine[512];
         snprintf(achLine, sizeof(achLine), c.line, base.c_str());
         EXPECT_EQ(std::vector<std::string>{achLine}, trace.Texts());
-        EXPECT_TRUE(RequestsWith(token + "/" + c.removed).empty());
+        EXPECT_TRUE(RequestsWith(GPC_SERVER_DIR, token + "/" + c.removed).empty());
     }
 }
 
-TEST_F(ReportTest, NoHostTableMeansNoReport)
+TEST_F(Report, NoHostTableMeansNoReport)
 {
     host.SetParam("LoggingURL", Base("200"));
     g_pHostTable = nullptr;
     EXPECT_EQ(0, ReportFailureToServer(extension.get(), 1, nullptr));
-    EXPECT_TRUE(RequestsWith(token).empty());
+    EXPECT_TRUE(RequestsWith(GPC_SERVER_DIR, token).empty());
     EXPECT_EQ(0, ReportFailureToServer(nullptr, 1, nullptr));
 }
 
-TEST_F(ReportTest, BaseWithoutQueryEndingInAmpersandIsWarnedAndFails)
+TEST_F(Report, BaseWithoutQueryEndingInAmpersandIsWarnedAndFails)
 {
     std::string base = Base("200", "/log.asp&");
     host.SetParam("LoggingURL", base);
     EXPECT_EQ(1, ReportFailureToServer(extension.get(), 2, nullptr));
-    EXPECT_TRUE(RequestsWith(token).empty());
+    EXPECT_TRUE(RequestsWith(GPC_SERVER_DIR, token).empty());
     // The empty request is refused before the network layer sees it.
     int nWarning = trace.IndexOf("WARNING: LoggingURL is not right.");
     int nRefusal = trace.IndexOf("CVRGpcExtension:: report not sent: not an http or https address with a host name");
@@ -166,14 +150,14 @@ TEST_F(ReportTest, BaseWithoutQueryEndingInAmpersandIsWarnedAndFails)
     EXPECT_GT(nSave, nRefusal) << trace.Dump();
 }
 
-TEST_F(ReportTest, ErrorStatusesCountAsFailed)
+TEST_F(Report, ErrorStatusesCountAsFailed)
 {
     for (const char* status : {"404", "500"}) {
         std::string base = Base(status);
         host.SetParam("LoggingURL", base);
         trace.Clear();
         EXPECT_EQ(1, ReportFailureToServer(extension.get(), 5, nullptr));
-        EXPECT_EQ(1u, RequestsWith("/" + std::string(status) + "/" + token).size()) << status;
+        EXPECT_EQ(1u, RequestsWith(GPC_SERVER_DIR, "/" + std::string(status) + "/" + token).size()) << status;
         EXPECT_TRUE(trace.HasLine(SaveLine(base + "?ConfID=M42&SessionID=S7&Module=1&ErrorCode=5", false)))
             << trace.Dump();
     }
@@ -181,7 +165,7 @@ TEST_F(ReportTest, ErrorStatusesCountAsFailed)
 
 // Page values that must never reach the network layer: each report is
 // refused at once with the reason in the trace, and the server hears nothing.
-TEST_F(ReportTest, UnusableAddressOrOversizedRequestIsRefusedBeforeTheNetwork)
+TEST_F(Report, UnusableAddressOrOversizedRequestIsRefusedBeforeTheNetwork)
 {
     const std::string good = Base("200", "/log.asp");
     const struct {
@@ -219,43 +203,43 @@ TEST_F(ReportTest, UnusableAddressOrOversizedRequestIsRefusedBeforeTheNetwork)
         // the bound is loose because this machine is shared and slow.
         EXPECT_LT(dwElapsed, 10000u);
     }
-    EXPECT_TRUE(RequestsWith(token).empty());
+    EXPECT_TRUE(RequestsWith(GPC_SERVER_DIR, token).empty());
     EXPECT_EQ(0, SendHttpRequest(":w:s="));
     EXPECT_EQ(0, SendHttpRequest(nullptr));
 }
 
-TEST_F(ReportTest, RequestOfTheLargestSizeIsSentAndOneCharacterMoreIsNot)
+TEST_F(Report, RequestOfTheLargestSizeIsSentAndOneCharacterMoreIsNot)
 {
     const std::string base = Base("200", "/");
     const std::string tail = "?ConfID=M42&SessionID=S7&Module=1&ErrorCode=3";
     const std::string pad(GPC_REPORT_MAX_REQUEST - base.size() - tail.size(), 'p');
     host.SetParam("LoggingURL", base + pad);
     EXPECT_EQ(1, ReportFailureToServer(extension.get(), 3, nullptr));
-    std::vector<std::string> lines = RequestsWith(token);
+    std::vector<std::string> lines = RequestsWith(GPC_SERVER_DIR, token);
     ASSERT_EQ(1u, lines.size());
     EXPECT_EQ("GET /200/" + token + "/" + pad + tail + " HTTP/1.1", lines[0]);
 
     host.SetParam("LoggingURL", base + pad + "q");
     trace.Clear();
     ReportFailureToServer(extension.get(), 3, nullptr);
-    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_EQ(1u, RequestsWith(GPC_SERVER_DIR, token).size());
     EXPECT_TRUE(trace.Contains("CVRGpcExtension:: report not sent: the request has 2049 characters, more than 2048"))
         << trace.Dump();
 }
 
-TEST_F(ReportTest, ClosedPortFailsWithTheOpenError)
+TEST_F(Report, ClosedPortFailsWithTheOpenError)
 {
     EXPECT_EQ(0, SendHttpRequest("http://127.0.0.1:1/nothing-listens"));
     EXPECT_TRUE(trace.HasLine("CVRGpcExtension:: InternetOpenUrl error code : 12029")) << trace.Dump();
 }
 
-TEST_F(ReportTest, ServerThatNeverAnswersIsGivenUpOnInTime)
+TEST_F(Report, ServerThatNeverAnswersIsGivenUpOnInTime)
 {
     SetReportTimeoutForTesting(1500);
     DWORD dwStart = GetTickCount();
     EXPECT_EQ(0, SendHttpRequest(Base("hang").c_str()));
     DWORD dwElapsed = GetTickCount() - dwStart;
-    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_EQ(1u, RequestsWith(GPC_SERVER_DIR, token).size());
     EXPECT_LT(dwElapsed, 15000u) << "the request waited " << dwElapsed << " ms";
     // A time-out (12002) or an aborted connection (12030), depending on the
     // WinINet version.
@@ -333,7 +317,7 @@ private:
 };
 CredentialsAnswerer* CredentialsAnswerer::s_pCurrent = nullptr;
 
-TEST_F(ReportTest, CredentialsPromptCancelledEndsTheReport)
+TEST_F(Report, CredentialsPromptCancelledEndsTheReport)
 {
     CredentialsAnswerer answerer({IDCANCEL});
     std::string base = Base("401");
@@ -341,47 +325,47 @@ TEST_F(ReportTest, CredentialsPromptCancelledEndsTheReport)
     EXPECT_EQ(1, ReportFailureToServer(extension.get(), 4, "Corvo"));
     EXPECT_EQ(1, answerer.Answered());
     EXPECT_TRUE(answerer.OverOwner());
-    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_EQ(1u, RequestsWith(GPC_SERVER_DIR, token).size());
     EXPECT_TRUE(trace.HasLine(SaveLine(base + "?ConfID=M42&SessionID=S7&Module=1&ErrorCode=4&OptInfo1=Corvo", false)))
         << trace.Dump();
 }
 
-TEST_F(ReportTest, CredentialsPromptConfirmedRetriesWithAFreshRequest)
+TEST_F(Report, CredentialsPromptConfirmedRetriesWithAFreshRequest)
 {
     CredentialsAnswerer answerer({IDOK, IDCANCEL});
     std::string url = Base("401", "?x=1");
     EXPECT_EQ(0, SendHttpRequest(url.c_str()));
     EXPECT_EQ(2, answerer.Answered());
-    std::vector<std::string> lines = RequestsWith(token);
+    std::vector<std::string> lines = RequestsWith(GPC_SERVER_DIR, token);
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("GET /401/" + token + "?x=1 HTTP/1.1", lines[0]);
     EXPECT_EQ(lines[0], lines[1]);
 }
 
-TEST_F(ReportTest, CredentialsAreAskedForAFewTimesAtMost)
+TEST_F(Report, CredentialsAreAskedForAFewTimesAtMost)
 {
     CredentialsAnswerer answerer({IDOK, IDOK, IDOK, IDOK, IDOK, IDOK});
     EXPECT_EQ(0, SendHttpRequest(Base("401").c_str()));
     EXPECT_EQ(GPC_REPORT_MAX_CREDENTIAL_ROUNDS, answerer.Answered());
-    EXPECT_EQ(static_cast<size_t>(1 + GPC_REPORT_MAX_CREDENTIAL_ROUNDS), RequestsWith(token).size());
+    EXPECT_EQ(static_cast<size_t>(1 + GPC_REPORT_MAX_CREDENTIAL_ROUNDS), RequestsWith(GPC_SERVER_DIR, token).size());
 }
 
-TEST_F(ReportTest, RefusalWithoutPromptIsNotRetried)
+TEST_F(Report, RefusalWithoutPromptIsNotRetried)
 {
     // A 403 brings no prompt: the request is not repeated with nothing changed.
     CredentialsAnswerer answerer({IDCANCEL});
     EXPECT_EQ(0, SendHttpRequest(Base("403").c_str()));
     EXPECT_EQ(0, answerer.Answered());
-    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_EQ(1u, RequestsWith(GPC_SERVER_DIR, token).size());
 }
 
-TEST_F(ReportTest, PromptWithoutAWindowEndsTheReport)
+TEST_F(Report, PromptWithoutAWindowEndsTheReport)
 {
     // No foreground window to show the prompt over: no retry, no hang.
     HWND hForeground = GetForegroundWindow();
     if (hForeground) GTEST_SKIP() << "a foreground window exists";
     EXPECT_EQ(0, SendHttpRequest(Base("401").c_str()));
-    EXPECT_EQ(1u, RequestsWith(token).size());
+    EXPECT_EQ(1u, RequestsWith(GPC_SERVER_DIR, token).size());
 }
 
 }  // namespace

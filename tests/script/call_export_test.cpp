@@ -37,14 +37,14 @@ struct Arguments {
     std::vector<ULONG_PTR> values;
 };
 
-class CallExportTest : public ::testing::Test {
+class CallExport : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_NE(lib.Handle(), nullptr) << "script_exports.dll did not load"; }
     ExportsLibrary lib;
     Arguments args;
 };
 
-TEST_F(CallExportTest, BothConventionsGetEveryArgumentInOrder)
+TEST_F(CallExport, BothConventionsGetEveryArgumentInOrder)
 {
     for (int n = 0; n <= 12; ++n) {
         for (const char* kind : {"Std", "Cdecl"}) {
@@ -60,7 +60,7 @@ TEST_F(CallExportTest, BothConventionsGetEveryArgumentInOrder)
     EXPECT_EQ(lib.Misaligned(), 0);
 }
 
-TEST_F(CallExportTest, NullArgumentsStayNull)
+TEST_F(CallExport, NullArgumentsStayNull)
 {
     ULONG_PTR values[3] = {args.values[0], 0, args.values[2]};
     EXPECT_EQ(GpcCallExport(lib.Proc("Std3"), values, 3), 1003);
@@ -69,13 +69,13 @@ TEST_F(CallExportTest, NullArgumentsStayNull)
     EXPECT_EQ(lib.LastCall(), "Cdecl3(p1,NULL,p3)");
 }
 
-TEST_F(CallExportTest, NegativeReturnValueComesBackSigned)
+TEST_F(CallExport, NegativeReturnValueComesBackSigned)
 {
     EXPECT_EQ(GpcCallExport(lib.Proc("ReturnMinusOne"), args.values.data(), 1), -1);
     EXPECT_EQ(lib.LastCall(), "ReturnMinusOne(p1)");
 }
 
-TEST_F(CallExportTest, NoAddressOrNoArgumentsAreHandled)
+TEST_F(CallExport, NoAddressOrNoArgumentsAreHandled)
 {
     EXPECT_EQ(GpcCallExport(nullptr, args.values.data(), 3), 0);
     EXPECT_EQ(lib.Calls(), 0);
@@ -87,7 +87,7 @@ TEST_F(CallExportTest, NoAddressOrNoArgumentsAreHandled)
 }
 
 // No upper limit: a cdecl export reads as many parameters as it is given.
-TEST_F(CallExportTest, HundredThousandArgumentsReachTheExport)
+TEST_F(CallExport, HundredThousandArgumentsReachTheExport)
 {
     std::vector<std::string> texts;
     for (int i = 0; i < 100000; ++i) texts.push_back(Numbered("t", i + 1));
@@ -108,7 +108,7 @@ __attribute__((noinline)) LONG CallFromShiftedStack(FARPROC pfn, const ULONG_PTR
     return GpcCallExport(pfn, values, n);
 }
 
-TEST_F(CallExportTest, StackIsAlignedTo16AtEveryCall)
+TEST_F(CallExport, StackIsAlignedTo16AtEveryCall)
 {
     for (int shift = 1; shift <= 32; ++shift) {
         for (int n = 0; n <= 12; ++n) {
@@ -122,7 +122,7 @@ TEST_F(CallExportTest, StackIsAlignedTo16AtEveryCall)
 
 // stdcall exports remove their parameters and cdecl exports leave them:
 // after 100,000 mixed calls the caller's stack pointer is where it was.
-TEST_F(CallExportTest, StackPointerIsUnchangedAfterManyMixedCalls)
+TEST_F(CallExport, StackPointerIsUnchangedAfterManyMixedCalls)
 {
     FARPROC procs[26];
     for (int n = 0; n <= 12; ++n) {

@@ -17,7 +17,7 @@ namespace {
 
 std::string Text(const CGpcString& s) { return s.GetText() ? s.GetText() : ""; }
 
-class GpcCallEngineTest : public ::testing::Test {
+class GpcCallEngine : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -52,12 +52,12 @@ protected:
     CVRScriptException failure;
 };
 
-TEST_F(GpcCallEngineTest, EngineBelongsToItsExtension)
+TEST_F(GpcCallEngine, EngineBelongsToItsExtension)
 {
     EXPECT_EQ(Engine().m_pSite, ext.get());
 }
 
-TEST_F(GpcCallEngineTest, BuiltInsNavigateTheHostWithoutLookingUpAnExport)
+TEST_F(GpcCallEngine, BuiltInsNavigateTheHostWithoutLookingUpAnExport)
 {
     EXPECT_EQ(RunLibrary("GpcOpenLocation(u); GpcChangeLocation(u); GpcChangeLocation(u, frame)"), 1);
     ASSERT_EQ(host.navigations.size(), 3u);
@@ -70,7 +70,7 @@ TEST_F(GpcCallEngineTest, BuiltInsNavigateTheHostWithoutLookingUpAnExport)
     EXPECT_EQ(lib.Calls(), 0);
 }
 
-TEST_F(GpcCallEngineTest, BuiltInsNeverReachTheControl)
+TEST_F(GpcCallEngine, BuiltInsNeverReachTheControl)
 {
     EXPECT_EQ(RunControl("GpcChangeLocation(u); Echo(a)"), 1);
     ASSERT_EQ(host.navigations.size(), 1u);
@@ -78,7 +78,7 @@ TEST_F(GpcCallEngineTest, BuiltInsNeverReachTheControl)
     EXPECT_EQ(control.namesAsked, std::vector<std::wstring>{L"Echo"});
 }
 
-TEST_F(GpcCallEngineTest, BuiltInNamesAreCaseSensitive)
+TEST_F(GpcCallEngine, BuiltInNamesAreCaseSensitive)
 {
     EXPECT_EQ(RunLibrary("gpcchangelocation(u); GPCOPENLOCATION(u)"), 1);
     EXPECT_TRUE(host.navigations.empty());
@@ -90,7 +90,7 @@ TEST_F(GpcCallEngineTest, BuiltInNamesAreCaseSensitive)
     EXPECT_EQ(control.namesAsked, std::vector<std::wstring>{L"gpcOpenLocation"});
 }
 
-TEST_F(GpcCallEngineTest, FailingBuiltInEndsTheRunWithItsResult)
+TEST_F(GpcCallEngine, FailingBuiltInEndsTheRunWithItsResult)
 {
     EXPECT_EQ(RunLibrary("Std0(); GpcOpenLocation(u, u); Std0()"), 0);
     EXPECT_EQ(failure.m_nKind, CVRScriptException::KIND_CALL);
@@ -100,7 +100,7 @@ TEST_F(GpcCallEngineTest, FailingBuiltInEndsTheRunWithItsResult)
     EXPECT_TRUE(host.navigations.empty());
 }
 
-TEST_F(GpcCallEngineTest, UrlPlaceholderIsResolvedBeforeTheExportIsCalled)
+TEST_F(GpcCallEngine, UrlPlaceholderIsResolvedBeforeTheExportIsCalled)
 {
     AddUrl("http://first/");
     AddUrl("http://second/");
@@ -115,7 +115,7 @@ TEST_F(GpcCallEngineTest, UrlPlaceholderIsResolvedBeforeTheExportIsCalled)
     EXPECT_FALSE(trace.Contains("Parameter 2 = ")) << trace.Dump();
 }
 
-TEST_F(GpcCallEngineTest, NullResolutionIsPassedAsNullAndTraced)
+TEST_F(GpcCallEngine, NullResolutionIsPassedAsNullAndTraced)
 {
     Engine().SetVariable("%LPARAM", "0");
     Engine().SetVariable("$LPARAM", "$LPARAM");
@@ -125,7 +125,7 @@ TEST_F(GpcCallEngineTest, NullResolutionIsPassedAsNullAndTraced)
     EXPECT_FALSE(trace.Contains("Parameter 1 = ")) << trace.Dump();
 }
 
-TEST_F(GpcCallEngineTest, ControlFormTracesEveryResolvedValue)
+TEST_F(GpcCallEngine, ControlFormTracesEveryResolvedValue)
 {
     Engine().SetVariable("%LPARAM", "0");
     Engine().SetVariable("$LPARAM", "$LPARAM");
@@ -144,7 +144,7 @@ TEST_F(GpcCallEngineTest, ControlFormTracesEveryResolvedValue)
 // Resolving "$LPARAM" replaces the variable "$LPARAM_CONTENT", which frees
 // its old text. An argument naming that variable in the same call still
 // gets the text it had when the statement was read.
-TEST_F(GpcCallEngineTest, ArgumentsSurviveVariablesReplacedDuringResolution)
+TEST_F(GpcCallEngine, ArgumentsSurviveVariablesReplacedDuringResolution)
 {
     static char hostText[] = "text from the host";
     char number[16];

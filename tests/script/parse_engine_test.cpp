@@ -72,7 +72,7 @@ struct Recorder {
     }
 };
 
-class ParseEngineTest : public ::testing::Test {
+class ParseEngine : public ::testing::Test {
 protected:
     void SetUp() override { SetVariables(); }
     void SetVariables()
@@ -118,7 +118,7 @@ struct GrammarCase {
     std::string message;  // empty: the script runs to its end
 };
 
-TEST_F(ParseEngineTest, GrammarTable)
+TEST_F(ParseEngine, GrammarTable)
 {
     const GrammarCase cases[] = {
         {"empty script", "", {}, ""},
@@ -185,7 +185,7 @@ TEST_F(ParseEngineTest, GrammarTable)
 
 // Every byte value: the four blanks separate, the 28 special characters
 // cannot start a name, everything else is part of a name.
-TEST_F(ParseEngineTest, EveryByteIsBlankSpecialOrNameCharacter)
+TEST_F(ParseEngine, EveryByteIsBlankSpecialOrNameCharacter)
 {
     const std::string specials = "~`!@^&*()-+=|\\{}[]:;\"'<>,.?/";
     ASSERT_EQ(specials.size(), 28u);
@@ -208,7 +208,7 @@ TEST_F(ParseEngineTest, EveryByteIsBlankSpecialOrNameCharacter)
     }
 }
 
-TEST_F(ParseEngineTest, AssignmentStoresTheResultAsDecimalText)
+TEST_F(ParseEngine, AssignmentStoresTheResultAsDecimalText)
 {
     recorder.intResults["neg"] = -5;
     recorder.intResults["big"] = 2147483647;
@@ -222,7 +222,7 @@ TEST_F(ParseEngineTest, AssignmentStoresTheResultAsDecimalText)
     EXPECT_EQ(Var("r5"), "0");            // no integer form: 0, not stray bits
 }
 
-TEST_F(ParseEngineTest, StoredResultsReplaceAndFeedLaterStatements)
+TEST_F(ParseEngine, StoredResultsReplaceAndFeedLaterStatements)
 {
     recorder.intResults["f"] = 7;
     recorder.intResults["g"] = 8;
@@ -235,7 +235,7 @@ TEST_F(ParseEngineTest, StoredResultsReplaceAndFeedLaterStatements)
     EXPECT_EQ(recorder.calls, std::vector<std::string>{"k(8)"});
 }
 
-TEST_F(ParseEngineTest, ChainedAssignmentStoresIntoTheFirstName)
+TEST_F(ParseEngine, ChainedAssignmentStoresIntoTheFirstName)
 {
     recorder.intResults["b"] = 3;
     EXPECT_EQ(Run("first = b = f(x)"), 1);
@@ -244,7 +244,7 @@ TEST_F(ParseEngineTest, ChainedAssignmentStoresIntoTheFirstName)
     EXPECT_EQ(Var("b"), "B");  // the method's name is no target
 }
 
-TEST_F(ParseEngineTest, FailedCallRecordsKindResultAndMethod)
+TEST_F(ParseEngine, FailedCallRecordsKindResultAndMethod)
 {
     recorder.failures["g"] = E_FAIL;
     EXPECT_EQ(Run("g(a)"), 0);
@@ -259,14 +259,14 @@ TEST_F(ParseEngineTest, FailedCallRecordsKindResultAndMethod)
     EXPECT_EQ(Var("r"), "<unset>");
 }
 
-TEST_F(ParseEngineTest, PositiveResultsAreNoFailure)
+TEST_F(ParseEngine, PositiveResultsAreNoFailure)
 {
     recorder.failures["g"] = S_FALSE;
     EXPECT_EQ(Run("g(a); f(b)"), 1);
     EXPECT_EQ(recorder.calls, (std::vector<std::string>{"g(A)", "f(B)"}));
 }
 
-TEST_F(ParseEngineTest, RunIsNotUndoneAfterAFailure)
+TEST_F(ParseEngine, RunIsNotUndoneAfterAFailure)
 {
     recorder.intResults["f"] = 11;
     recorder.failures["g"] = E_INVALIDARG;
@@ -278,7 +278,7 @@ TEST_F(ParseEngineTest, RunIsNotUndoneAfterAFailure)
     EXPECT_EQ(Method(), "g");
 }
 
-TEST_F(ParseEngineTest, UnknownArgumentFailsBeforeTheCall)
+TEST_F(ParseEngine, UnknownArgumentFailsBeforeTheCall)
 {
     EXPECT_EQ(Run("f(a); r = g(b, missing)"), 0);
     EXPECT_EQ(recorder.calls, std::vector<std::string>{"f(A)"});
@@ -286,7 +286,7 @@ TEST_F(ParseEngineTest, UnknownArgumentFailsBeforeTheCall)
     EXPECT_EQ(Var("r"), "<unset>");
 }
 
-TEST_F(ParseEngineTest, ForeignExceptionEndsTheRunWithAnEmptyRecord)
+TEST_F(ParseEngine, ForeignExceptionEndsTheRunWithAnEmptyRecord)
 {
     recorder.throwOn = "boom";
     EXPECT_EQ(Run("f(a); boom(b); f(c)"), 0);
@@ -297,7 +297,7 @@ TEST_F(ParseEngineTest, ForeignExceptionEndsTheRunWithAnEmptyRecord)
     EXPECT_EQ(Method(), "");
 }
 
-TEST_F(ParseEngineTest, FreshRecordIsEmpty)
+TEST_F(ParseEngine, FreshRecordIsEmpty)
 {
     CVRParseEngine parser(&vars, &Recorder::Call, &recorder);
     EXPECT_EQ(parser.GetLastFailure().m_nKind, 0);
@@ -306,7 +306,7 @@ TEST_F(ParseEngineTest, FreshRecordIsEmpty)
     EXPECT_TRUE(parser.GetLastFailure().m_strMethod.IsEmpty());
 }
 
-TEST_F(ParseEngineTest, SecondRunOfOneParserStartsWithAnEmptyRecord)
+TEST_F(ParseEngine, SecondRunOfOneParserStartsWithAnEmptyRecord)
 {
     recorder.failures["g"] = E_FAIL;
     recorder.throwOn = "boom";
@@ -319,7 +319,7 @@ TEST_F(ParseEngineTest, SecondRunOfOneParserStartsWithAnEmptyRecord)
 }
 
 // Messages are limited to 1,024 bytes with the terminator.
-TEST_F(ParseEngineTest, SyntaxMessageIsCutAt1023Characters)
+TEST_F(ParseEngine, SyntaxMessageIsCutAt1023Characters)
 {
     const std::string head = "Expecting an non-empty token at \"";
     // Exactly 1,023 characters: kept whole.
@@ -340,7 +340,7 @@ TEST_F(ParseEngineTest, SyntaxMessageIsCutAt1023Characters)
     EXPECT_EQ(Message(), Semicolon(script.substr(10)).substr(0, 1023));
 }
 
-TEST_F(ParseEngineTest, LongScriptsRunToTheirEnd)
+TEST_F(ParseEngine, LongScriptsRunToTheirEnd)
 {
     // 20,000 statements.
     std::string many;
@@ -358,7 +358,7 @@ TEST_F(ParseEngineTest, LongScriptsRunToTheirEnd)
 
 // The argument list is read in a loop: a list far longer than any stack
 // could hold one frame per argument for is read whole.
-TEST_F(ParseEngineTest, HundredThousandArgumentsReachTheCallInOrder)
+TEST_F(ParseEngine, HundredThousandArgumentsReachTheCallInOrder)
 {
     std::string script = "f(a";
     for (int i = 1; i < 100000; ++i) script += (i % 2) ? ",b" : ", a";
@@ -381,7 +381,7 @@ TEST_F(ParseEngineTest, HundredThousandArgumentsReachTheCallInOrder)
     EXPECT_EQ(seen[99999], "B");
 }
 
-TEST_F(ParseEngineTest, ThousandsOfCommasEndInASyntaxFailure)
+TEST_F(ParseEngine, ThousandsOfCommasEndInASyntaxFailure)
 {
     std::string commas(5000, ',');
     EXPECT_EQ(Run("f(" + commas + ")"), 0);
@@ -397,7 +397,7 @@ TEST_F(ParseEngineTest, ThousandsOfCommasEndInASyntaxFailure)
 
 // Random scripts over the language's characters end in success or in a
 // well-formed failure record, never in a crash.
-TEST_F(ParseEngineTest, RandomScriptsEndInSuccessOrAFailureRecord)
+TEST_F(ParseEngine, RandomScriptsEndInSuccessOrAFailureRecord)
 {
     recorder.failures["g"] = E_FAIL;
     const std::vector<std::string> pieces = {
@@ -436,7 +436,7 @@ TEST_F(ParseEngineTest, RandomScriptsEndInSuccessOrAFailureRecord)
     EXPECT_GT(calls, 0);
 }
 
-TEST_F(ParseEngineTest, WhiteSpaceAndTokenScanners)
+TEST_F(ParseEngine, WhiteSpaceAndTokenScanners)
 {
     const char text[] = " \t\r\n\x0B" "abc";
     EXPECT_EQ(CVRParseEngine::SkipWhiteSpace(text), text + 4);

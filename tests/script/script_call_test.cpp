@@ -22,7 +22,7 @@ std::string Hex(const void* p)
 
 std::string Text(const CGpcString& s) { return s.GetText() ? s.GetText() : ""; }
 
-class LibraryRunTest : public ::testing::Test {
+class LibraryRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -43,7 +43,7 @@ protected:
     CVRScriptException failure;
 };
 
-TEST_F(LibraryRunTest, ExportsOfBothConventionsGetTheScriptsArguments)
+TEST_F(LibraryRun, ExportsOfBothConventionsGetTheScriptsArguments)
 {
     for (int n = 0; n <= 12; ++n) {
         for (const std::string kind : {"Std", "Cdecl"}) {
@@ -63,20 +63,20 @@ TEST_F(LibraryRunTest, ExportsOfBothConventionsGetTheScriptsArguments)
     EXPECT_EQ(lib.Misaligned(), 0);
 }
 
-TEST_F(LibraryRunTest, ExportReturningMinusOneStoresMinusOne)
+TEST_F(LibraryRun, ExportReturningMinusOneStoresMinusOne)
 {
     EXPECT_EQ(Run("r = ReturnMinusOne(a1)"), 1);
     EXPECT_EQ(Var("r"), "-1");
     EXPECT_EQ(lib.LastCall(), "ReturnMinusOne(v1)");
 }
 
-TEST_F(LibraryRunTest, StatementsCallInScriptOrder)
+TEST_F(LibraryRun, StatementsCallInScriptOrder)
 {
     EXPECT_EQ(Run("Std1(a1); Cdecl2(a2, a3); x = Std0(); Cdecl1(x)"), 1);
     EXPECT_EQ(lib.Log(), "Std1(v1)\nCdecl2(v2,v3)\nStd0()\nCdecl1(1000)\n");
 }
 
-TEST_F(LibraryRunTest, MissingExportIsSkippedTracedAndStoresZero)
+TEST_F(LibraryRun, MissingExportIsSkippedTracedAndStoresZero)
 {
     EXPECT_EQ(Run("r = NoSuchExport(a1); Std1(a2)"), 1);
     EXPECT_EQ(Var("r"), "0");
@@ -86,7 +86,7 @@ TEST_F(LibraryRunTest, MissingExportIsSkippedTracedAndStoresZero)
     EXPECT_FALSE(trace.Contains("ScriptCall: 0 ends"));
 }
 
-TEST_F(LibraryRunTest, CallIsTracedBeforeAndAfter)
+TEST_F(LibraryRun, CallIsTracedBeforeAndAfter)
 {
     EXPECT_EQ(Run("Std2(a1, a2)"), 1);
     std::string address = Hex(reinterpret_cast<void*>(lib.Proc("Std2")));
@@ -100,7 +100,7 @@ TEST_F(LibraryRunTest, CallIsTracedBeforeAndAfter)
         << trace.Dump();
 }
 
-TEST_F(LibraryRunTest, DirectCallPassesNullsAndSetsAnIntegerResult)
+TEST_F(LibraryRun, DirectCallPassesNullsAndSetsAnIntegerResult)
 {
     CGpcPtrArray list;
     char first[] = "one", third[] = "three";
@@ -120,7 +120,7 @@ TEST_F(LibraryRunTest, DirectCallPassesNullsAndSetsAnIntegerResult)
     EXPECT_EQ(lib.LastCall(), "Std3(one,NULL,three)");
 }
 
-TEST_F(LibraryRunTest, MissingExportLeavesTheResultAsItWas)
+TEST_F(LibraryRun, MissingExportLeavesTheResultAsItWas)
 {
     CGpcPtrArray list;
     VARIANT result;
@@ -132,7 +132,7 @@ TEST_F(LibraryRunTest, MissingExportLeavesTheResultAsItWas)
     EXPECT_EQ(V_I4(&result), 77);
 }
 
-TEST_F(LibraryRunTest, ManyArgumentsReachAVariadicExport)
+TEST_F(LibraryRun, ManyArgumentsReachAVariadicExport)
 {
     std::vector<std::string> texts;
     for (int i = 0; i < 5000; ++i) texts.push_back("w" + std::to_string(i + 1));
@@ -163,7 +163,7 @@ __attribute__((noinline)) void CallOnNearlyFullStack(CVRScriptCall* engine, HMOD
 
 // A list longer than the stack can take is refused with a failure instead
 // of overrunning the stack; shorter calls on the same stack go through.
-TEST_F(LibraryRunTest, ArgumentsBeyondTheStackFailInsteadOfOverrunning)
+TEST_F(LibraryRun, ArgumentsBeyondTheStackFailInsteadOfOverrunning)
 {
     static char text[] = "x";
     CGpcPtrArray many, few;
@@ -180,7 +180,7 @@ TEST_F(LibraryRunTest, ArgumentsBeyondTheStackFailInsteadOfOverrunning)
     EXPECT_TRUE(trace.Contains("arguments do not fit on the stack")) << trace.Dump();
 }
 
-TEST_F(LibraryRunTest, MissingLibraryOrScriptFailsAndLeavesTheRecord)
+TEST_F(LibraryRun, MissingLibraryOrScriptFailsAndLeavesTheRecord)
 {
     failure.m_nKind = 5;
     failure.m_hrResult = 0x1234;
@@ -192,7 +192,7 @@ TEST_F(LibraryRunTest, MissingLibraryOrScriptFailsAndLeavesTheRecord)
     EXPECT_EQ(engine.RunLibraryScript(lib.Handle(), "Std0()", nullptr), 1);
 }
 
-TEST_F(LibraryRunTest, FailureIsCopiedOut)
+TEST_F(LibraryRun, FailureIsCopiedOut)
 {
     EXPECT_EQ(Run("Std1(a1); Std1(nosuch)"), 0);
     EXPECT_EQ(failure.m_nKind, CVRScriptException::KIND_SYNTAX);
@@ -203,7 +203,7 @@ TEST_F(LibraryRunTest, FailureIsCopiedOut)
     EXPECT_EQ(engine.RunLibraryScript(lib.Handle(), "Std1(", nullptr), 0);
 }
 
-TEST_F(LibraryRunTest, RefusedScriptIsTracedWithItsReason)
+TEST_F(LibraryRun, RefusedScriptIsTracedWithItsReason)
 {
     trace.Clear();
     EXPECT_EQ(Run("Std1(a1) Std1(a2)"), 0);
@@ -218,7 +218,7 @@ TEST_F(LibraryRunTest, RefusedScriptIsTracedWithItsReason)
 // Many runs through the whole engine, both conventions and every count:
 // the stack stays balanced and aligned (a drifting stack would crash or
 // show in the fixture's alignment count).
-TEST_F(LibraryRunTest, ManyMixedRunsKeepTheStackBalanced)
+TEST_F(LibraryRun, ManyMixedRunsKeepTheStackBalanced)
 {
     trace.Clear();
     std::string script;
@@ -251,7 +251,7 @@ TEST(ScriptVariables, SetReplaceAndLookUpIgnoringCase)
 
 // --- Control runs -----------------------------------------------------------
 
-class DispatchRunTest : public ::testing::Test {
+class DispatchRun : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -267,7 +267,7 @@ protected:
     CVRScriptException failure;
 };
 
-TEST_F(DispatchRunTest, ArgumentsArriveLastFirstAsStrings)
+TEST_F(DispatchRun, ArgumentsArriveLastFirstAsStrings)
 {
     EXPECT_EQ(Run("Echo(a, b, c)"), 1);
     ASSERT_EQ(control.namesAsked, std::vector<std::wstring>{L"Echo"});
@@ -284,14 +284,14 @@ TEST_F(DispatchRunTest, ArgumentsArriveLastFirstAsStrings)
     EXPECT_EQ(control.Refs(), 1u);
 }
 
-TEST_F(DispatchRunTest, NoArgumentsMakeAnEmptyList)
+TEST_F(DispatchRun, NoArgumentsMakeAnEmptyList)
 {
     EXPECT_EQ(Run("Echo()"), 1);
     ASSERT_EQ(control.invocations.size(), 1u);
     EXPECT_TRUE(control.invocations[0].types.empty());
 }
 
-TEST_F(DispatchRunTest, ResultIsStoredThroughTheAssignment)
+TEST_F(DispatchRun, ResultIsStoredThroughTheAssignment)
 {
     V_VT(&control.nextResult) = VT_I4;
     V_I4(&control.nextResult) = 42;
@@ -306,7 +306,7 @@ TEST_F(DispatchRunTest, ResultIsStoredThroughTheAssignment)
     EXPECT_STREQ(engine.GetVariable("r"), "-17");
 }
 
-TEST_F(DispatchRunTest, UnknownMethodIsSkipped)
+TEST_F(DispatchRun, UnknownMethodIsSkipped)
 {
     EXPECT_EQ(Run("Nope(a); r = Missing(); Echo(b)"), 1);
     EXPECT_EQ(control.namesAsked, (std::vector<std::wstring>{L"Nope", L"Missing", L"Echo"}));
@@ -315,7 +315,7 @@ TEST_F(DispatchRunTest, UnknownMethodIsSkipped)
     EXPECT_STREQ(engine.GetVariable("r"), "0");
 }
 
-TEST_F(DispatchRunTest, FailingInvokeEndsTheRunWithMethodAndResult)
+TEST_F(DispatchRun, FailingInvokeEndsTheRunWithMethodAndResult)
 {
     EXPECT_EQ(Run("Echo(a); Fail(b); Echo(c)"), 0);
     EXPECT_EQ(control.invocations.size(), 2u);
@@ -329,7 +329,7 @@ TEST_F(DispatchRunTest, FailingInvokeEndsTheRunWithMethodAndResult)
     EXPECT_TRUE(trace.HasLine(achLine)) << trace.Dump();
 }
 
-TEST_F(DispatchRunTest, NullEntryBecomesANullString)
+TEST_F(DispatchRun, NullEntryBecomesANullString)
 {
     CGpcPtrArray list;
     char text[] = "x";
@@ -342,7 +342,7 @@ TEST_F(DispatchRunTest, NullEntryBecomesANullString)
     EXPECT_EQ(control.invocations[0].values[0], L"x");
 }
 
-TEST_F(DispatchRunTest, TextIsConvertedWithTheThreadCodePage)
+TEST_F(DispatchRun, TextIsConvertedWithTheThreadCodePage)
 {
     const char ansi[] = "caf\xE9 \x80";
     engine.SetVariable("t", ansi);
@@ -353,7 +353,7 @@ TEST_F(DispatchRunTest, TextIsConvertedWithTheThreadCodePage)
     EXPECT_EQ(control.invocations[0].values[0], std::wstring(wide));
 }
 
-TEST_F(DispatchRunTest, MissingControlFails)
+TEST_F(DispatchRun, MissingControlFails)
 {
     EXPECT_EQ(engine.RunDispatchScript(nullptr, "Echo()", &failure), 0);
     EXPECT_TRUE(control.namesAsked.empty());

@@ -4,6 +4,19 @@
 
 #include "registry.h"
 
+std::string WineAppDefaultsKey(const std::string& program)
+{
+    const size_t slash = program.find_last_of("\\/");
+    return "Software\\Wine\\AppDefaults\\" + (slash == std::string::npos ? program : program.substr(slash + 1));
+}
+
+std::string OwnProgramPath()
+{
+    char achPath[MAX_PATH] = "";
+    DWORD n = GetModuleFileNameA(nullptr, achPath, sizeof(achPath));
+    return n && n < sizeof(achPath) ? std::string(achPath, n) : std::string();
+}
+
 int RunProgram(const std::string& commandLine, DWORD dwTimeoutMs)
 {
     STARTUPINFOA si;
@@ -28,9 +41,7 @@ int RunCopyUnderWindowsVersion(const std::string& program, const std::string& co
                                const std::string& arguments, DWORD dwTimeoutMs)
 {
     if (!CopyFileA(program.c_str(), copyPath.c_str(), FALSE)) return GPC_RUN_NO_COPY;
-    const size_t slash = copyPath.find_last_of("\\/");
-    const std::string name = slash == std::string::npos ? copyPath : copyPath.substr(slash + 1);
-    const std::string key = "Software\\Wine\\AppDefaults\\" + name;
+    const std::string key = WineAppDefaultsKey(copyPath);
     int nCode = GPC_RUN_NO_VERSION_KEY;
     bool bKeyOk = true;
     if (!version.empty()) {

@@ -14,6 +14,15 @@ enum : int {
     GPC_RUN_NO_VERSION_KEY = -3,
 };
 
+// Wine's per-program settings key under HKEY_CURRENT_USER
+// (Software\Wine\AppDefaults\<file name>) for a program's path or file
+// name. Wine reads it when the program starts: the Windows version in its
+// "Version" value, the X11 driver's settings in its "X11 Driver" subkey.
+std::string WineAppDefaultsKey(const std::string& program);
+
+// The full path of the running program.
+std::string OwnProgramPath();
+
 // Runs a command line and waits for it; returns its exit code. A program
 // still running after the timeout is ended and answers -1 (GPC_RUN_NOT_STARTED
 // answers a program that could not start).

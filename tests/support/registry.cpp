@@ -1,5 +1,7 @@
 #include "registry.h"
 
+#include "install/manifest_trust.h"
+
 void DeleteRegTree(HKEY hRoot, const std::string& key)
 {
     HKEY hKey = nullptr;
@@ -39,4 +41,19 @@ bool WriteRegString(HKEY hRoot, const std::string& key, const std::string& name,
                             static_cast<DWORD>(value.size() + 1));
     RegCloseKey(hKey);
     return l == ERROR_SUCCESS;
+}
+
+void ForgetManifestSerials(const char* lpszProduct)
+{
+    for (HKEY hRoot : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+        if (!lpszProduct) {
+            RegDeleteKeyA(hRoot, GPC_MANIFEST_SERIALS_KEY);
+            continue;
+        }
+        HKEY hKey = nullptr;
+        if (RegOpenKeyExA(hRoot, GPC_MANIFEST_SERIALS_KEY, 0, KEY_ALL_ACCESS, &hKey) == ERROR_SUCCESS) {
+            RegDeleteValueA(hKey, lpszProduct);
+            RegCloseKey(hKey);
+        }
+    }
 }

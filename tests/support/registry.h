@@ -13,3 +13,6 @@ void DeleteRegTree(HKEY hRoot, const std::string& key);
 std::string ReadRegString(HKEY hRoot, const std::string& key, const std::string& name, bool* pbFound = nullptr);
 // Creates the key if needed and sets a string value; false when it could not.
 bool WriteRegString(HKEY hRoot, const std::string& key, const std::string& name, const std::string& value);
+// Forgets the manifest serials accepted so far, per user and per machine:
+// one product's, or every product's when lpszProduct is null.
+void ForgetManifestSerials(const char* lpszProduct = nullptr);

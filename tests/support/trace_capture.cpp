@@ -160,3 +160,10 @@ bool PathExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+std::string ShortPath(const std::string& path)
+{
+    char achShort[MAX_PATH] = "";
+    DWORD n = GetShortPathNameA(path.c_str(), achShort, sizeof(achShort));
+    return n && n < sizeof(achShort) ? std::string(achShort) : std::string();
+}

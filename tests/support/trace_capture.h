@@ -63,3 +63,4 @@ std::string MakeTempDir(const std::string& tag);   // a fresh, empty folder unde
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 bool PathExists(const std::string& path);
+std::string ShortPath(const std::string& path);  // the short form of an existing path; "" when there is none

@@ -19,7 +19,7 @@ struct OsCase {
 int ProbeUnder(const ScopedTempFolder& folder, const char* version, int serial)
 {
     std::string name = "gpcosprobe_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(serial) + ".exe";
-    return RunCopyUnderWindowsVersion(TestBinDir() + "support_os_probe.exe", folder / name, version);
+    return RunCopyUnderWindowsVersion(TestBinDir() + GPC_SUPPORT_OS_PROBE_EXE, folder / name, version);
 }
 
 TEST(OsTests, ClassifyEveryWindowsFamilyAndVersion)
