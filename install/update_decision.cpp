@@ -107,7 +107,8 @@ int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent, CVRGpcVe
 
 void CVRGpcInstallationMgr::BeginPass()
 {
-    Versions.BeginPass();
+    // The kept versions live beside this product's installation log.
+    Versions.BeginPass(LogMgr ? LogMgr->m_keyLog.GetHandle() : nullptr);
 }
 
 int CVRGpcInstallationMgr::HasAnyUpdate()

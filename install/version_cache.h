@@ -2,6 +2,13 @@
 // pass. A start-up asks about every installed file twice (whether anything
 // needs an update, then what to download) and a busy file's redirected copy
 // once more; reading a version resource is the dearest part of each.
+//
+// What was read is also kept for the next start, per product, in a key of
+// its own beside the installation log ("VersionCache", one value per full
+// path). A kept answer is taken only while the file keeps the size, the
+// last-write time and the creation time it had when it was read; a missing
+// file, a changed one or a damaged entry means the file is read again and
+// the entry written anew.
 #pragma once
 
 #include <windows.h>
@@ -20,8 +27,10 @@ public:
     CVRGpcVersionCache(const CVRGpcVersionCache&) = delete;
     CVRGpcVersionCache& operator=(const CVRGpcVersionCache&) = delete;
 
-    // A new pass: nothing read before it is answered again.
-    void BeginPass();
+    // A new pass: nothing read before it is answered again, except what the
+    // kept entries under hStoreParent (may be null: nothing is kept) still
+    // vouch for.
+    void BeginPass(HKEY hStoreParent = nullptr);
     // The version of the file at lpszPath into lpszOut (nSize bytes, at most
     // 256 used): what this pass read before, or what the file says now.
     // Returns 1 when the file has one, as the read itself would.
@@ -29,8 +38,11 @@ public:
     // The library writes, replaces or removes the file at lpszPath: what
     // was read of it no longer stands.
     void Forget(const char* lpszPath);
-    // Frees every entry.
+    // Frees every entry and closes the kept entries' key.
     void Release();
+
+    // The key under the installation log that keeps the entries.
+    static const char* StoreKeyName();
 
 private:
     struct GpcEntry;
@@ -41,4 +53,5 @@ private:
 
     GpcEntry* m_apBuckets[GPC_BUCKETS] = {};
     int m_nEntries = 0;
+    CGpcRegKey m_keyStore;
 };
