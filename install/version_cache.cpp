@@ -238,15 +238,23 @@ void CVRGpcVersionCache::Forget(const char* lpszPath)
     if (!lpszPath || !lpszPath[0])
         return;
     bool bKeyed = MakeKey(lpszPath, achKey, &nHash);
-    // Every entry is looked at: one that names the file in another spelling
-    // of its case (letters beyond ASCII too) goes as well. Dropping an entry
-    // too many costs one read; keeping one too many would answer wrongly.
-    for (GpcEntry*& pHead : m_apBuckets) {
-        GpcEntry** ppLink = &pHead;
+    // A name of ASCII characters only has one key for all its spellings, so
+    // its entries lie in one bucket. Any other name is compared with every
+    // entry the way the system compares names, letters beyond ASCII too:
+    // dropping an entry too many costs one read, keeping one too many would
+    // answer wrongly.
+    bool bAscii = bKeyed;
+    for (const char* p = lpszPath; bAscii && *p; ++p)
+        bAscii = static_cast<unsigned char>(*p) < 0x80;
+    for (int i = 0; i < GPC_BUCKETS; ++i) {
+        if (bAscii && i != static_cast<int>(nHash % GPC_BUCKETS))
+            continue;
+        GpcEntry** ppLink = &m_apBuckets[i];
         while (*ppLink) {
             GpcEntry* pEntry = *ppLink;
-            bool bSame = (bKeyed && pEntry->nHash == nHash && strcmp(pEntry->achKey, achKey) == 0) ||
-                         lstrcmpiA(pEntry->achKey, lpszPath) == 0;
+            bool bSame = bAscii ? pEntry->nHash == nHash && strcmp(pEntry->achKey, achKey) == 0
+                                : lstrcmpiA(pEntry->achKey, lpszPath) == 0 ||
+                                      (bKeyed && strcmp(pEntry->achKey, achKey) == 0);
             if (bSame) {
                 *ppLink = pEntry->pNext;
                 delete pEntry;
