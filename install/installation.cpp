@@ -593,6 +593,9 @@ int CVRGpcInstallationMgr::FinishOrScheduleReboot(GpcInstallItem* pItem, const G
 {
     if (target.bRestart) {
         pItem->State = ITEM_FAILED;
+        // The waiting file was read for the warning; it is moved at the
+        // restart or deleted below, so nothing is kept of it.
+        Versions.Forget(target.achTarget);
         if (!ReplaceFileAtReboot(target.achTarget, target.achFinal)) {
             // Nothing would move it: the new file is not left in the
             // temporary folder, and the item failed rather than waits.
