@@ -137,6 +137,22 @@ protected:
         RegCloseKey(hKey);
         return v;
     }
+    std::vector<std::string> KeptNames()
+    {
+        std::vector<std::string> names;
+        HKEY hKey = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, storeKey.c_str(), 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+            return names;
+        for (DWORD i = 0;; ++i) {
+            char achName[1024];
+            DWORD cch = sizeof(achName);
+            if (RegEnumValueA(hKey, i, achName, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
+            names.push_back(achName);
+        }
+        RegCloseKey(hKey);
+        return names;
+    }
     void Keep(const std::string& path, DWORD dwType, const std::string& bytes)
     {
         HKEY hKey = nullptr;
@@ -358,6 +374,8 @@ TEST_F(VersionStore, LibraryWritesLeaveNoOldEntry)
         EXPECT_EQ(GPC_INSTALL_RESTART_NEEDED, mgr->DoItemInstallation(pReboot, download.c_str()));
     }
     EXPECT_FALSE(Kept(reboot).found);
+    // Nor is anything kept of the new file waiting in the temporary folder.
+    EXPECT_EQ(std::vector<std::string>{over}, KeptNames());
 }
 
 // A start-up decides, traces and asks the host the same whether the kept
