@@ -327,6 +327,7 @@ int CVRGpcExtension::CheckUpdateStatus(int bUpdate)
 
 void CVRGpcExtension::ParseInitFile(const char* lpszIniFile, int bSuppress)
 {
+    m_InstallationMgr.BeginPass();
     if (!lpszIniFile) {
         if (const char* lpszDependency = GetParam("GpcDependency")) m_InstallationMgr.ParseItemList(lpszDependency);
     } else {

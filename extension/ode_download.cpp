@@ -117,6 +117,7 @@ int CVRGpcExtension::ReadOdeSection(const char* lpszIniFile, const char* lpszSec
                                     const char* lpszFileName)
 {
     m_InstallationMgr.ClearItems();
+    m_InstallationMgr.BeginPass();
     if (!lpszSectionName) return 0;
     int nCount = IniGetInt(lpszSectionName, "Count", 0, lpszIniFile);
     if (nCount < 1) return nCount;

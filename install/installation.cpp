@@ -156,7 +156,7 @@ private:
 // Restores an item whose printer driver the spooler still has in its
 // versioned directory (the spooler deletes the installed copy when the
 // driver is re-added). Returns 1 when the file is back in place.
-static int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath)
+static int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath, CVRGpcVersionCache* pVersions)
 {
     if (!IsPrinterDriverFile(pItem))
         return 0;
@@ -165,7 +165,9 @@ static int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath)
     if (!achCopy[0] || !FileExists(achCopy))
         return 0;
     // Only a copy that worked settles the item; otherwise it is downloaded.
-    if (!CopyFileA(achCopy, lpszPath, FALSE))
+    bool bCopied = CopyFileA(achCopy, lpszPath, FALSE) != 0;
+    pVersions->Forget(lpszPath);
+    if (!bCopied)
         return 0;
     FixStdNamesFileTime(lpszPath, pItem->SourceName.GetText());
     return 1;
@@ -175,7 +177,7 @@ bool CVRGpcInstallationMgr::IsRedirectedCopyCurrent(GpcInstallItem* pItem)
 {
     char achRedirect[GPC_MAX_PATH];
     GetRedirectPath(pItem, achRedirect);
-    return achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect);
+    return achRedirect[0] && FileExists(achRedirect) && !pItem->NeedUpdate(achRedirect, nullptr, &Versions);
 }
 
 int CVRGpcInstallationMgr::ScheduleDownloads()
@@ -196,7 +198,7 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
         if (achPath[0]) {
             bool bRedirect = FieldIs(pItem->FailureControl, "redirect");
             if (FileExists(achPath)) {
-                if (!pItem->NeedUpdate(achPath)) {
+                if (!pItem->NeedUpdate(achPath, nullptr, &Versions)) {
                     if (bRedirect && !CanOpenForWriting(achPath)) {
                         // The installed file is current but still busy: a copy
                         // redirected earlier is no longer needed.
@@ -209,6 +211,7 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
                             TraceMessage("The redirected file is the installed file, kept: %s", achPath);
                         } else {
                             int bDeleted = achRedirect[0] && DeleteFileA(achRedirect) ? 1 : 0;
+                            Versions.Forget(achRedirect);
                             TraceMessage("Delete the previous redirected file: (%d),%s", bDeleted, achRedirect);
                         }
                     }
@@ -220,7 +223,7 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
                     continue;
                 }
             } else {
-                if (RestorePrinterDriverFile(pItem, achPath)) {
+                if (RestorePrinterDriverFile(pItem, achPath, &Versions)) {
                     pItem->State = ITEM_DONE;
                     continue;
                 }
@@ -302,7 +305,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
         bool bDone = false;
 
         if (achPath[0] && (FileExists(achPath) || nSetting == 1)) {
-            if (nSetting == 1 || !pItem->NeedUpdate(achPath)) {
+            if (nSetting == 1 || !pItem->NeedUpdate(achPath, nullptr, &Versions)) {
                 pItem->State = ITEM_INSTALLED;
                 bDone = true;
             } else if (bRedirect && !CanOpenForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
@@ -314,7 +317,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
             pItem->State = ITEM_INSTALLED;
             bDone = true;
         } else if (achPath[0]) {
-            if (RestorePrinterDriverFile(pItem, achPath)) {
+            if (RestorePrinterDriverFile(pItem, achPath, &Versions)) {
                 pItem->State = ITEM_DONE;
                 bDone = true;
             } else if (bRedirect && !CanCreateForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {
@@ -485,7 +488,7 @@ bool CVRGpcInstallationMgr::PrepareRedirectTarget(GpcInstallItem* pItem, GpcInst
     // A redirected copy counts as current only when it is there:
     // "existence" (and "size" 0) would otherwise call a missing file
     // installed.
-    if (lpszTarget[0] && FileExists(lpszTarget) && !pItem->NeedUpdate(lpszTarget)) {
+    if (lpszTarget[0] && FileExists(lpszTarget) && !pItem->NeedUpdate(lpszTarget, nullptr, &Versions)) {
         pItem->State = ITEM_INSTALLED;
         *pnResult = GPC_INSTALL_OK;
         return false;
@@ -560,10 +563,10 @@ bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char*
 
 // A file that does not match the manifest is kept: the server's files win,
 // and the trace tells who looks.
-static void WarnWhenNotCurrent(GpcInstallItem* pItem, const char* lpszPath)
+static void WarnWhenNotCurrent(GpcInstallItem* pItem, const char* lpszPath, CVRGpcVersionCache* pVersions)
 {
     char achCurrent[256] = "";
-    if (pItem->NeedUpdate(lpszPath, achCurrent)) {
+    if (pItem->NeedUpdate(lpszPath, achCurrent, pVersions)) {
         TraceMessage("WARNING:The version/tag/size of the destination isn't the same as in the config file.");
         TraceMessage("WARNING:The file is: %s, File version info: %s, Version info in INI file: %s", lpszPath,
                      achCurrent, TraceText(pItem->Version.GetText()));
@@ -590,6 +593,9 @@ int CVRGpcInstallationMgr::FinishOrScheduleReboot(GpcInstallItem* pItem, const G
 {
     if (target.bRestart) {
         pItem->State = ITEM_FAILED;
+        // The waiting file was read for the warning; it is moved at the
+        // restart or deleted below, so nothing is kept of it.
+        Versions.Forget(target.achTarget);
         if (!ReplaceFileAtReboot(target.achTarget, target.achFinal)) {
             // Nothing would move it: the new file is not left in the
             // temporary folder, and the item failed rather than waits.
@@ -597,6 +603,7 @@ int CVRGpcInstallationMgr::FinishOrScheduleReboot(GpcInstallItem* pItem, const G
             TraceMessage("The replacement of %s at restart was not scheduled", target.achFinal);
             return GPC_INSTALL_NOT_WRITABLE;
         }
+        Versions.Forget(target.achFinal);
         return GPC_INSTALL_RESTART_NEEDED;
     }
 
@@ -623,9 +630,13 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
         return nResult;
     if (!target.hFile && !PrepareFallbackTarget(pItem, &target, &nResult))
         return nResult;
-    if (!UnpackThroughHost(pItem, lpszDownloadedFile, &target, &nResult))
+    bool bUnpacked = UnpackThroughHost(pItem, lpszDownloadedFile, &target, &nResult);
+    // Whatever the host wrote there, what was read of the file before is
+    // gone: the warning below must see the new file.
+    Versions.Forget(target.achTarget);
+    if (!bUnpacked)
         return nResult;
-    WarnWhenNotCurrent(pItem, target.achTarget);
+    WarnWhenNotCurrent(pItem, target.achTarget, &Versions);
     FixTimesAndPrinterCopy(pItem, target.achTarget);
     return FinishOrScheduleReboot(pItem, target);
 }

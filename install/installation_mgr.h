@@ -9,6 +9,7 @@
 #include "install/install_owner.h"
 #include "install/item_text.h"
 #include "install/live_context.h"
+#include "install/version_cache.h"
 #include "npvrgpc/npbase.h"
 #include "vrgpcext/host_table.h"
 
@@ -50,8 +51,10 @@ struct GpcInstallItem : GpcItemFields {
     CGpcLiveContext Live;
 
     // 1 when the file at lpszPath needs this item's download, 0 when current.
-    // lpszCurrent (256 bytes, may be null) receives what was read.
-    int NeedUpdate(const char* lpszPath, char* lpszCurrent = nullptr);
+    // lpszCurrent (256 bytes, may be null) receives what was read. With a
+    // cache, a version read before in the same pass is not read again; the
+    // decision and its trace are the same either way.
+    int NeedUpdate(const char* lpszPath, char* lpszCurrent = nullptr, CVRGpcVersionCache* pVersions = nullptr);
 };
 
 // Case-insensitive test of a text field against a word; false when absent.
@@ -140,6 +143,9 @@ public:
     int IsSystemTarget(GpcInstallItem* pItem);
 
     // Update decision.
+    // A pass (the start-up's, or an on-demand check or download) begins:
+    // file versions read before are read again.
+    void BeginPass();
     int HasAnyUpdate();
     static int IsItemNamed(GpcInstallItem* pItem, const char* lpszName);
     GpcInstallItem* FindItem(const char* lpszName);
@@ -183,6 +189,9 @@ public:
     void RestartSettledScans();
 
 private:
+    // Each file's version as this pass read it (see BeginPass). Every write
+    // of the library to a path drops what was read of it.
+    CVRGpcVersionCache Versions;
     int SettledScan = 0;
     // For IsMainComponentReady: settled items before it, none of them named
     // ReadyScanName.

@@ -126,6 +126,7 @@ void CVRGpcInstallationMgr::ReleaseAll()
     DefaultInstallDir.Assign(nullptr);
     delete LogMgr;
     LogMgr = nullptr;
+    Versions.Release();
     CloseProgressWindow(&ProgressWindow);
 }
 

@@ -51,7 +51,7 @@ int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize)
     return bFound;
 }
 
-int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent)
+int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent, CVRGpcVersionCache* pVersions)
 {
     // Without a rule there is nothing to compare: always download.
     if (UpdateControl.IsNull())
@@ -62,7 +62,9 @@ int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent)
     int nResult = 1;
 
     if (FieldIs(UpdateControl, "version")) {
-        if (GetFileVersionString(lpszFile, achCurrent, sizeof(achCurrent))) {
+        int bRead = pVersions ? pVersions->Read(GPC_VERSION_RESOURCE, lpszFile, achCurrent, sizeof(achCurrent))
+                              : GetFileVersionString(lpszFile, achCurrent, sizeof(achCurrent));
+        if (bRead) {
             // Equality only: a newer installed file still gets the manifest's
             // version, which is the one the rest of the client was built with.
             if (!Version.IsEmpty() && strcmp(achCurrent, Version.GetText()) == 0)
@@ -84,7 +86,9 @@ int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent)
         // Callers test that the file exists before they ask.
         nResult = 0;
     } else if (FieldIs(UpdateControl, "vertag")) {
-        if (GetTaggedVersion(lpszFile, achCurrent, sizeof(achCurrent))) {
+        int bRead = pVersions ? pVersions->Read(GPC_VERSION_TAG, lpszFile, achCurrent, sizeof(achCurrent))
+                              : GetTaggedVersion(lpszFile, achCurrent, sizeof(achCurrent));
+        if (bRead) {
             if (!Version.IsEmpty() && strcmp(achCurrent, Version.GetText()) == 0)
                 nResult = 0;
             else
@@ -101,6 +105,12 @@ int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent)
     return nResult;
 }
 
+void CVRGpcInstallationMgr::BeginPass()
+{
+    // The kept versions live beside this product's installation log.
+    Versions.BeginPass(LogMgr ? LogMgr->m_keyLog.GetHandle() : nullptr);
+}
+
 int CVRGpcInstallationMgr::HasAnyUpdate()
 {
     for (int i = 0; i < Items.GetCount(); ++i) {
@@ -111,7 +121,7 @@ int CVRGpcInstallationMgr::HasAnyUpdate()
             TraceMessage("HasAnyUpdate -- FileExist,filePath = %s", achPath);
             return 1;
         }
-        if (pItem->NeedUpdate(achPath)) {
+        if (pItem->NeedUpdate(achPath, nullptr, &Versions)) {
             TraceMessage("HasAnyUpdate -- NeedUpdate,filePath = %s", achPath);
             return 1;
         }

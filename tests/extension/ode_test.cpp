@@ -65,6 +65,23 @@ TEST_F(OnDemand, IntegrityFollowsTheInstalledFiles)
     EXPECT_TRUE(m_pHost->downloads.empty());
 }
 
+// Every question is a pass of its own: a file replaced since the last one
+// is read again, not answered from what the last one read of it.
+TEST_F(OnDemand, IntegrityReadsTheVersionsAgainOnEveryQuestion)
+{
+    WriteManifest("[Extras]\nCount=1\nFile1=v.dll;v.dll;;1,0,0,7;;10;;version;\n");
+    std::string path = ProductDir() + "\\v.dll";
+    const struct {
+        const char* lpszFixture;
+        int nIntact;
+    } steps[] = {{"ver_1_0_0_7.dll", 1}, {"nover.dll", 0}, {"ver_1_0_0_7.dll", 1}};
+    for (const auto& step : steps) {
+        ASSERT_TRUE(CopyFileA((TestBinDir() + step.lpszFixture).c_str(), path.c_str(), FALSE));
+        EXPECT_EQ(step.nIntact, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"))
+            << step.lpszFixture;
+    }
+}
+
 TEST_F(OnDemand, CallerManifestBecomesTheDefaultButIsNotDeletedAtExit)
 {
     WriteManifest("[Extras]\nCount=1\nFile1=" + Entry("a.dat") + "\n");
