@@ -160,7 +160,7 @@ private:
     // Parses the entries "File1" .. "File<nCount>" of a section into the
     // list, stopping at an entry shorter than 2 characters. With a file name
     // the list keeps only that item (the reading stops once it is found).
-    void ParseSectionEntries(const char* lpszIniFile, const char* lpszSection, int nCount,
+    void ParseSectionEntries(CGpcIniText& manifest, const char* lpszSection, int nCount,
                              const char* lpszFileName);
     // The manifest the on-demand operations read: the caller's, else the
     // start-up copy; the caller's becomes the default while none is kept.

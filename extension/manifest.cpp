@@ -227,6 +227,9 @@ void CVRGpcExtension::PrepareInstallation(const char* lpszIniFile)
     }
 
     m_InstallationMgr.UrlRoot.Assign(lpszRoot);
+    // A new manifest starts a new pass: no directory resolved before it is
+    // answered again.
+    m_InstallationMgr.ForgetInstallDirs();
     char achDir[GPC_MAX_PATH];
     GetProductDir(achDir, 0);
     m_InstallationMgr.DefaultInstallDir.Assign(achDir);
@@ -334,12 +337,14 @@ void CVRGpcExtension::ParseInitFile(const char* lpszIniFile, int bSuppress)
         const char* lpszSection = GetParam("GpcActiveIniSection");
         if (!lpszSection) lpszSection = "Corvo";
         TraceMessage("vrgpcext: regular sec %s", lpszSection);
-        int nCount = IniGetInt(lpszSection, "Count", 0, lpszIniFile);
+        // Read once for the whole list, and only for this pass.
+        CGpcIniText manifest(lpszIniFile);
+        int nCount = manifest.GetInt(lpszSection, "Count", 0);
         if (nCount <= 0) {
             TraceMessage("Invalid INI file format(0 files in Ini)");
         } else {
             TraceMessage("There are %d files in the file list", nCount);
-            ParseSectionEntries(lpszIniFile, lpszSection, nCount, nullptr);
+            ParseSectionEntries(manifest, lpszSection, nCount, nullptr);
         }
     }
 
@@ -382,14 +387,14 @@ void CVRGpcExtension::ParseInitFile(const char* lpszIniFile, int bSuppress)
     }
 }
 
-void CVRGpcExtension::ParseSectionEntries(const char* lpszIniFile, const char* lpszSection, int nCount,
+void CVRGpcExtension::ParseSectionEntries(CGpcIniText& manifest, const char* lpszSection, int nCount,
                                           const char* lpszFileName)
 {
     char achKey[32];
     char achItem[GPC_INI_LINE];
     for (int i = 1; i <= nCount; ++i) {
         GpcFormat(achKey, sizeof(achKey), "File%d", i);
-        IniGetString(lpszSection, achKey, "", achItem, sizeof(achItem), lpszIniFile);
+        manifest.GetString(lpszSection, achKey, "", achItem, sizeof(achItem));
         if (strlen(achItem) < 2) {
             TraceMessage("Invalid INI file format");
             break;

@@ -119,10 +119,13 @@ int CVRGpcExtension::ReadOdeSection(const char* lpszIniFile, const char* lpszSec
     m_InstallationMgr.ClearItems();
     m_InstallationMgr.BeginPass();
     if (!lpszSectionName) return 0;
-    int nCount = IniGetInt(lpszSectionName, "Count", 0, lpszIniFile);
+    // Read afresh for every request: the manifest may have been replaced
+    // since the last one.
+    CGpcIniText manifest(lpszIniFile);
+    int nCount = manifest.GetInt(lpszSectionName, "Count", 0);
     if (nCount < 1) return nCount;
     TraceMessage("There are %d files in the file list", nCount);
-    ParseSectionEntries(lpszIniFile, lpszSectionName, nCount, lpszFileName);
+    ParseSectionEntries(manifest, lpszSectionName, nCount, lpszFileName);
     return nCount;
 }
 

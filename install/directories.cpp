@@ -240,6 +240,12 @@ bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
     return !path.bTooLong;
 }
 
+// Absent and empty texts resolve alike, so they compare alike.
+bool SameText(const CGpcString& a, const CGpcString& b)
+{
+    return strcmp(TraceText(a.GetText()), TraceText(b.GetText())) == 0;
+}
+
 // Directory plus separator plus the item's name; empty when the directory
 // was refused or the whole path does not fit.
 void JoinItemPath(bool bDirOk, char* lpszPath, const GpcInstallItem* pItem)
@@ -254,6 +260,34 @@ void JoinItemPath(bool bDirOk, char* lpszPath, const GpcInstallItem* pItem)
 
 }  // namespace
 
+bool CVRGpcInstallationMgr::ResolveItemInstallDir(GpcInstallItem* pItem, char* lpszDir)
+{
+    GpcInstallItem::GpcDirMemo& memo = pItem->InstallDirMemo;
+    int bUserDirRoot = Owner && Owner->IsUserDirRoot() ? 1 : 0;
+    if (memo.Pass == DirPass && memo.UserDirRoot == bUserDirRoot && SameText(memo.DefaultDir, DefaultInstallDir) &&
+        SameText(memo.Target, pItem->Target)) {
+        GpcCopyString(lpszDir, GPC_MAX_PATH, TraceText(memo.Dir.GetText()));
+        return memo.Resolved;
+    }
+    bool bResolved = ResolveInstallDir(this, pItem->Target, pItem->SourceName.GetText(), lpszDir);
+    // Kept only when every part could be copied; otherwise it is simply
+    // resolved again next time.
+    memo.Pass = 0;
+    if (memo.DefaultDir.Assign(DefaultInstallDir) && memo.Target.Assign(pItem->Target) && memo.Dir.Assign(lpszDir)) {
+        memo.Pass = DirPass;
+        memo.UserDirRoot = bUserDirRoot;
+        memo.Resolved = bResolved;
+    }
+    return bResolved;
+}
+
+void CVRGpcInstallationMgr::ForgetInstallDirs()
+{
+    // 0 marks an item with nothing kept, so the count skips it.
+    if (++DirPass == 0)
+        DirPass = 1;
+}
+
 void CVRGpcInstallationMgr::GetInstallDir(GpcInstallItem* pItem, char* lpszDir)
 {
     if (!lpszDir)
@@ -262,7 +296,7 @@ void CVRGpcInstallationMgr::GetInstallDir(GpcInstallItem* pItem, char* lpszDir)
         lpszDir[0] = '\0';
         return;
     }
-    ResolveInstallDir(this, pItem->Target, pItem->SourceName.GetText(), lpszDir);
+    ResolveItemInstallDir(pItem, lpszDir);
 }
 
 void CVRGpcInstallationMgr::GetInstallPath(GpcInstallItem* pItem, char* lpszPath)
@@ -273,7 +307,7 @@ void CVRGpcInstallationMgr::GetInstallPath(GpcInstallItem* pItem, char* lpszPath
         lpszPath[0] = '\0';
         return;
     }
-    bool bDirOk = ResolveInstallDir(this, pItem->Target, pItem->SourceName.GetText(), lpszPath);
+    bool bDirOk = ResolveItemInstallDir(pItem, lpszPath);
     JoinItemPath(bDirOk, lpszPath, pItem);
 }
 

@@ -50,6 +50,18 @@ struct GpcInstallItem : GpcItemFields {
     // runs its download (PrepareDownload and PrepareJobDownload enter it).
     CGpcLiveContext Live;
 
+    // The install directory as first resolved in a pass, with what it was
+    // resolved from: it is answered again only while all of that is unchanged
+    // (see CVRGpcInstallationMgr::GetInstallDir). Pass 0: nothing kept.
+    struct GpcDirMemo {
+        unsigned Pass = 0;
+        int UserDirRoot = 0;
+        bool Resolved = false;  // false: refused (no default, or too long)
+        CGpcString DefaultDir;
+        CGpcString Target;
+        CGpcString Dir;
+    } InstallDirMemo;
+
     // 1 when the file at lpszPath needs this item's download, 0 when current.
     // lpszCurrent (256 bytes, may be null) receives what was read. With a
     // cache, a version read before in the same pass is not read again; the
@@ -135,9 +147,16 @@ public:
     GpcInstallItem* GetItem(int i) const { return static_cast<GpcInstallItem*>(Items.GetAt(i)); }
     int GetItemCount() const { return Items.GetCount(); }
 
-    // Directories (buffers of 260 bytes).
+    // Directories (buffers of 260 bytes). An item's install directory is
+    // resolved (and traced) once per pass and kept on the item; it is
+    // resolved again when its target, the default directory or the
+    // owner's user-directory mode differs from what it was resolved with.
     void GetInstallDir(GpcInstallItem* pItem, char* lpszDir);
     void GetInstallPath(GpcInstallItem* pItem, char* lpszPath);
+    // Starts a new pass for the install directories: every kept one is
+    // resolved again at its next use (the system, profile or spooler
+    // directories it may rest on are looked up afresh).
+    void ForgetInstallDirs();
     void GetRedirectDir(GpcInstallItem* pItem, char* lpszDir);
     void GetRedirectPath(GpcInstallItem* pItem, char* lpszPath);
     int IsSystemTarget(GpcInstallItem* pItem);
@@ -192,6 +211,11 @@ private:
     // Each file's version as this pass read it (see BeginPass). Every write
     // of the library to a path drops what was read of it.
     CVRGpcVersionCache Versions;
+    // Resolves through the item's kept directory; true when not refused.
+    bool ResolveItemInstallDir(GpcInstallItem* pItem, char* lpszDir);
+    // The install-directory pass that kept directories must belong to.
+    unsigned DirPass = 1;
+
     int SettledScan = 0;
     // For IsMainComponentReady: settled items before it, none of them named
     // ReadyScanName.

@@ -116,12 +116,14 @@ void CVRGpcInstallationMgr::ClearItems()
 {
     DestroyItems(Items);
     RestartSettledScans();
+    ForgetInstallDirs();
 }
 
 void CVRGpcInstallationMgr::ReleaseAll()
 {
     DestroyItems(Items);
     RestartSettledScans();
+    ForgetInstallDirs();
     UrlRoot.Assign(nullptr);
     DefaultInstallDir.Assign(nullptr);
     delete LogMgr;

@@ -1,11 +1,14 @@
-// The manifest reader. Manifests are small and are read once per key, so the
-// reader keeps no cache and no state between calls: every lookup opens the
-// file and scans it from the top. Only the C library's streams are used, so
-// this file also builds natively.
+// The manifest reader. Every lookup goes by the same rules, whether it
+// reads the file afresh (IniGetInt, IniGetString) or answers from a copy
+// read once into memory (CGpcIniText, what a pass over a manifest uses):
+// both cut the text into the same pieces and judge each piece by the same
+// function. Only the C library's streams are used, so this file also
+// builds natively.
 #include "npvrgpc/npbase.h"
 
 #include <climits>
 #include <cstring>
+#include <new>
 
 
 namespace {
@@ -77,6 +80,67 @@ struct CIniStream {
     FILE* m_pFile;
 };
 
+// What one line (or piece of a long line) is to a search for a key of one
+// section. *pbInSection tells whether the wanted section has begun.
+enum GpcIniLine {
+    INI_LINE_OTHER,        // not a key line of the wanted section
+    INI_LINE_KEY,          // a key line of it: *ppKey and *ppValue are set
+    INI_LINE_SECTION_END,  // the wanted section has ended
+};
+
+// Judges one line, cutting it in place.
+GpcIniLine ReadIniLine(char* lpszLine, const char* lpszSection, bool* pbInSection, char** ppKey,
+                       const char** ppValue)
+{
+    if (strchr(lpszLine, '[') != nullptr && strchr(lpszLine, ']') != nullptr) {
+        // Only the first section of the wanted name is searched.
+        if (*pbInSection) return INI_LINE_SECTION_END;
+        const char* lpszName = SectionName(lpszLine);
+        if (lpszName != nullptr && CompareNoCase(lpszName, lpszSection) == 0) *pbInSection = true;
+        return INI_LINE_OTHER;
+    }
+    if (!*pbInSection) return INI_LINE_OTHER;
+    char* pEquals = strchr(lpszLine, '=');
+    if (pEquals == nullptr) return INI_LINE_OTHER;
+    *pEquals = '\0';
+    *ppKey = TrimWhitespace(lpszLine);
+    *ppValue = Unquote(TrimWhitespace(pEquals + 1));
+    return INI_LINE_KEY;
+}
+
+// The next piece of an in-memory text, cut as fgets cuts a stream into a
+// buffer of GPC_INI_LINE bytes: up to and including a line feed, at most
+// 2,047 characters. False at the end of the text.
+bool NextPiece(const char* pText, size_t nSize, size_t* pnPos, char* lpszLine)
+{
+    if (*pnPos >= nSize) return false;
+    size_t nMax = nSize - *pnPos;
+    if (nMax > GPC_INI_LINE - 1) nMax = GPC_INI_LINE - 1;
+    const char* pStart = pText + *pnPos;
+    const void* pFeed = memchr(pStart, '\n', nMax);
+    size_t nLen = pFeed ? static_cast<size_t>(static_cast<const char*>(pFeed) - pStart) + 1 : nMax;
+    memcpy(lpszLine, pStart, nLen);
+    lpszLine[nLen] = '\0';
+    *pnPos += nLen;
+    return true;
+}
+
+// A found value as a number, else the default (see IniGetInt).
+int ValueAsInt(int bFound, const char* lpszValue, int nDefault)
+{
+    // A value that does not begin with a number reads as the default: callers
+    // treat any count below 1 as an empty list, so that is the safe answer.
+    int nValue = nDefault;
+    return bFound && ParseDecimal(lpszValue, &nValue) ? nValue : nDefault;
+}
+
+// A found value, else the default, in the caller's buffer; its length.
+int ValueOrDefault(int bFound, const char* lpszDefault, char* lpszOut, int nSize)
+{
+    if (!bFound) GpcCopyString(lpszOut, nSize, lpszDefault ? lpszDefault : "");
+    return static_cast<int>(strlen(lpszOut));
+}
+
 }  // namespace
 
 int IniFindValue(FILE* pStream, const char* lpszSection, const char* lpszKey, char* lpszOut, int nSize)
@@ -89,20 +153,11 @@ int IniFindValue(FILE* pStream, const char* lpszSection, const char* lpszKey, ch
     // fgets reads at most 2,047 characters; the rest of a longer line comes
     // back as the next piece and is treated as a line of its own.
     while (fgets(achLine, sizeof(achLine), pStream) != nullptr) {
-        if (strchr(achLine, '[') != nullptr && strchr(achLine, ']') != nullptr) {
-            // Only the first section of the wanted name is searched.
-            if (bInSection) return 0;
-            const char* lpszName = SectionName(achLine);
-            if (lpszName != nullptr && CompareNoCase(lpszName, lpszSection) == 0) bInSection = true;
-            continue;
-        }
-        if (!bInSection) continue;
-        char* pEquals = strchr(achLine, '=');
-        if (pEquals == nullptr) continue;
-        *pEquals = '\0';
-        if (CompareNoCase(TrimWhitespace(achLine), lpszKey) != 0) continue;
-
-        const char* lpszValue = Unquote(TrimWhitespace(pEquals + 1));
+        char* lpszLineKey = nullptr;
+        const char* lpszValue = nullptr;
+        GpcIniLine line = ReadIniLine(achLine, lpszSection, &bInSection, &lpszLineKey, &lpszValue);
+        if (line == INI_LINE_SECTION_END) return 0;
+        if (line != INI_LINE_KEY || CompareNoCase(lpszLineKey, lpszKey) != 0) continue;
         GpcCopyString(lpszOut, nSize, lpszValue);
         return 1;
     }
@@ -114,11 +169,8 @@ int IniGetInt(const char* lpszSection, const char* lpszKey, int nDefault, const 
     CIniStream stream(lpszPath);
     if (stream.m_pFile == nullptr) return nDefault;
     char achValue[256];
-    if (!IniFindValue(stream.m_pFile, lpszSection, lpszKey, achValue, sizeof(achValue))) return nDefault;
-    // A value that does not begin with a number reads as the default: callers
-    // treat any count below 1 as an empty list, so that is the safe answer.
-    int nValue = nDefault;
-    return ParseDecimal(achValue, &nValue) ? nValue : nDefault;
+    int bFound = IniFindValue(stream.m_pFile, lpszSection, lpszKey, achValue, sizeof(achValue));
+    return ValueAsInt(bFound, achValue, nDefault);
 }
 
 int IniGetString(const char* lpszSection, const char* lpszKey, const char* lpszDefault,
@@ -126,9 +178,125 @@ int IniGetString(const char* lpszSection, const char* lpszKey, const char* lpszD
 {
     if (lpszOut == nullptr || nSize <= 0) return 0;
     CIniStream stream(lpszPath);
-    if (stream.m_pFile == nullptr ||
-        !IniFindValue(stream.m_pFile, lpszSection, lpszKey, lpszOut, nSize)) {
-        GpcCopyString(lpszOut, nSize, lpszDefault ? lpszDefault : "");
+    int bFound = stream.m_pFile != nullptr && IniFindValue(stream.m_pFile, lpszSection, lpszKey, lpszOut, nSize);
+    return ValueOrDefault(bFound, lpszDefault, lpszOut, nSize);
+}
+
+CGpcIniText::CGpcIniText(const char* lpszPath)
+{
+    if (lpszPath == nullptr || !m_Path.Assign(lpszPath)) return;
+    CIniStream stream(lpszPath);
+    if (stream.m_pFile == nullptr) return;
+    // Read in text mode, as the stream reader reads: the same line ends and
+    // the same end of the text. Room for one byte more than the limit tells
+    // a text that is too large.
+    size_t nCapacity = 0;
+    for (;;) {
+        if (m_nSize == nCapacity) {
+            if (nCapacity > GPC_INI_MAX_TEXT) {
+                // Too large to hold: every key is read from the file instead.
+                m_pText.reset();
+                m_nSize = 0;
+                return;
+            }
+            size_t nGrown = nCapacity ? nCapacity * 2 : 64 * 1024;
+            if (nGrown > GPC_INI_MAX_TEXT + 1) nGrown = GPC_INI_MAX_TEXT + 1;
+            std::unique_ptr<char[]> pGrown(new (std::nothrow) char[nGrown]);
+            if (!pGrown) return;
+            if (m_nSize) memcpy(pGrown.get(), m_pText.get(), m_nSize);
+            m_pText = std::move(pGrown);
+            nCapacity = nGrown;
+        }
+        size_t nRead = fread(m_pText.get() + m_nSize, 1, nCapacity - m_nSize, stream.m_pFile);
+        if (nRead == 0) break;  // the end, or an error
+        m_nSize += nRead;
     }
-    return static_cast<int>(strlen(lpszOut));
+    if (ferror(stream.m_pFile)) {
+        m_pText.reset();
+        m_nSize = 0;
+        return;
+    }
+    m_bLoaded = true;
+}
+
+CGpcIniText::CGpcIniText(const char* pText, size_t nSize)
+{
+    if (pText == nullptr || nSize > GPC_INI_MAX_TEXT) return;
+    m_pText.reset(new (std::nothrow) char[nSize ? nSize : 1]);
+    if (!m_pText) return;
+    memcpy(m_pText.get(), pText, nSize);
+    m_nSize = nSize;
+    m_bLoaded = true;
+}
+
+bool CGpcIniText::IndexSection(const char* lpszSection)
+{
+    if (m_Section.GetText() != nullptr && strcmp(m_Section.GetText(), lpszSection) == 0) return true;
+    m_Section.Assign(nullptr);
+    m_nEntries = 0;
+    // Each key line gives its key and its value, each terminated: never more
+    // than the line's own characters and one byte.
+    size_t nNeeded = m_nSize * 2 + 1;
+    if (m_nEntryCapacity < nNeeded) {
+        m_pEntries.reset(new (std::nothrow) char[nNeeded]);
+        m_nEntryCapacity = m_pEntries ? nNeeded : 0;
+        if (!m_pEntries) return false;
+    }
+    char achLine[GPC_INI_LINE];
+    bool bInSection = false;
+    size_t nPos = 0;
+    while (NextPiece(m_pText.get(), m_nSize, &nPos, achLine)) {
+        char* lpszLineKey = nullptr;
+        const char* lpszValue = nullptr;
+        GpcIniLine line = ReadIniLine(achLine, lpszSection, &bInSection, &lpszLineKey, &lpszValue);
+        if (line == INI_LINE_SECTION_END) break;
+        if (line != INI_LINE_KEY) continue;
+        size_t nKey = strlen(lpszLineKey) + 1;
+        size_t nValue = strlen(lpszValue) + 1;
+        memcpy(m_pEntries.get() + m_nEntries, lpszLineKey, nKey);
+        memcpy(m_pEntries.get() + m_nEntries + nKey, lpszValue, nValue);
+        m_nEntries += nKey + nValue;
+    }
+    if (!m_Section.Assign(lpszSection)) {
+        m_nEntries = 0;
+        return false;
+    }
+    return true;
+}
+
+int CGpcIniText::FindValue(const char* lpszSection, const char* lpszKey, char* lpszOut, int nSize)
+{
+    if (lpszSection == nullptr || lpszKey == nullptr) return 0;
+    if (!m_bLoaded || !IndexSection(lpszSection)) {
+        CIniStream stream(m_Path.GetText());
+        return IniFindValue(stream.m_pFile, lpszSection, lpszKey, lpszOut, nSize);
+    }
+    // The section's key lines in their order: the first of a name wins.
+    const char* p = m_pEntries.get();
+    const char* pEnd = p + m_nEntries;
+    while (p < pEnd) {
+        const char* lpszLineKey = p;
+        p += strlen(p) + 1;
+        const char* lpszValue = p;
+        p += strlen(p) + 1;
+        if (CompareNoCase(lpszLineKey, lpszKey) == 0) {
+            GpcCopyString(lpszOut, nSize, lpszValue);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int CGpcIniText::GetInt(const char* lpszSection, const char* lpszKey, int nDefault)
+{
+    char achValue[256];
+    return ValueAsInt(FindValue(lpszSection, lpszKey, achValue, sizeof(achValue)), achValue, nDefault);
+}
+
+int CGpcIniText::GetString(const char* lpszSection, const char* lpszKey, const char* lpszDefault, char* lpszOut,
+                           int nSize)
+{
+    if (lpszOut == nullptr || nSize <= 0) return 0;
+    int bFound = FindValue(lpszSection, lpszKey, lpszOut, nSize);
+    return ValueOrDefault(bFound, lpszDefault, lpszOut, nSize);
 }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <utility>
 
 #ifdef _WIN32
@@ -170,6 +171,50 @@ int IniFindValue(FILE* pStream, const char* lpszSection, const char* lpszKey,
 int IniGetInt(const char* lpszSection, const char* lpszKey, int nDefault, const char* lpszPath);
 int IniGetString(const char* lpszSection, const char* lpszKey, const char* lpszDefault,
                  char* lpszOut, int nSize, const char* lpszPath);
+
+// Manifests are held in memory up to this size; a larger one is read from
+// its file for every key instead.
+enum { GPC_INI_MAX_TEXT = 4 * 1024 * 1024 };
+
+// A manifest read once into memory: a pass over it (its count, then each
+// of its items) asks for many keys, and each is answered from the copy by
+// the rules of IniFindValue. The copy is taken when the object is made and
+// never refreshed: make a new one for every pass, so that a manifest that
+// arrived since is read again. A file that cannot be held (too large, no
+// memory) is read key by key as IniGetInt and IniGetString read it.
+class CGpcIniText {
+public:
+    explicit CGpcIniText(const char* lpszPath);
+    // The text itself, as a file in text mode would give it.
+    CGpcIniText(const char* pText, size_t nSize);
+    CGpcIniText(const CGpcIniText&) = delete;
+    CGpcIniText& operator=(const CGpcIniText&) = delete;
+
+    // As IniFindValue over the whole file.
+    int FindValue(const char* lpszSection, const char* lpszKey, char* lpszOut, int nSize);
+    // As IniGetInt and IniGetString.
+    int GetInt(const char* lpszSection, const char* lpszKey, int nDefault);
+    int GetString(const char* lpszSection, const char* lpszKey, const char* lpszDefault, char* lpszOut,
+                  int nSize);
+    bool IsHeld() const { return m_bLoaded; }
+
+private:
+    // Collects the key lines of the first section of that name, in their
+    // order, unless it is the section collected last. False when there is
+    // no memory for it.
+    bool IndexSection(const char* lpszSection);
+
+    CGpcString m_Path;
+    std::unique_ptr<char[]> m_pText;
+    size_t m_nSize = 0;
+    bool m_bLoaded = false;
+    // The indexed section's keys and values, each terminated, one after
+    // the other.
+    CGpcString m_Section;
+    std::unique_ptr<char[]> m_pEntries;
+    size_t m_nEntries = 0;
+    size_t m_nEntryCapacity = 0;
+};
 
 #ifdef _WIN32
 // File routines.

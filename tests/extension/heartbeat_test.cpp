@@ -72,6 +72,35 @@ TEST_F(Heartbeat, ComponentLoadsOnceItsItemIsInPlaceAndTheRunEndsWithTheLastItem
     EXPECT_FALSE(m_pTrace->Contains("Download is done"));
 }
 
+// Deciding, scheduling, installing, logging and loading all need an item's
+// install directory; it is resolved (and traced) once in the start-up.
+TEST_F(Heartbeat, EachItemsInstallDirectoryIsResolvedOnceInAStartUp)
+{
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=2\nFile1=" + Entry("main.dll") + "\nFile2=b.dll;b.dll;Sub;;;10;;existence;\n");
+    ASSERT_EQ(3u, m_pHost->downloads.size());
+    CompleteWith(1, "M");
+    CompleteWith(2, "B");
+    Beat(3);
+    ASSERT_EQ(1, Ext()->m_bDownloadDone) << m_pTrace->Dump();
+    const struct {
+        const char* file;
+        std::string dir;
+    } items[] = {{"main.dll", ProductDir()}, {"b.dll", ProductDir() + "\\Sub"}};
+    for (const auto& item : items) {
+        int nResolved = 0;
+        for (const std::string& text : m_pTrace->Texts()) {
+            if (text.rfind("CVRGPCEXT::GetInstallDir,", 0) == 0 &&
+                text.size() > strlen(item.file) + 8 &&
+                text.compare(text.size() - strlen(item.file) - 8, std::string::npos, ",file = " + std::string(item.file)) == 0)
+                ++nResolved;
+        }
+        EXPECT_EQ(1, nResolved) << item.file << "\n" << m_pTrace->Dump();
+        EXPECT_TRUE(m_pTrace->HasLine("CVRGPCEXT::GetInstallDir,installdir = " + item.dir + ",file = " + item.file));
+    }
+}
+
 TEST_F(Heartbeat, ComponentListedLastLoadsAndFinishesInOneBeat)
 {
     SetOrdinaryPage();

@@ -330,6 +330,10 @@ TEST_P(ManifestUserDir, UnwritableProductDirectoryMovesBelowTheUserDirectoryForT
     EXPECT_TRUE(m_pTrace->HasLine("VRGPCEXT::ParseInitFile,bUpdate = 1")) << m_pTrace->Dump();
     EXPECT_TRUE(m_pTrace->HasLine("VRGPCEXT::EnableUserDirAsRoot,bValue = 1"));
     EXPECT_TRUE(m_pTrace->HasLine("Change default installation directory to " + userDir));
+    // The item's directory, resolved for the update decision, is resolved
+    // again for the download once the default directory has moved.
+    EXPECT_TRUE(m_pTrace->HasLine("CVRGPCEXT::GetInstallDir,installdir = " + userDir + ",file = main.dll"))
+        << m_pTrace->Dump();
     EXPECT_EQ(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(0x5A5A)),
               GetPropA(GetDesktopWindow(), UserDirMarkName().c_str()));
     // The file is still fetched, now for the user directory.

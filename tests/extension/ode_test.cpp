@@ -82,6 +82,22 @@ TEST_F(OnDemand, IntegrityReadsTheVersionsAgainOnEveryQuestion)
     }
 }
 
+// Every request reads the manifest as it is now: one rewritten in place
+// between two requests is never answered from the earlier reading.
+TEST_F(OnDemand, ManifestRewrittenBetweenRequestsIsReadAgain)
+{
+    WriteFileBytes(ProductDir() + "\\a.dat", "a");
+    WriteManifest("[Extras]\nCount=1\nFile1=" + Entry("a.dat") + "\n");
+    EXPECT_EQ(1, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+    WriteManifest("[Extras]\nCount=2\nFile1=" + Entry("a.dat") + "\nFile2=" + Entry("b.dat") + "\n");
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+    WriteManifest("[Extras]\nCount=1\nFile1=a.dat;a.dat;Sub;;;10;;existence;\n");
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+    CreateDirectoryA((ProductDir() + "\\Sub").c_str(), nullptr);
+    WriteFileBytes(ProductDir() + "\\Sub\\a.dat", "a");
+    EXPECT_EQ(1, GpcOdeGetSectionIntegrity(Cookie(), m_strManifest.c_str(), "Extras"));
+}
+
 TEST_F(OnDemand, CallerManifestBecomesTheDefaultButIsNotDeletedAtExit)
 {
     WriteManifest("[Extras]\nCount=1\nFile1=" + Entry("a.dat") + "\n");

@@ -6,6 +6,7 @@
 #include <winspool.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "feedback/trace.h"
@@ -305,7 +306,6 @@ TEST_F(Spooler, VersionedDriverDirectoryIsThreeOnWindows2000AndLater)
     EXPECT_EQ(std::string(GPC_PRINTER_DRIVER_DIR) + "\\3\\", achDir);
 }
 
-}  // namespace
 
 // Before the product directory is known the default is empty: a path built
 // on it would land at the root of the current drive, so none is built.
@@ -333,3 +333,91 @@ TEST(InstallPath, EmptyDefaultDirectoryBuildsNoRelativePath)
         EXPECT_EQ(c.expected, std::string(achPath)) << (c.target ? c.target : "(absent)");
     }
 }
+
+// How often the item named x.dll had its install directory resolved: each
+// resolution ends with one line, the directory (empty when too long) or
+// that there is none.
+int Resolutions(const TraceCapture& trace)
+{
+    int nCount = 0;
+    for (const std::string& text : trace.Texts()) {
+        if (text.rfind("CVRGPCEXT::GetInstallDir,installdir = ", 0) == 0 ||
+            text.rfind("CVRGPCEXT::GetInstallDir,no install directory,", 0) == 0) {
+            if (text.find(",file = x.dll") != std::string::npos)
+                ++nCount;
+        }
+    }
+    return nCount;
+}
+
+// An item's directory is resolved once and kept; only a change to what it
+// rests on (target, default directory, user-directory mode) or a new pass
+// resolves it again. Each case uses the item three times, changes one
+// thing, and uses it twice more.
+TEST(InstallDir, KeptOnTheItemUntilWhatItRestsOnChanges)
+{
+    ScopedEnv profile("USERPROFILE", "C:\\users\\probe");
+    const std::string def = GPC_DEFAULT_DIR;
+    const struct {
+        const char* name;
+        std::string defaultDir;
+        const char* target;
+        std::function<void(OwnedManager&, GpcInstallItem&)> change;
+        std::string before;
+        std::string after;
+        int resolutions;
+    } cases[] = {
+        {"nothing changes", GPC_DEFAULT_DIR, "Plugins", [](OwnedManager&, GpcInstallItem&) {},
+         def + "\\Plugins", def + "\\Plugins", 1},
+        {"the default directory is given again", GPC_DEFAULT_DIR, "Plugins",
+         [](OwnedManager& o, GpcInstallItem&) { o.Manager().DefaultInstallDir.Assign(GPC_DEFAULT_DIR); },
+         def + "\\Plugins", def + "\\Plugins", 1},
+        {"the default directory changes", GPC_DEFAULT_DIR, "Plugins",
+         [](OwnedManager& o, GpcInstallItem&) { o.Manager().DefaultInstallDir.Assign("C:\\Other"); },
+         def + "\\Plugins", "C:\\Other\\Plugins", 2},
+        {"the target changes", GPC_DEFAULT_DIR, "Plugins",
+         [](OwnedManager&, GpcInstallItem& item) { item.Target.Assign("%windows%"); },
+         def + "\\Plugins", GPC_WINDOWS_DIR, 2},
+        {"an absent target becomes empty", GPC_DEFAULT_DIR, nullptr,
+         [](OwnedManager&, GpcInstallItem& item) { item.Target.Assign(""); }, def, def, 1},
+        {"the owner moves to the user directory", GPC_DEFAULT_DIR, "%uninstall%",
+         [](OwnedManager& o, GpcInstallItem&) { o.Owner().bUserDirRoot = 1; }, ModuleDir(), "C:\\users\\probe",
+         2},
+        {"a new pass", GPC_DEFAULT_DIR, "%system%",
+         [](OwnedManager& o, GpcInstallItem&) { o.Manager().ForgetInstallDirs(); }, GPC_SYSTEM_DIR,
+         GPC_SYSTEM_DIR, 2},
+        {"a refusal is kept", "", "Plugins", [](OwnedManager&, GpcInstallItem&) {}, "", "", 1},
+        {"a refusal ends when the default directory arrives", "", "Plugins",
+         [](OwnedManager& o, GpcInstallItem&) { o.Manager().DefaultInstallDir.Assign(GPC_DEFAULT_DIR); }, "",
+         def + "\\Plugins", 2},
+        {"a path too long is kept refused", Dir(252), "Plugins",
+         [](OwnedManager&, GpcInstallItem&) {}, "", "", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        OwnedManager owned;
+        CVRGpcInstallationMgr& mgr = owned.Manager();
+        mgr.DefaultInstallDir.Assign(c.defaultDir.c_str());
+        GpcInstallItem item = MakeItem("x.dll", c.target);
+        item.Owner = &owned.Owner();
+        TraceCapture trace;
+        char achDir[GPC_MAX_PATH];
+        char achPath[GPC_MAX_PATH];
+        for (int i = 0; i < 3; ++i) {
+            mgr.GetInstallDir(&item, achDir);
+            EXPECT_EQ(c.before, achDir);
+            mgr.GetInstallPath(&item, achPath);
+            EXPECT_EQ(c.before.empty() ? "" : c.before + "\\x.dll", achPath);
+        }
+        c.change(owned, item);
+        for (int i = 0; i < 2; ++i) {
+            mgr.GetInstallPath(&item, achPath);
+            EXPECT_EQ(c.after.empty() ? "" : c.after + "\\x.dll", achPath);
+            mgr.GetInstallDir(&item, achDir);
+            EXPECT_EQ(c.after, achDir);
+        }
+        EXPECT_EQ(c.resolutions, Resolutions(trace)) << trace.Dump();
+    }
+}
+
+}  // namespace

@@ -9,6 +9,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 class IniReader : public ::testing::Test {
 protected:
     IniReader() : m_Folder("ini") {}
@@ -257,6 +259,116 @@ TEST_F(IniReader, FilesWithoutLineEndsOrWithOnlyLineFeedsRead)
         char achOut[32];
         IniGetString("Items", "File1", "", achOut, sizeof(achOut), path.c_str());
         EXPECT_STREQ(c.value, achOut) << testing::PrintToString(std::string(c.text));
+    }
+}
+
+// The copy held in memory answers every lookup as the file read afresh
+// does, on the texts where the rules are easy to get wrong.
+TEST_F(IniReader, HeldCopyAnswersAsTheFileDoes)
+{
+    const std::string longValue(3000, 'v');
+    const struct {
+        const char* name;
+        std::string text;
+    } texts[] = {
+        {"quotes, cases and a second section of a name", GPC_MANIFEST},
+        {"bracket lines",
+         "[Items]\r\nFile1=first\r\nFile2=value with [brackets] inside\r\nFile3=never reached\r\n"
+         "[ Spaced Name ]\r\nKey=spaced\r\nx ] y [Late] z\r\nKey=late\r\n]Backwards[\r\nKey=backwards\r\n"},
+        {"a backwards bracket line ends the section", "[Items]\nFile1=a\n]x[\nFile2=b\n[Other]\nKey=c\n"},
+        {"a line in pieces", "[Items]\r\nFile1=" + longValue.substr(0, 2041) + "Count=7\r\nFile2=after\r\n"},
+        {"a value filling a piece", "[Items]\r\nK=" + longValue + "\r\nFile1=next\r\n"},
+        {"a piece boundary on the line end", "[Items]\nFile1=" + std::string(2040, 'w') + "\nFile2=x\n"},
+        {"the first of two keys", "[Items]\nCount=1\ncount=2\nFile1=one\nFILE1=two\n"},
+        {"a character 0 in a line", "[Items]\nFile1=ab\0cd\nFile2=x\0=y\n[Ot\0her]\nKey=z\n"s},
+        {"an end-of-file mark", "[Items]\r\nFile1=a\r\n\x1a\r\nFile2=after the mark\r\n"},
+        {"carriage returns alone", "[Items]\rFile1=cr only\r"},
+        {"no line end at the end", "[Items]\nFile1=last line"},
+        {"blanks around names", "[  Items  ]\n  File1  =  \" x \"  \n\tCount\t=\t12abc\n"},
+        {"empty", ""},
+    };
+    const char* const sections[] = {"Items", "items", "  Items  ", "Settings", "Other", "Ot", "Spaced Name",
+                                    "Late", "Backwards", "Missing", ""};
+    const char* const keys[] = {"Count", "count", "File1", "File2", "File3", "File4", "File5", "File6",
+                                "File9", "File10", "File12", "File13", "K", "Key", ";File7",
+                                "no equals sign here", ""};
+    const int sizes[] = {1, 8, 256, GPC_INI_LINE};
+    for (const auto& t : texts) {
+        SCOPED_TRACE(t.name);
+        std::string path = Write(t.text);
+        CGpcIniText held(path.c_str());
+        EXPECT_TRUE(held.IsHeld());
+        for (const char* section : sections) {
+            for (const char* key : keys) {
+                for (int nSize : sizes) {
+                    std::string fromFile(GPC_INI_LINE + 8, '#');
+                    std::string fromHeld(GPC_INI_LINE + 8, '#');
+                    int nFile = IniGetString(section, key, "dflt", &fromFile[0], nSize, path.c_str());
+                    int nHeld = held.GetString(section, key, "dflt", &fromHeld[0], nSize);
+                    EXPECT_EQ(nFile, nHeld) << "[" << section << "] " << key << " in " << nSize;
+                    EXPECT_EQ(fromFile, fromHeld) << "[" << section << "] " << key << " in " << nSize;
+                }
+                EXPECT_EQ(IniGetInt(section, key, -99, path.c_str()), held.GetInt(section, key, -99))
+                    << "[" << section << "] " << key;
+            }
+        }
+    }
+}
+
+// A few answers of the held copy pinned on their own, so that both readers
+// cannot drift together.
+TEST_F(IniReader, HeldCopyKeepsTheManifestRules)
+{
+    std::string path = Write("[Items]\r\nCount=2\r\ncount=9\r\nFile1=\"a b\"\r\nFile2=x\0y\r\n"
+                             "x ] y [Late] z\r\nKey=late\r\n[Items]\r\nFile3=second\r\n\x1a\r\n"
+                             "[Tail]\r\nKey=after the mark\r\n"s);
+    CGpcIniText held(path.c_str());
+    char achOut[64];
+    const struct {
+        const char* section;
+        const char* key;
+        const char* value;
+    } cases[] = {
+        {"items", "COUNT", "2"},     // names ignore case, the first key wins
+        {"Items", "File1", "a b"},   // quotes dropped
+        {"Items", "File2", "x"},     // a character 0 ends the line's text
+        {"Late", "Key", "late"},     // any line with both brackets is a section line
+        {"Items", "File3", "dflt"},  // only the first section of a name
+        {"Tail", "Key", "dflt"},     // text mode: the end-of-file mark ends the text
+    };
+    for (const auto& c : cases) {
+        held.GetString(c.section, c.key, "dflt", achOut, sizeof(achOut));
+        EXPECT_STREQ(c.value, achOut) << "[" << c.section << "] " << c.key;
+    }
+    EXPECT_EQ(2, held.GetInt("Items", "Count", 0));
+}
+
+// The copy is taken once: a manifest that arrives later is seen by a new
+// copy (the next pass), and a file too large to hold is read key by key.
+TEST_F(IniReader, HeldCopyIsTakenOnceAndOnlyUpToItsLimit)
+{
+    std::string path = Write("[Items]\nCount=1\n");
+    CGpcIniText first(path.c_str());
+    EXPECT_EQ(1, first.GetInt("Items", "Count", 0));
+    Write("[Items]\nCount=2\n");
+    EXPECT_EQ(2, CGpcIniText(path.c_str()).GetInt("Items", "Count", 0));
+
+    CGpcIniText absent((m_Folder / "absent.ini").c_str());
+    EXPECT_FALSE(absent.IsHeld());
+    EXPECT_EQ(5, absent.GetInt("Items", "Count", 5));
+    EXPECT_EQ(5, CGpcIniText(nullptr).GetInt("Items", "Count", 5));
+
+    std::string filler(GPC_INI_MAX_TEXT, ';');
+    for (size_t i = 79; i < filler.size(); i += 80) filler[i] = '\n';
+    for (const size_t nSize : {static_cast<size_t>(GPC_INI_MAX_TEXT) - 40, static_cast<size_t>(GPC_INI_MAX_TEXT)}) {
+        std::string big = "[Items]\n" + filler.substr(0, nSize - 24) + "\nCount=3\n[Other]\nA=b\n";
+        std::string bigPath = Write(big, "big.ini");
+        CGpcIniText held(bigPath.c_str());
+        EXPECT_EQ(big.size() <= static_cast<size_t>(GPC_INI_MAX_TEXT), held.IsHeld()) << big.size();
+        EXPECT_EQ(3, held.GetInt("Items", "Count", 0)) << big.size();
+        char achOut[8];
+        held.GetString("Other", "A", "", achOut, sizeof(achOut));
+        EXPECT_STREQ("b", achOut);
     }
 }
 
