@@ -163,7 +163,8 @@ public:
 
     // Update decision.
     // A pass (the start-up's, or an on-demand check or download) begins:
-    // file versions read before are read again.
+    // file versions read before are read again, and install directories
+    // are resolved again (ForgetInstallDirs).
     void BeginPass();
     int HasAnyUpdate();
     static int IsItemNamed(GpcInstallItem* pItem, const char* lpszName);

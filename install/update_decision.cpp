@@ -109,6 +109,8 @@ void CVRGpcInstallationMgr::BeginPass()
 {
     // The kept versions live beside this product's installation log.
     Versions.BeginPass(LogMgr ? LogMgr->m_keyLog.GetHandle() : nullptr);
+    // What a pass decides rests on the install directories as they are now.
+    ForgetInstallDirs();
 }
 
 int CVRGpcInstallationMgr::HasAnyUpdate()
