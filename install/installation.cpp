@@ -643,7 +643,10 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
 
 int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)
 {
-    if (!pItem)
+    // Only a file installed in this pass has anything to register; the
+    // others leave the current directory alone (a start-up with every file
+    // current registers nothing).
+    if (!pItem || pItem->State != ITEM_INSTALLED)
         return 1;
     // Installers and servers find their sibling files in their own directory.
     CGpcCurrentDirectory savedDir;
@@ -651,9 +654,6 @@ int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)
     GetInstallDir(pItem, achDir);
     if (achDir[0])
         SetCurrentDirectoryA(achDir);
-
-    if (pItem->State != ITEM_INSTALLED)
-        return 1;
 
     char achPath[GPC_MAX_PATH];
     GetInstallPath(pItem, achPath);
