@@ -565,7 +565,7 @@ bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char*
 // and the trace tells who looks.
 static void WarnWhenNotCurrent(GpcInstallItem* pItem, const char* lpszPath, CVRGpcVersionCache* pVersions)
 {
-    char achCurrent[256] = "";
+    char achCurrent[GPC_CURRENT_VALUE] = "";
     if (pItem->NeedUpdate(lpszPath, achCurrent, pVersions)) {
         TraceMessage("WARNING:The version/tag/size of the destination isn't the same as in the config file.");
         TraceMessage("WARNING:The file is: %s, File version info: %s, Version info in INI file: %s", lpszPath,

@@ -36,6 +36,10 @@ enum {
     GPC_INSTALL_NEED_ADMIN = -100,
 };
 
+// What the update decision reads from a file (its version, tag or size) is
+// at most 255 characters: buffers for it hold this many bytes.
+enum { GPC_CURRENT_VALUE = 256 };
+
 // One file of a manifest section. Text fields are absent (null) or owned
 // text (maybe empty); absence and emptiness are different decisions.
 // The manifest fields (SourceName ... OsVersion) come from GpcItemFields.
@@ -63,7 +67,7 @@ struct GpcInstallItem : GpcItemFields {
     } InstallDirMemo;
 
     // 1 when the file at lpszPath needs this item's download, 0 when current.
-    // lpszCurrent (256 bytes, may be null) receives what was read. With a
+    // lpszCurrent (GPC_CURRENT_VALUE bytes, may be null) receives what was read. With a
     // cache, a version read before in the same pass is not read again; the
     // decision and its trace are the same either way.
     int NeedUpdate(const char* lpszPath, char* lpszCurrent = nullptr, CVRGpcVersionCache* pVersions = nullptr);

@@ -13,9 +13,6 @@
 
 namespace {
 
-// What a test read from the file is at most 255 characters.
-enum { GPC_CURRENT_VALUE = 256 };
-
 bool IsStillInstalling(const GpcInstallItem* pItem)
 {
     return pItem->State == ITEM_LISTED || pItem->State == ITEM_DOWNLOADING;

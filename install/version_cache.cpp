@@ -7,9 +7,6 @@
 
 namespace {
 
-// What a test read from a file is at most 255 characters.
-enum { GPC_VALUE_SIZE = 256 };
-
 const char GPC_STORE_KEY[] = "VersionCache";
 // Files of sections and versions no longer used leave their entries; past
 // this many the key is emptied and filled again by the reads that follow.
@@ -20,7 +17,7 @@ const DWORD GPC_STORE_LIMIT = 4096;
 // with each 64-bit number as 16 upper-case hex digits, <found> 1 or 0 and
 // the text empty when nothing was found. The stamp part must equal the
 // file's, byte for byte; anything else is not an entry.
-enum { GPC_STAMP_SIZE = 64, GPC_RECORD_SIZE = GPC_STAMP_SIZE + GPC_VALUE_SIZE + 8 };
+enum { GPC_STAMP_SIZE = 64, GPC_RECORD_SIZE = GPC_STAMP_SIZE + GPC_CURRENT_VALUE + 8 };
 
 // The stamp part of a record (with its closing "|") for a file as it is now.
 void FormatStamp(GpcVersionKind nKind, const WIN32_FILE_ATTRIBUTE_DATA& data, char* lpszStamp)
@@ -56,7 +53,7 @@ bool LoadRecord(HKEY hStore, const char* lpszPath, const char* lpszStamp, int* p
     const char* lpszText = achRecord + nStamp + 2;
     size_t nText = strlen(lpszText);
     char chFound = achRecord[nStamp];
-    if (nText >= GPC_VALUE_SIZE || (chFound != '1' && chFound != '0') || (chFound == '0' && nText != 0))
+    if (nText >= GPC_CURRENT_VALUE || (chFound != '1' && chFound != '0') || (chFound == '0' && nText != 0))
         return false;
     *pbFound = chFound == '1';
     memcpy(lpszValue, lpszText, nText + 1);
@@ -114,7 +111,7 @@ struct CVRGpcVersionCache::GpcEntry {
     GpcVersionKind nKind = GPC_VERSION_RESOURCE;
     int bFound = 0;
     char achKey[GPC_MAX_PATH] = "";
-    char achValue[GPC_VALUE_SIZE] = "";
+    char achValue[GPC_CURRENT_VALUE] = "";
 };
 
 const char* CVRGpcVersionCache::StoreKeyName()
@@ -213,7 +210,7 @@ int CVRGpcVersionCache::Read(GpcVersionKind nKind, const char* lpszPath, char* l
 
     char achStamp[GPC_STAMP_SIZE];
     FormatStamp(nKind, data, achStamp);
-    char achValue[GPC_VALUE_SIZE] = "";
+    char achValue[GPC_CURRENT_VALUE] = "";
     int bFound = 0;
     if (!m_keyStore.GetHandle() || !LoadRecord(m_keyStore, lpszPath, achStamp, &bFound, achValue)) {
         bFound = ReadFromFile(nKind, lpszPath, achValue, sizeof(achValue));
