@@ -227,9 +227,6 @@ void CVRGpcExtension::PrepareInstallation(const char* lpszIniFile)
     }
 
     m_InstallationMgr.UrlRoot.Assign(lpszRoot);
-    // A new manifest starts a new pass: no directory resolved before it is
-    // answered again.
-    m_InstallationMgr.ForgetInstallDirs();
     char achDir[GPC_MAX_PATH];
     GetProductDir(achDir, 0);
     m_InstallationMgr.DefaultInstallDir.Assign(achDir);

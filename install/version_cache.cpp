@@ -136,7 +136,9 @@ void CVRGpcVersionCache::BeginPass(HKEY hStoreParent)
         RegDeleteKeyA(hStoreParent, GPC_STORE_KEY);
         if (m_keyStore.Create(hStoreParent, GPC_STORE_KEY) != ERROR_SUCCESS)
             m_keyStore.Close();
+        dwValues = 0;
     }
+    m_bStoreEmpty = dwValues == 0;
 }
 
 void CVRGpcVersionCache::Release()
@@ -150,6 +152,7 @@ void CVRGpcVersionCache::Release()
     }
     m_nEntries = 0;
     m_keyStore.Close();
+    m_bStoreEmpty = false;
 }
 
 CVRGpcVersionCache::GpcEntry* CVRGpcVersionCache::Find(const char* lpszKey, unsigned int nHash,
@@ -216,8 +219,10 @@ int CVRGpcVersionCache::Read(GpcVersionKind nKind, const char* lpszPath, char* l
         bFound = ReadFromFile(nKind, lpszPath, achValue, sizeof(achValue));
         if (!bFound)
             achValue[0] = '\0';
-        if (m_keyStore.GetHandle())
+        if (m_keyStore.GetHandle()) {
             StoreRecord(m_keyStore, lpszPath, achStamp, bFound, achValue);
+            m_bStoreEmpty = false;
+        }
     }
     Remember(achKey, nHash, nKind, bFound, achValue);
     if (!bFound) {
@@ -261,7 +266,9 @@ void CVRGpcVersionCache::Forget(const char* lpszPath)
             }
         }
     }
-    // The registry matches value names without regard to case.
-    if (m_keyStore.GetHandle())
+    // The registry matches value names without regard to case. A store that
+    // held nothing when the pass began and has been given nothing since (a
+    // first installation) has nothing to delete: no call per file then.
+    if (m_keyStore.GetHandle() && !m_bStoreEmpty)
         RegDeleteValueA(m_keyStore, lpszPath);
 }

@@ -54,4 +54,7 @@ private:
     GpcEntry* m_apBuckets[GPC_BUCKETS] = {};
     int m_nEntries = 0;
     CGpcRegKey m_keyStore;
+    // The kept entries' key had no value when the pass began and this pass
+    // wrote none: there is nothing in it to delete.
+    bool m_bStoreEmpty = false;
 };
