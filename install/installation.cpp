@@ -371,6 +371,8 @@ struct CVRGpcInstallationMgr::GpcInstallTarget {
     // file, or an earlier redirected copy) may be what runs: it stays whole
     // until a complete new file replaces it.
     bool bKeepUntilReplaced = false;
+    // The probe created the destination, to be deleted when it is closed.
+    bool bProbeCreated = false;
     int bRestart = 0;
     bool bRedirectedOverExisting = false;
 };
@@ -414,13 +416,22 @@ bool CVRGpcInstallationMgr::ProbeDestination(GpcInstallItem* pItem, GpcInstallTa
         return false;
     }
 
-    // Open (or create) the destination for writing. The last error says
-    // whether it existed before; a destination that the probe itself
-    // created is removed again before unpacking.
-    SetLastError(0);
+    // Create the destination, or open the one that is there, for writing.
+    // A destination the probe creates itself is gone again the moment the
+    // probe lets it go (delete on close): that saves a deletion per new
+    // file, and nothing of it can be left behind. Only a file that was there
+    // is opened as it is, and kept until the new one replaces it.
     pTarget->hFile.Reset(CreateFileA(pTarget->achTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    pTarget->bKeepUntilReplaced = GetLastError() == ERROR_ALREADY_EXISTS;
+                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    pTarget->bProbeCreated = static_cast<bool>(pTarget->hFile);
+    if (!pTarget->hFile) {
+        DWORD dwError = GetLastError();
+        if (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) {
+            pTarget->hFile.Reset(CreateFileA(pTarget->achTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+            pTarget->bKeepUntilReplaced = static_cast<bool>(pTarget->hFile);
+        }
+    }
     // An open destination is a file that is there; only one the probe could
     // not open needs to be looked for.
     pTarget->bFileAtInstallPath = pTarget->hFile || FileExists(pTarget->achTarget) != 0;
@@ -514,7 +525,9 @@ bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char*
     const char* lpszTarget = pTarget->achTarget;
     pTarget->hFile.Reset();
     if (!pTarget->bKeepUntilReplaced) {
-        DeleteFileA(lpszTarget);
+        // Closing the probe's own file has deleted it already.
+        if (!pTarget->bProbeCreated)
+            DeleteFileA(lpszTarget);
         TraceMessage("The temp created file is deleted: %s", lpszTarget);
     }
 
@@ -648,6 +661,14 @@ int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)
     // current registers nothing).
     if (!pItem || pItem->State != ITEM_INSTALLED)
         return 1;
+    bool bServer = FieldIs(pItem->Action, "r");
+    bool bRegister = FieldIs(pItem->Action, "e");
+    if (!bServer && !bRegister && !FieldIs(pItem->Action, "p")) {
+        // Nothing runs: a file without an action (most of them) leaves the
+        // current directory alone, which costs two system calls a file.
+        pItem->State = ITEM_DONE;
+        return 1;
+    }
     // Installers and servers find their sibling files in their own directory.
     CGpcCurrentDirectory savedDir;
     char achDir[GPC_MAX_PATH];
@@ -658,41 +679,32 @@ int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)
     char achPath[GPC_MAX_PATH];
     GetInstallPath(pItem, achPath);
 
-    if (pItem->Action.IsNull()) {
-        pItem->State = ITEM_DONE;
-        return 1;
-    }
-    if (FieldIs(pItem->Action, "r")) {
+    if (bServer) {
         // A server that cannot register leaves the item failed; the user is
         // not asked about it.
         pItem->State = achPath[0] && RegisterServerDll(achPath) ? ITEM_DONE : ITEM_FAILED;
         return 1;
     }
-    bool bRegister = FieldIs(pItem->Action, "e");
-    if (bRegister || FieldIs(pItem->Action, "p")) {
-        const char* lpszSwitch = bRegister ? " /r" : " /p";
-        // WinExec splits its command line at spaces: the short form of the
-        // path has none. Without a short form the long path is quoted.
-        char achShort[GPC_MAX_PATH] = "";
-        DWORD dwLength = achPath[0] ? GetShortPathNameA(achPath, achShort, sizeof(achShort)) : 0;
-        char achCommand[GPC_MAX_PATH + 8] = "";
-        int nWritten;
-        if (dwLength > 0 && dwLength < sizeof(achShort))
-            nWritten = GpcFormat(achCommand, sizeof(achCommand), "%s%s", achShort, lpszSwitch);
-        else
-            nWritten = GpcFormat(achCommand, sizeof(achCommand), "\"%s\"%s", achPath, lpszSwitch);
-        if (bRegister)
-            TraceMessage("Register file(e): %s", achCommand);
-        UINT nResult = achPath[0] && nWritten >= 0 ? WinExec(achCommand, SW_HIDE) : 0;
-        if (nResult > 31) {
-            pItem->State = ITEM_DONE;
-            return 1;
-        }
-        pItem->State = ITEM_FAILED;
-        return 0;
+    const char* lpszSwitch = bRegister ? " /r" : " /p";
+    // WinExec splits its command line at spaces: the short form of the
+    // path has none. Without a short form the long path is quoted.
+    char achShort[GPC_MAX_PATH] = "";
+    DWORD dwLength = achPath[0] ? GetShortPathNameA(achPath, achShort, sizeof(achShort)) : 0;
+    char achCommand[GPC_MAX_PATH + 8] = "";
+    int nWritten;
+    if (dwLength > 0 && dwLength < sizeof(achShort))
+        nWritten = GpcFormat(achCommand, sizeof(achCommand), "%s%s", achShort, lpszSwitch);
+    else
+        nWritten = GpcFormat(achCommand, sizeof(achCommand), "\"%s\"%s", achPath, lpszSwitch);
+    if (bRegister)
+        TraceMessage("Register file(e): %s", achCommand);
+    UINT nResult = achPath[0] && nWritten >= 0 ? WinExec(achCommand, SW_HIDE) : 0;
+    if (nResult > 31) {
+        pItem->State = ITEM_DONE;
+        return 1;
     }
-    pItem->State = ITEM_DONE;
-    return 1;
+    pItem->State = ITEM_FAILED;
+    return 0;
 }
 
 int RegisterServerDll(const char* lpszPath)
