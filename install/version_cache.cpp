@@ -139,6 +139,7 @@ void CVRGpcVersionCache::BeginPass(HKEY hStoreParent)
         dwValues = 0;
     }
     m_bStoreEmpty = dwValues == 0;
+    m_bStoreEmptyAtStart = m_bStoreEmpty;
 }
 
 void CVRGpcVersionCache::Release()
@@ -153,6 +154,7 @@ void CVRGpcVersionCache::Release()
     m_nEntries = 0;
     m_keyStore.Close();
     m_bStoreEmpty = false;
+    m_bStoreEmptyAtStart = false;
 }
 
 CVRGpcVersionCache::GpcEntry* CVRGpcVersionCache::Find(const char* lpszKey, unsigned int nHash,
@@ -215,7 +217,11 @@ int CVRGpcVersionCache::Read(GpcVersionKind nKind, const char* lpszPath, char* l
     FormatStamp(nKind, data, achStamp);
     char achValue[GPC_CURRENT_VALUE] = "";
     int bFound = 0;
-    if (!m_keyStore.GetHandle() || !LoadRecord(m_keyStore, lpszPath, achStamp, &bFound, achValue)) {
+    // A store that was empty when the pass began holds only what this pass
+    // wrote, and that is answered from memory: a first start looks nothing
+    // up in it.
+    if (!m_keyStore.GetHandle() || m_bStoreEmptyAtStart ||
+        !LoadRecord(m_keyStore, lpszPath, achStamp, &bFound, achValue)) {
         bFound = ReadFromFile(nKind, lpszPath, achValue, sizeof(achValue));
         if (!bFound)
             achValue[0] = '\0';

@@ -57,4 +57,7 @@ private:
     // The kept entries' key had no value when the pass began and this pass
     // wrote none: there is nothing in it to delete.
     bool m_bStoreEmpty = false;
+    // It had no value when the pass began: all it holds, this pass wrote and
+    // remembers in memory, so nothing is looked up in it.
+    bool m_bStoreEmptyAtStart = false;
 };
