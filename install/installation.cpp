@@ -153,10 +153,7 @@ private:
 
 }  // namespace
 
-// Restores an item whose printer driver the spooler still has in its
-// versioned directory (the spooler deletes the installed copy when the
-// driver is re-added). Returns 1 when the file is back in place.
-static int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath, CVRGpcVersionCache* pVersions)
+int CVRGpcInstallationMgr::RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath)
 {
     if (!IsPrinterDriverFile(pItem))
         return 0;
@@ -166,7 +163,7 @@ static int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath,
         return 0;
     // Only a copy that worked settles the item; otherwise it is downloaded.
     bool bCopied = CopyFileA(achCopy, lpszPath, FALSE) != 0;
-    pVersions->Forget(lpszPath);
+    Versions.Forget(lpszPath);
     if (!bCopied)
         return 0;
     FixStdNamesFileTime(lpszPath, pItem->SourceName.GetText());
@@ -223,7 +220,7 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
                     continue;
                 }
             } else {
-                if (RestorePrinterDriverFile(pItem, achPath, &Versions)) {
+                if (RestorePrinterDriverFile(pItem, achPath)) {
                     pItem->State = ITEM_DONE;
                     continue;
                 }
@@ -317,7 +314,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
             pItem->State = ITEM_INSTALLED;
             bDone = true;
         } else if (achPath[0]) {
-            if (RestorePrinterDriverFile(pItem, achPath, &Versions)) {
+            if (RestorePrinterDriverFile(pItem, achPath)) {
                 pItem->State = ITEM_DONE;
                 bDone = true;
             } else if (bRedirect && !CanCreateForWriting(achPath) && IsRedirectedCopyCurrent(pItem)) {

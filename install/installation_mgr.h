@@ -220,6 +220,10 @@ private:
     bool ResolveItemInstallDir(GpcInstallItem* pItem, char* lpszDir);
     // The install-directory pass that kept directories must belong to.
     unsigned DirPass = 1;
+    // Puts back an item's printer-driver file from the spooler's own copy
+    // (the spooler deletes the installed one when the driver is added
+    // again). Returns 1 when the file is back in place.
+    int RestorePrinterDriverFile(GpcInstallItem* pItem, const char* lpszPath);
 
     int SettledScan = 0;
     // For IsMainComponentReady: settled items before it, none of them named
