@@ -653,16 +653,15 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
 
 int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)
 {
-    // Only a file installed in this pass has anything to register; the
-    // others leave the current directory alone (a start-up with every file
-    // current registers nothing).
+    // Only a file in place (installed in this pass or found current) has
+    // anything to register.
     if (!pItem || pItem->State != ITEM_INSTALLED)
         return 1;
     bool bServer = FieldIs(pItem->Action, "r");
     bool bRegister = FieldIs(pItem->Action, "e");
     if (!bServer && !bRegister && !FieldIs(pItem->Action, "p")) {
-        // Nothing runs: a file without an action (most of them) leaves the
-        // current directory alone, which costs two system calls a file.
+        // Nothing runs for a file without an action (most of them), so the
+        // current directory is neither changed nor put back for it.
         pItem->State = ITEM_DONE;
         return 1;
     }
