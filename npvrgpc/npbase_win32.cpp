@@ -78,6 +78,75 @@ DWORD GetFileSizeByName(const char* lpszPath)
     return dwSize == INVALID_FILE_SIZE ? 0 : dwSize;
 }
 
+namespace {
+
+BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR lParam)
+{
+    int* pnCount = reinterpret_cast<int*>(lParam);
+    return ++*pnCount < 2;  // two are enough to know
+}
+
+// The fixed part of the file's version resource, read from one mapping of
+// the file. The system's pair (size, then the data) maps the file twice and
+// costs several times as much. It answers only when there is no doubt about
+// what the pair would say: a 32-bit module with exactly one version
+// resource, whose fixed part is where its length says. Anything else (no
+// module, no resource, several languages to choose from, a damaged block)
+// is left to the pair. Returns 1 with *pInfo filled, 0 when undecided.
+int ReadFixedVersionOnce(const char* lpszPath, VS_FIXEDFILEINFO* pInfo)
+{
+    CGpcModule hData(LoadLibraryExA(lpszPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!hData) return 0;
+    int nLanguages = 0;
+    EnumResourceLanguagesA(hData.Get(), MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(VS_VERSION_INFO), &CountLanguage,
+                           reinterpret_cast<LONG_PTR>(&nLanguages));
+    if (nLanguages != 1) return 0;
+    HRSRC hResource = FindResourceA(hData.Get(), MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16));
+    if (hResource == nullptr) return 0;
+    DWORD dwSize = SizeofResource(hData.Get(), hResource);
+    HGLOBAL hBlock = LoadResource(hData.Get(), hResource);
+    const BYTE* pBlock = hBlock ? static_cast<const BYTE*>(LockResource(hBlock)) : nullptr;
+    // A 32-bit block: its length, the value's length and type, the key
+    // "VS_VERSION_INFO" in UTF-16 with its terminator, padding to a 4-byte
+    // boundary, then the fixed part.
+    static const WCHAR s_wszKey[] = L"VS_VERSION_INFO";
+    const DWORD dwValueOffset = (6 + sizeof(s_wszKey) + 3) & ~3u;
+    if (pBlock == nullptr || dwSize < dwValueOffset + sizeof(VS_FIXEDFILEINFO)) return 0;
+    WORD wLength, wValueLength;
+    std::memcpy(&wLength, pBlock, sizeof(wLength));
+    std::memcpy(&wValueLength, pBlock + 2, sizeof(wValueLength));
+    if (wLength > dwSize || wLength < dwValueOffset + sizeof(VS_FIXEDFILEINFO) ||
+        wValueLength < sizeof(VS_FIXEDFILEINFO) || std::memcmp(pBlock + 6, s_wszKey, sizeof(s_wszKey)) != 0)
+        return 0;
+    std::memcpy(pInfo, pBlock + dwValueOffset, sizeof(*pInfo));
+    return pInfo->dwSignature == VS_FFI_SIGNATURE ? 1 : 0;
+}
+
+// The same through the system's pair.
+int ReadFixedVersionByPair(const char* lpszPath, VS_FIXEDFILEINFO* pInfo)
+{
+    DWORD dwHandle = 0;
+    DWORD dwInfoSize = GetFileVersionInfoSizeA(lpszPath, &dwHandle);
+    if (dwInfoSize == 0) return 0;
+    char* pData = new (std::nothrow) char[dwInfoSize];
+    if (pData == nullptr) return 0;
+    int bFound = 0;
+    if (GetFileVersionInfoA(lpszPath, 0, dwInfoSize, pData)) {
+        VS_FIXEDFILEINFO* pFileInfo = nullptr;
+        UINT uLen = 0;
+        if (!VerQueryValueA(pData, "\\", reinterpret_cast<void**>(&pFileInfo), &uLen)) pFileInfo = nullptr;
+        GPC_ASSERT(pFileInfo);
+        if (pFileInfo != nullptr && uLen >= sizeof(VS_FIXEDFILEINFO) && pFileInfo->dwSignature == VS_FFI_SIGNATURE) {
+            std::memcpy(pInfo, pFileInfo, sizeof(*pInfo));
+            bFound = 1;
+        }
+    }
+    delete[] pData;
+    return bFound;
+}
+
+}  // namespace
+
 int GetFileVersionString(const char* lpszPath, char* lpszVersion, int nSize)
 {
     GPC_ASSERT(lpszPath);
@@ -86,31 +155,16 @@ int GetFileVersionString(const char* lpszPath, char* lpszVersion, int nSize)
     lpszVersion[0] = '\0';
     if (lpszPath == nullptr) return 0;
 
-    DWORD dwHandle = 0;
-    DWORD dwInfoSize = GetFileVersionInfoSizeA(lpszPath, &dwHandle);
-    if (dwInfoSize == 0) return 0;
-    char* pInfo = new (std::nothrow) char[dwInfoSize];
-    if (pInfo == nullptr) return 0;
-
-    if (GetFileVersionInfoA(lpszPath, 0, dwInfoSize, pInfo)) {
-        VS_FIXEDFILEINFO* pFileInfo = nullptr;
-        UINT uLen = 0;
-        if (!VerQueryValueA(pInfo, "\\", reinterpret_cast<void**>(&pFileInfo), &uLen)) pFileInfo = nullptr;
-        GPC_ASSERT(pFileInfo);
-        if (pFileInfo != nullptr && uLen >= sizeof(VS_FIXEDFILEINFO) &&
-            pFileInfo->dwSignature == VS_FFI_SIGNATURE) {
-            // A cut version would compare as a different version: an output
-            // that does not fit leaves the text empty instead.
-            if (GpcFormat(lpszVersion, nSize, "%u,%u,%u,%u",
-                          static_cast<unsigned>(HIWORD(pFileInfo->dwFileVersionMS)),
-                          static_cast<unsigned>(LOWORD(pFileInfo->dwFileVersionMS)),
-                          static_cast<unsigned>(HIWORD(pFileInfo->dwFileVersionLS)),
-                          static_cast<unsigned>(LOWORD(pFileInfo->dwFileVersionLS))) < 0) {
-                lpszVersion[0] = '\0';
-            }
-        }
+    VS_FIXEDFILEINFO info;
+    if (!ReadFixedVersionOnce(lpszPath, &info) && !ReadFixedVersionByPair(lpszPath, &info)) return 0;
+    // A cut version would compare as a different version: an output that
+    // does not fit leaves the text empty instead.
+    if (GpcFormat(lpszVersion, nSize, "%u,%u,%u,%u", static_cast<unsigned>(HIWORD(info.dwFileVersionMS)),
+                  static_cast<unsigned>(LOWORD(info.dwFileVersionMS)),
+                  static_cast<unsigned>(HIWORD(info.dwFileVersionLS)),
+                  static_cast<unsigned>(LOWORD(info.dwFileVersionLS))) < 0) {
+        lpszVersion[0] = '\0';
     }
-    delete[] pInfo;
     return lpszVersion[0] != '\0';
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "npvrgpc/handles.h"
 #include "npvrgpc/npbase.h"
@@ -193,6 +194,73 @@ TEST(FileVersion, ReadsTheFileVersionOfTheFixtures)
         strcpy(achVersion, "stale");
         EXPECT_EQ(c.result, GetFileVersionString(path.c_str(), achVersion, sizeof(achVersion))) << c.file;
         EXPECT_STREQ(c.version, achVersion) << c.file;
+    }
+}
+
+// The file version as the system's own calls give it (size, data, root
+// block), or "" when they give none.
+std::string VersionBySystemCalls(const std::string& path)
+{
+    DWORD dwHandle = 0;
+    DWORD dwSize = GetFileVersionInfoSizeA(path.c_str(), &dwHandle);
+    if (dwSize == 0) return "";
+    std::vector<char> data(dwSize);
+    VS_FIXEDFILEINFO* pInfo = nullptr;
+    UINT uLen = 0;
+    if (!GetFileVersionInfoA(path.c_str(), 0, dwSize, data.data()) ||
+        !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&pInfo), &uLen) || !pInfo ||
+        uLen < sizeof(VS_FIXEDFILEINFO) || pInfo->dwSignature != VS_FFI_SIGNATURE)
+        return "";
+    return std::to_string(HIWORD(pInfo->dwFileVersionMS)) + "," + std::to_string(LOWORD(pInfo->dwFileVersionMS)) +
+           "," + std::to_string(HIWORD(pInfo->dwFileVersionLS)) + "," + std::to_string(LOWORD(pInfo->dwFileVersionLS));
+}
+
+BOOL CALLBACK CountVersionLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR lParam)
+{
+    ++*reinterpret_cast<int*>(lParam);
+    return TRUE;
+}
+
+int VersionResourceLanguages(const std::string& path)
+{
+    CGpcModule hData(LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    int nCount = 0;
+    if (hData.IsValid())
+        EnumResourceLanguagesA(hData.Get(), MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(VS_VERSION_INFO),
+                               &CountVersionLanguage, reinterpret_cast<LONG_PTR>(&nCount));
+    return nCount;
+}
+
+// The reader takes the version from one look at the file where it can, and
+// leaves every doubtful file to the system's calls: either way its answer
+// is theirs, for every kind of file.
+TEST(FileVersion, AnswersAsTheSystemsVersionCallsDo)
+{
+    ScopedTempFolder folder("version");
+    std::string cut = folder / "cut.dll";
+    std::string whole = ReadFileBytes(TestBinDir() + "ver_1_0_0_7.dll");
+    ASSERT_GT(whole.size(), 2048u);
+    WriteFileBytes(cut, whole.substr(0, whole.size() / 2));
+    std::string text = folder / "text.dll";
+    WriteFileBytes(text, "MZ but nothing more");
+
+    // The fixtures are what their names say.
+    ASSERT_EQ(2, VersionResourceLanguages(TestBinDir() + "ver_two_languages.dll"));
+    ASSERT_EQ(1, VersionResourceLanguages(TestBinDir() + "ver_damaged.dll"));
+
+    const std::string files[] = {
+        TestBinDir() + "ver_1_0_0_7.dll",       TestBinDir() + "ver_2_5_300_40000.dll",
+        TestBinDir() + "nover.dll",             TestBinDir() + "nover.exe",
+        TestBinDir() + "ver_two_languages.dll", TestBinDir() + "ver_damaged.dll",
+        cut,                                    text,
+        TestBinDir() + "does_not_exist.dll",
+    };
+    for (const std::string& path : files) {
+        char achVersion[256] = "stale";
+        std::string expected = VersionBySystemCalls(path);
+        EXPECT_EQ(expected.empty() ? 0 : 1, GetFileVersionString(path.c_str(), achVersion, sizeof(achVersion)))
+            << path;
+        EXPECT_EQ(expected, achVersion) << path;
     }
 }
 
