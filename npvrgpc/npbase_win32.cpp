@@ -80,6 +80,9 @@ DWORD GetFileSizeByName(const char* lpszPath)
 
 namespace {
 
+// RT_VERSION in the form the ANSI resource calls take.
+const LPCSTR GPC_RT_VERSION = MAKEINTRESOURCEA(16);
+
 BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR lParam)
 {
     int* pnCount = reinterpret_cast<int*>(lParam);
@@ -98,10 +101,10 @@ int ReadFixedVersionOnce(const char* lpszPath, VS_FIXEDFILEINFO* pInfo)
     CGpcModule hData(LoadLibraryExA(lpszPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!hData) return 0;
     int nLanguages = 0;
-    EnumResourceLanguagesA(hData.Get(), MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(VS_VERSION_INFO), &CountLanguage,
+    EnumResourceLanguagesA(hData.Get(), GPC_RT_VERSION, MAKEINTRESOURCEA(VS_VERSION_INFO), &CountLanguage,
                            reinterpret_cast<LONG_PTR>(&nLanguages));
     if (nLanguages != 1) return 0;
-    HRSRC hResource = FindResourceA(hData.Get(), MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16));
+    HRSRC hResource = FindResourceA(hData.Get(), MAKEINTRESOURCEA(VS_VERSION_INFO), GPC_RT_VERSION);
     if (hResource == nullptr) return 0;
     DWORD dwSize = SizeofResource(hData.Get(), hResource);
     HGLOBAL hBlock = LoadResource(hData.Get(), hResource);
