@@ -239,7 +239,13 @@ std::string FormatMs(double ms)
     return ach;
 }
 
-std::string FormatRatio(double ext, double floor);
+std::string FormatRatio(double ext, double floor)
+{
+    if (floor <= 0.0) return "-";
+    char ach[32];
+    std::snprintf(ach, sizeof(ach), "%.2fx", ext / floor);
+    return ach;
+}
 
 // "13.0 trace lines/item (alone 295 ms, 1.10x without)": how many lines the
 // run traced per unit, what they cost written by themselves, and the ratio
@@ -252,14 +258,6 @@ std::string TraceNote(int nLines, int nUnits, const char* lpszUnit, const std::v
     std::snprintf(ach, sizeof(ach), "%.1f trace lines/%s (alone %.0f ms, %s without)",
                   nUnits ? double(nLines) / nUnits : 0.0, lpszUnit, dTrace,
                   FormatRatio(Median(ext) - dTrace, Median(floor)).c_str());
-    return ach;
-}
-
-std::string FormatRatio(double ext, double floor)
-{
-    if (floor <= 0.0) return "-";
-    char ach[32];
-    std::snprintf(ach, sizeof(ach), "%.2fx", ext / floor);
     return ach;
 }
 
