@@ -10,6 +10,43 @@ DebugOutputCapture* DebugOutputCapture::s_pCurrent = nullptr;
 
 namespace {
 int s_nTempSerial = 0;
+
+void RemoveTreeQuietly(const std::string& path)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = path + "\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesA(full.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTreeQuietly(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+// The folders MakeTempDir made; removed, not only emptied, when the program
+// ends (a file a test still holds then stays, and so does its folder).
+struct TempDirs {
+    std::vector<std::string> paths;
+    ~TempDirs()
+    {
+        for (auto it = paths.rbegin(); it != paths.rend(); ++it) RemoveTreeQuietly(*it);
+    }
+};
+
+TempDirs& MadeTempDirs()
+{
+    static TempDirs s_Dirs;
+    return s_Dirs;
+}
 }  // namespace
 
 TraceCapture::TraceCapture()
@@ -138,8 +175,17 @@ std::string MakeTempDir(const std::string& tag)
     GetTempPathA(MAX_PATH, achTemp);
     std::string base = std::string(achTemp) + "gpctest_" + std::to_string(GetCurrentProcessId()) + "_" +
                        std::to_string(GetTickCount()) + "_" + std::to_string(++s_nTempSerial) + "_" + tag;
-    CreateDirectoryA(base.c_str(), nullptr);
+    if (CreateDirectoryA(base.c_str(), nullptr)) MadeTempDirs().paths.push_back(base);
     return base;
+}
+
+std::string ProcessTag()
+{
+    char achSlot[16] = "";
+    DWORD n = GetEnvironmentVariableA("GPC_TEST_SLOT", achSlot, sizeof(achSlot));
+    std::string tag = std::to_string(GetCurrentProcessId());
+    if (n > 0 && n < sizeof(achSlot) && std::strcmp(achSlot, "0") != 0) tag = "s" + std::string(achSlot) + "_" + tag;
+    return tag;
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes)

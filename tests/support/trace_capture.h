@@ -59,7 +59,14 @@ private:
 
 // Test helpers for files and paths.
 std::string TestBinDir();                          // folder of the test program, with trailing "\"
-std::string MakeTempDir(const std::string& tag);   // a fresh, empty folder under %TEMP%, no trailing "\"
+// A fresh, empty folder under %TEMP%, no trailing "\"; removed with all it
+// holds when the test program ends.
+std::string MakeTempDir(const std::string& tag);
+// A name part no other test program running at the same time has: the
+// process id, and the test slot (Wine prefix) when there are several.
+// Process ids are only unique within one prefix, and the build tree (beside
+// the test program) is shared by every slot.
+std::string ProcessTag();
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 bool PathExists(const std::string& path);
