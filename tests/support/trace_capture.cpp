@@ -47,6 +47,30 @@ TempDirs& MadeTempDirs()
     static TempDirs s_Dirs;
     return s_Dirs;
 }
+
+// Wine makes the short name of a long one from a small hash of it, so two
+// folders can share a short name; the short path of one then opens the
+// other (a component loaded by its short path comes from a folder of some
+// other test). A folder is only kept while no other entry beside it has its
+// short name; the "gpct" it begins with is all that may differ from it.
+bool ShortNameIsItsOwn(const std::string& parent, const std::string& name)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA((parent + name).c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return false;
+    FindClose(hFind);
+    const std::string shortName = fd.cAlternateFileName;
+    if (shortName.empty()) return true;  // the name is a short one itself
+    int nSame = 0;
+    hFind = FindFirstFileA((parent + name.substr(0, 4) + "*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return false;
+    do {
+        const char* lpszShort = fd.cAlternateFileName[0] ? fd.cAlternateFileName : fd.cFileName;
+        if (lstrcmpiA(lpszShort, shortName.c_str()) == 0) ++nSame;
+    } while (FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+    return nSame == 1;
+}
 }  // namespace
 
 TraceCapture::TraceCapture()
@@ -173,9 +197,16 @@ std::string MakeTempDir(const std::string& tag)
 {
     char achTemp[MAX_PATH];
     GetTempPathA(MAX_PATH, achTemp);
-    std::string base = std::string(achTemp) + "gpctest_" + std::to_string(GetCurrentProcessId()) + "_" +
-                       std::to_string(GetTickCount()) + "_" + std::to_string(++s_nTempSerial) + "_" + tag;
-    if (CreateDirectoryA(base.c_str(), nullptr)) MadeTempDirs().paths.push_back(base);
+    std::string base;
+    for (int nTry = 0; nTry < 100; ++nTry) {
+        std::string name = "gpctest_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()) +
+                           "_" + std::to_string(++s_nTempSerial) + "_" + tag;
+        base = achTemp + name;
+        if (!CreateDirectoryA(base.c_str(), nullptr)) continue;
+        if (ShortNameIsItsOwn(achTemp, name)) break;
+        RemoveDirectoryA(base.c_str());
+    }
+    MadeTempDirs().paths.push_back(base);
     return base;
 }
 
