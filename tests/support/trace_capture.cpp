@@ -1,10 +1,13 @@
 #include "trace_capture.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "feedback/trace.h"
+#include "npvrgpc/text_seam.h"
 
 DebugOutputCapture* DebugOutputCapture::s_pCurrent = nullptr;
 
@@ -152,8 +155,23 @@ std::string TraceCapture::Dump() const
     return os.str();
 }
 
-DebugOutputCapture::DebugOutputCapture()
+bool WaitForDebugListener(bool bListening)
 {
+    DWORD dwStart = GetTickCount();
+    while ((GpcDebugListenerPresent() != 0) != bListening) {
+        if (GetTickCount() - dwStart > 2000) return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+DebugOutputCapture::DebugOutputCapture(Listener listener)
+{
+    if (listener == WITH_MONITOR) {
+        m_pMonitor.reset(new CGpcDebugMonitor());
+        EXPECT_TRUE(m_pMonitor->IsRunning()) << "another debug-output monitor runs";
+    }
+    EXPECT_TRUE(WaitForDebugListener(listener == WITH_MONITOR));
     s_pCurrent = this;
     m_pHandler = AddVectoredExceptionHandler(1, &DebugOutputCapture::Handler);
 }
