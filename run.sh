@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # One entry point for a fresh Debian 12 machine:
-#   ./run.sh test [ctest arguments]   build and run every test under Wine
+#   ./run.sh test [ctest arguments]   build and run every test under Wine, two
+#                                     cases at a time, each in a Wine prefix of
+#                                     its own (-jN: N at a time; -j1: one at a
+#                                     time in the first prefix only)
 #   ./run.sh demo [--tampered]        start the extension in the reference host
 #                                     against the embedded sample site, signed
 #                                     with a key the build made (--tampered:
@@ -14,7 +17,8 @@
 #   ./run.sh build                    only install, set up and build
 #   ./run.sh fuzz [SECONDS]           build the fuzz targets natively (clang,
 #                                     libFuzzer) and run each for SECONDS (60)
-# BUILD_DIR (default ./build) selects the build tree; the Wine prefix lives in it.
+# BUILD_DIR (default ./build) selects the build tree; the Wine prefixes live in
+# it. Commands that use Wine wait for one another in the same build tree.
 # BUILD_TARGETS limits what is built (space separated target names).
 set -euo pipefail
 
@@ -112,12 +116,32 @@ configure_and_build() {
     fi
 }
 
+# Every command that uses the build tree's Wine prefixes holds this lock, so
+# that a second one waits instead of stopping the first one's Wine servers.
+# flock -o keeps the lock in flock itself: the Wine servers and test servers
+# this run leaves behind for a while never hold it.
+lock_build_dir() {
+    [ "${GPC_RUN_LOCKED:-}" = "$BUILD_DIR" ] && return 0
+    mkdir -p "$BUILD_DIR"
+    local lock=$BUILD_DIR/.run.lock
+    if ! flock -n "$lock" true; then
+        log "another ./run.sh is using $BUILD_DIR; waiting for it to end"
+    fi
+    exec env GPC_RUN_LOCKED="$BUILD_DIR" flock -o "$lock" "$0" "$cmd" "$@"
+}
+
 XVFB_PID=""
 started_wineserver=0
+# The prefixes of the test slots after the first (cmake/wine_slot.sh):
+# $PREFIX2, $PREFIX3, ...
+SLOT_PREFIXES=()
 
 cleanup() {
     if [ "$started_wineserver" = 1 ]; then
-        wineserver -k >/dev/null 2>&1 || true
+        local p
+        for p in "$PREFIX" "${SLOT_PREFIXES[@]}"; do
+            WINEPREFIX=$p wineserver -k >/dev/null 2>&1 || true
+        done
     fi
     if [ -n "$XVFB_PID" ]; then
         kill "$XVFB_PID" >/dev/null 2>&1 || true
@@ -173,31 +197,104 @@ ensure_prefix() {
     fi
 }
 
+# slot_prefixes SLOTS: a prefix for each test slot after the first, copied
+# from the first once that is ready (about a second), and again whenever
+# the first one's settings change.
+slot_prefixes() {
+    local n p
+    SLOT_PREFIXES=()
+    for ((n = 2; n <= $1; n++)); do
+        p=$PREFIX$n
+        if [ ! -f "$p/.gpc-settings-2" ] || [ "$PREFIX/.gpc-settings-2" -nt "$p/.gpc-settings-2" ]; then
+            log "copying the Wine prefix for test slot $((n - 1))"
+            rm -rf "$p"
+            cp -a "$PREFIX" "$p"
+        fi
+        SLOT_PREFIXES+=("$p")
+    done
+}
+
 start_wine() {
     ensure_prefix
-    # One wineserver for the whole run keeps each program start cheap.
-    wineserver -p </dev/null >/dev/null 2>&1 || true
+    # One wineserver per prefix for the whole run keeps each program start
+    # cheap; the prefixes warm up side by side.
+    local p pids=()
     started_wineserver=1
-    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+    for p in "$PREFIX" "${SLOT_PREFIXES[@]}"; do
+        WINEPREFIX=$p wineserver -p </dev/null >/dev/null 2>&1 || true
+        WINEPREFIX=$p wine cmd /c exit </dev/null >/dev/null 2>&1 &
+        pids+=($!)
+    done
+    wait "${pids[@]}" || true
+}
+
+# Folders the test programs make in a prefix's Temp: they remove their own,
+# but a program that crashed cannot.
+sweep_test_temp() {
+    local p
+    for p in "$PREFIX" "${SLOT_PREFIXES[@]}"; do
+        rm -rf "$p"/drive_c/users/*/Temp/gpctest_* 2>/dev/null || true
+    done
+}
+
+# test_jobs ARG...: the -j / --parallel value among ctest's arguments ("" when
+# none is given).
+test_jobs() {
+    local prev=""
+    local a
+    for a in "$@"; do
+        case "$prev" in -j|--parallel) printf '%s' "$a"; return 0 ;; esac
+        case "$a" in
+            -j[0-9]*) printf '%s' "${a#-j}"; return 0 ;;
+            --parallel=*) printf '%s' "${a#--parallel=}"; return 0 ;;
+        esac
+        prev=$a
+    done
+}
+
+# write_slot_spec FILE SLOTS: ctest's resource file, one "wineprefix" per slot.
+write_slot_spec() {
+    local n ids=""
+    for ((n = 0; n < $2; n++)); do
+        ids+="${ids:+, }{\"id\": \"$n\", \"slots\": 1}"
+    done
+    printf '{"version": {"major": 1, "minor": 0}, "local": [{"wineprefix": [%s]}]}\n' "$ids" >"$1"
 }
 
 case "$cmd" in
     test)
+        lock_build_dir "$@"
         ensure_packages "${packages[@]}" "${fuzz_packages[@]}"
         ensure_i386_exec
         mkdir -p "$BUILD_DIR"
+        # Two cases at a time unless told otherwise; each slot has a Wine
+        # prefix (and wineserver) of its own, the Xvfb display is shared.
+        jobs=$(test_jobs "$@")
+        parallel=()
+        if [ -z "$jobs" ]; then
+            jobs=2
+            parallel=(-j2)
+        fi
+        case "$jobs" in ''|*[!0-9]*|0) echo "run.sh test: -j needs a number of cases" >&2; exit 2 ;; esac
         trap cleanup EXIT
         start_xvfb
         ensure_prefix
         configure_and_build
+        if [ "$jobs" -gt 1 ]; then
+            slot_prefixes "$jobs"
+            write_slot_spec "$BUILD_DIR/wine_slots.json" "$jobs"
+            parallel+=(--resource-spec-file "$BUILD_DIR/wine_slots.json")
+        fi
         start_wine
         set +e
-        ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 600 "$@"
+        ctest --test-dir "$BUILD_DIR" --output-on-failure --timeout 600 "${parallel[@]}" "$@"
         rc=$?
         set -e
+        sweep_test_temp
         exit $rc
         ;;
     demo)
+        lock_build_dir "$@"
         ensure_packages
         ensure_i386_exec
         mkdir -p "$BUILD_DIR"
@@ -211,6 +308,7 @@ case "$cmd" in
         exit $exec_rc
         ;;
     bench)
+        lock_build_dir "$@"
         ensure_packages
         ensure_i386_exec
         mkdir -p "$BUILD_DIR"
@@ -227,6 +325,7 @@ case "$cmd" in
         exit $exec_rc
         ;;
     soak)
+        lock_build_dir "$@"
         ensure_packages
         ensure_i386_exec
         mkdir -p "$BUILD_DIR"
@@ -241,6 +340,7 @@ case "$cmd" in
         exit $exec_rc
         ;;
     build)
+        lock_build_dir "$@"
         ensure_packages
         ensure_i386_exec
         mkdir -p "$BUILD_DIR"

@@ -7,6 +7,7 @@
 
 #include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
+#include "npvrgpc/text_seam.h"
 
 namespace {
 
@@ -138,7 +139,9 @@ void TraceMessage(const char* lpszFormat, ...)
               static_cast<int>(GetCurrentThreadId()), achMessage);
     achLine[sizeof(achLine) - 1] = '\0';
 
-    OutputDebugStringA(achLine);
+    // The debugger output only while someone listens: without a listener
+    // each write still costs a raised exception and a look for the monitor.
+    GpcDebugOutput(achLine);
 
     HWND hTracer = FindTracerWindow();
     if (hTracer) {

@@ -1,5 +1,6 @@
-// Trace lines: "(<module>:<pid>:<tid>)<message>" to the debugger output and
-// to a tracer window (class "GPCTracer") as WM_COPYDATA.
+// Trace lines: "(<module>:<pid>:<tid>)<message>" to the debugger output
+// while a debugger or a debug-output monitor listens, and to a tracer window
+// (class "GPCTracer") as WM_COPYDATA.
 #pragma once
 
 #include <windows.h>

@@ -96,6 +96,8 @@ bool MakeKey(const char* lpszPath, char* lpszKey, unsigned int* pnHash)
     return n > 0;
 }
 
+PFN_GpcGetFileAttributesEx s_pfnReadStamp = &GetFileAttributesExA;
+
 int ReadFromFile(GpcVersionKind nKind, const char* lpszPath, char* lpszOut, int nSize)
 {
     if (nKind == GPC_VERSION_RESOURCE)
@@ -104,6 +106,13 @@ int ReadFromFile(GpcVersionKind nKind, const char* lpszPath, char* lpszOut, int 
 }
 
 }  // namespace
+
+PFN_GpcGetFileAttributesEx SetFileStampReaderForTesting(PFN_GpcGetFileAttributesEx pfnRead)
+{
+    PFN_GpcGetFileAttributesEx pfnBefore = s_pfnReadStamp;
+    s_pfnReadStamp = pfnRead ? pfnRead : &GetFileAttributesExA;
+    return pfnBefore;
+}
 
 struct CVRGpcVersionCache::GpcEntry {
     GpcEntry* pNext = nullptr;
@@ -209,7 +218,7 @@ int CVRGpcVersionCache::Read(GpcVersionKind nKind, const char* lpszPath, char* l
     // stamp is taken before the read: a file changed while it is read then
     // no longer matches its entry.
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(lpszPath, GetFileExInfoStandard, &data) ||
+    if (!s_pfnReadStamp(lpszPath, GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return ReadFromFile(nKind, lpszPath, lpszOut, nSize);
 

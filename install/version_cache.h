@@ -15,6 +15,13 @@
 
 #include "npvrgpc/npbase.h"
 
+// The call that reads a file's size and times for the stamp of its kept
+// entry. Tests put in one that presents other times (Wine cannot set a
+// creation time apart from the last-write time); null puts
+// GetFileAttributesExA back. Returns the call used before.
+typedef BOOL(WINAPI* PFN_GpcGetFileAttributesEx)(const char*, GET_FILEEX_INFO_LEVELS, void*);
+PFN_GpcGetFileAttributesEx SetFileStampReaderForTesting(PFN_GpcGetFileAttributesEx pfnRead);
+
 enum GpcVersionKind {
     GPC_VERSION_RESOURCE = 1,  // the file's version resource, "a,b,c,d"
     GPC_VERSION_TAG = 2,       // the text after the version tag marker

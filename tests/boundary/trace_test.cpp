@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "feedback/trace.h"
+#include "lib/debug_monitor.h"
 #include "npvrgpc/gpc_assert.h"
+#include "npvrgpc/text_seam.h"
 #include "trace_capture.h"
 
 namespace {
@@ -49,6 +51,67 @@ TEST(Trace, WithoutTracerWindowTheLineStillReachesTheDebuggerOutput)
     TraceMessage("only to the debugger %d", 42);
     ASSERT_EQ(debug.Lines().size(), 1u);
     EXPECT_NE(debug.Lines()[0].find(")only to the debugger 42"), std::string::npos);
+}
+
+// A write to the debugger output costs a raised exception and a look for the
+// monitor's objects, listener or not: the library writes there only while
+// someone listens. The tracer window gets every line either way.
+TEST(Trace, DebuggerOutputIsWrittenOnlyWhileSomeoneListens)
+{
+    TraceCapture trace;
+    int nZero = 0;
+    {
+        DebugOutputCapture nobody(DebugOutputCapture::WITHOUT_LISTENER);
+        TraceMessage("unheard %d", 1);
+        GPC_ASSERT(nZero == 1);
+        TraceMessage("unheard %d", 2);
+        EXPECT_TRUE(nobody.Lines().empty()) << nobody.Lines().front();
+    }
+    EXPECT_EQ(trace.Texts(), (std::vector<std::string>{"unheard 1", "unheard 2"}));
+
+    trace.Clear();
+    DebugOutputCapture monitored;
+    ASSERT_NE(nullptr, monitored.Monitor());
+    TraceMessage("heard %d", 1);
+    int nLine = __LINE__ + 1;
+    GPC_ASSERT(nZero == 1);
+    TraceMessage("heard %d", 2);
+    ASSERT_EQ(2u, trace.Lines().size());
+    // Every line reaches the monitor whole and in order, the assertion
+    // report between them.
+    ASSERT_TRUE(monitored.Monitor()->WaitForCount(3, 10000)) << monitored.Monitor()->Count();
+    const std::vector<std::string> want = {
+        trace.Lines()[0], "ASSERT nZero == 1 failed at file ..\\npvrgpc\\npbase, line " + std::to_string(nLine) + "\r\n",
+        trace.Lines()[1]};
+    EXPECT_EQ(want, monitored.Monitor()->Texts());
+    EXPECT_EQ(want, monitored.Lines());
+}
+
+// The monitor is looked for at most once per 100 ms: one that starts right
+// after a look may miss the lines of that moment, and gets every line from
+// 100 ms on.
+TEST(Trace, MonitorThatStartsIsServedWithin100Ms)
+{
+    ASSERT_TRUE(WaitForDebugListener(false));
+    Sleep(120);
+    ASSERT_EQ(0, GpcDebugListenerPresent());  // a fresh look: nobody
+    DWORD dwLooked = GetTickCount();
+    CGpcDebugMonitor monitor;
+    ASSERT_TRUE(monitor.IsRunning());
+    TraceMessage("early");
+    // Under load the line may come later than the answer stands.
+    bool bWithinTheAnswer = GetTickCount() - dwLooked < 80;
+    Sleep(120);
+    TraceMessage("late");
+    DWORD dwStart = GetTickCount();
+    std::vector<std::string> texts;
+    while ((texts = monitor.Texts()).empty() || texts.back().find(")late") == std::string::npos) {
+        ASSERT_LT(GetTickCount() - dwStart, 10000u) << "the line written 120 ms after the monitor started was not served";
+        Sleep(1);
+    }
+    if (bWithinTheAnswer) {
+        EXPECT_EQ(1u, texts.size()) << "the monitor was looked for again within 100 ms: " << texts[0];
+    }
 }
 
 TEST(Trace, TracerOfThisProcessIsPreferredAndEachLineIsSentOnce)

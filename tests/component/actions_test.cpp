@@ -113,6 +113,28 @@ TEST_F(Actions, NotificationRunsTheActionAtItsIndexWithItsValues)
     EXPECT_TRUE(Messages().empty());
 }
 
+// The library loads the component through its short path. Under Wine a
+// short name is a small hash of the long one, so the folder of one test
+// could share it with a folder of another (many of them lie in %TEMP%), and
+// the short path then loaded that folder's copy of the component, which
+// wrote its log there: the test saw no calls at all. Every test folder's
+// short path must lead back to it.
+TEST(TestFolders, TheShortPathOfEachFolderLeadsBackToIt)
+{
+    std::vector<std::string> dirs;
+    for (int i = 0; i < 600; ++i) dirs.push_back(MakeTempDir("short"));
+    int nAstray = 0;
+    for (const std::string& dir : dirs) {
+        std::string shortPath = ShortPath(dir);
+        char achLong[MAX_PATH] = "";
+        DWORD n = GetLongPathNameA(shortPath.c_str(), achLong, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH || lstrcmpiA(achLong, dir.c_str()) != 0) {
+            if (++nAstray <= 3) ADD_FAILURE() << shortPath << " leads to " << achLong << ", not " << dir;
+        }
+    }
+    EXPECT_EQ(0, nAstray);
+}
+
 TEST_F(Actions, ChangeLocationNavigatesToTheUrlAtTheNotificationValue)
 {
     host.SetParam("GpcUrls", "http://a.example/one|  http://b.example/two");

@@ -52,7 +52,8 @@ void ExtensionTest::SetUp()
     ++s_nSerial;
     m_strWork = MakeTempDir("ext" + std::to_string(s_nSerial));
     m_strProductRoot = "GpcExtTest" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(s_nSerial);
-    m_strIniName = "gpcext" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(s_nSerial) + ".ini";
+    // Beside the test program, in the build tree every test slot shares.
+    m_strIniName = "gpcext" + ProcessTag() + "_" + std::to_string(s_nSerial) + ".ini";
 }
 
 void ExtensionTest::TearDown()

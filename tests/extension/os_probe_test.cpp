@@ -48,7 +48,7 @@ TEST(OsClass, ManifestNameFollowsTheWindowsVersion)
     for (const OsCase& c : cases) {
         SCOPED_TRACE(c.version);
         const std::string exe =
-            TestBinDir() + "gpcos_" + std::to_string(GetCurrentProcessId()) + "_" + c.version + ".exe";
+            TestBinDir() + "gpcos_" + ProcessTag() + "_" + c.version + ".exe";
         const std::string out = work + "\\" + c.version + ".txt";
         {
             ScopedEnv probe(GPC_PROBE_ENV, out.c_str());

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,28 @@ TEST_F(Installation, ExistingDestinationIsReplacedInOneStep)
     ASSERT_EQ(1u, host.unpacks.size());
     EXPECT_NE(target, host.unpacks[0].dest);
     EXPECT_EQ(dir + "\\", host.unpacks[0].dest.substr(0, dir.size() + 1));
+    EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(dir));
+}
+
+// A program that opens the installed file while the new one is unpacked
+// (after the probe found it free) keeps the new file from taking its place:
+// the installed file stays as it was, the item fails, and nothing that was
+// made for the new file is left beside it.
+TEST_F(Installation, DestinationTakenDuringTheUnpackKeepsTheOldFileAndLeavesNothingBeside)
+{
+    GpcInstallItem* pItem = Add("a.dll;a.dll;;;;;;;");
+    std::string target = InstallPath(pItem);
+    WriteFileBytes(target, "OLD");
+    std::unique_ptr<BusyFile> pHeld;
+    host.onUnpacked = [&](const std::string&) { pHeld.reset(new BusyFile(target)); };
+
+    int nResult = mgr->DoItemInstallation(pItem, Download("NEW").c_str());
+    ASSERT_TRUE(pHeld && pHeld->IsOpen());
+    pHeld.reset();
+
+    EXPECT_NE(GPC_INSTALL_OK, nResult);
+    EXPECT_EQ(ITEM_FAILED, pItem->State);
+    EXPECT_EQ("OLD", ReadFileBytes(target));
     EXPECT_EQ(std::vector<std::string>{"a.dll"}, FilesIn(dir));
 }
 

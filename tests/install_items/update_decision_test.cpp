@@ -174,10 +174,18 @@ TEST_F(TaggedFiles, VertagComparesTheTagByteForByte)
     const std::string tagged = Write("tagged.dll", "MZ" + GPC_MARKER + std::string("4.2\0", 4));
     const std::string atEnd = Write("at_end.dll", "MZ" + GPC_MARKER);
     const std::string untagged = Write("untagged.dll", "MZ plain");
+    const std::string nine = Write("tagged_4_9.dll", "MZ" + GPC_MARKER + std::string("4.9\0", 4));
+    const std::string ten = Write("tagged_4_10.dll", "MZ" + GPC_MARKER + std::string("4.10\0", 5));
     const DecisionCase cases[] = {
         {"vertag", "4.2", 0, tagged, 0, GPC_UNTOUCHED},
         {"VerTag", "4.2", 0, tagged, 0, GPC_UNTOUCHED},
         {"vertag", "4.3", 0, tagged, 1, "4.2"},
+        // Only an equal tag is current: an installed tag above the
+        // manifest's, as text ("4.9" > "4.10") or as numbers (4.10 > 4.9),
+        // still gets the manifest's file.
+        {"vertag", "4.1", 0, tagged, 1, "4.2"},
+        {"vertag", "4.10", 0, nine, 1, "4.9"},
+        {"vertag", "4.9", 0, ten, 1, "4.10"},
         {"vertag", "", 0, tagged, 1, "4.2"},
         {"vertag", "4.2", 0, atEnd, 1, ""},
         {"vertag", "", 0, atEnd, 1, ""},

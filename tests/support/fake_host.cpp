@@ -187,7 +187,9 @@ int WINAPI FakeHost::UnpackFile(GpcCookie pCookie, const char* lpszSource, const
     if (!s_pCurrent) return -1;
     s_pCurrent->unpacks.push_back({pCookie, lpszSource ? lpszSource : "", lpszDest ? lpszDest : ""});
     if (s_pCurrent->unpackResult >= 0) return s_pCurrent->unpackResult;
-    return GpcExpandFile(lpszSource, lpszDest);
+    int nResult = GpcExpandFile(lpszSource, lpszDest);
+    if (s_pCurrent->onUnpacked) s_pCurrent->onUnpacked(lpszDest ? lpszDest : "");
+    return nResult;
 }
 
 int WINAPI FakeHost::SetSocketCallback(GpcCookie, GpcSocketCallback pfnCallback, void* pContext)

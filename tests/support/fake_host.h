@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -78,6 +79,9 @@ public:
     // >= 0 to answer it without touching any file.
     int unpackResult = -1;
     std::vector<Unpack> unpacks;
+    // Called with the destination once the default unpack is done, before
+    // the host answers: what a program running meanwhile might do then.
+    std::function<void(const std::string&)> onUnpacked;
 
     std::vector<Navigation> navigations;  // slot 10
     std::vector<Message> messages;        // slot 19

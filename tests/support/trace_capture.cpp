@@ -1,15 +1,79 @@
 #include "trace_capture.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
 #include "feedback/trace.h"
+#include "npvrgpc/text_seam.h"
 
 DebugOutputCapture* DebugOutputCapture::s_pCurrent = nullptr;
 
 namespace {
 int s_nTempSerial = 0;
+
+void RemoveTreeQuietly(const std::string& path)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = fd.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = path + "\\" + name;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
+                SetFileAttributesA(full.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTreeQuietly(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+// The folders MakeTempDir made; removed, not only emptied, when the program
+// ends (a file a test still holds then stays, and so does its folder).
+struct TempDirs {
+    std::vector<std::string> paths;
+    ~TempDirs()
+    {
+        for (auto it = paths.rbegin(); it != paths.rend(); ++it) RemoveTreeQuietly(*it);
+    }
+};
+
+TempDirs& MadeTempDirs()
+{
+    static TempDirs s_Dirs;
+    return s_Dirs;
+}
+
+// Wine makes the short name of a long one from a small hash of it, so two
+// folders can share a short name; the short path of one then opens the
+// other (a component loaded by its short path comes from a folder of some
+// other test). A folder is only kept while no other entry beside it has its
+// short name; the "gpct" it begins with is all that may differ from it.
+bool ShortNameIsItsOwn(const std::string& parent, const std::string& name)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE hFind = FindFirstFileA((parent + name).c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return false;
+    FindClose(hFind);
+    const std::string shortName = fd.cAlternateFileName;
+    if (shortName.empty()) return true;  // the name is a short one itself
+    int nSame = 0;
+    hFind = FindFirstFileA((parent + name.substr(0, 4) + "*").c_str(), &fd);
+    if (hFind == INVALID_HANDLE_VALUE) return false;
+    do {
+        const char* lpszShort = fd.cAlternateFileName[0] ? fd.cAlternateFileName : fd.cFileName;
+        if (lstrcmpiA(lpszShort, shortName.c_str()) == 0) ++nSame;
+    } while (FindNextFileA(hFind, &fd));
+    FindClose(hFind);
+    return nSame == 1;
+}
 }  // namespace
 
 TraceCapture::TraceCapture()
@@ -91,8 +155,23 @@ std::string TraceCapture::Dump() const
     return os.str();
 }
 
-DebugOutputCapture::DebugOutputCapture()
+bool WaitForDebugListener(bool bListening)
 {
+    DWORD dwStart = GetTickCount();
+    while ((GpcDebugListenerPresent() != 0) != bListening) {
+        if (GetTickCount() - dwStart > 2000) return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+DebugOutputCapture::DebugOutputCapture(Listener listener)
+{
+    if (listener == WITH_MONITOR) {
+        m_pMonitor.reset(new CGpcDebugMonitor());
+        EXPECT_TRUE(m_pMonitor->IsRunning()) << "another debug-output monitor runs";
+    }
+    EXPECT_TRUE(WaitForDebugListener(listener == WITH_MONITOR));
     s_pCurrent = this;
     m_pHandler = AddVectoredExceptionHandler(1, &DebugOutputCapture::Handler);
 }
@@ -136,10 +215,26 @@ std::string MakeTempDir(const std::string& tag)
 {
     char achTemp[MAX_PATH];
     GetTempPathA(MAX_PATH, achTemp);
-    std::string base = std::string(achTemp) + "gpctest_" + std::to_string(GetCurrentProcessId()) + "_" +
-                       std::to_string(GetTickCount()) + "_" + std::to_string(++s_nTempSerial) + "_" + tag;
-    CreateDirectoryA(base.c_str(), nullptr);
+    std::string base;
+    for (int nTry = 0; nTry < 100; ++nTry) {
+        std::string name = "gpctest_" + std::to_string(GetCurrentProcessId()) + "_" + std::to_string(GetTickCount()) +
+                           "_" + std::to_string(++s_nTempSerial) + "_" + tag;
+        base = achTemp + name;
+        if (!CreateDirectoryA(base.c_str(), nullptr)) continue;
+        if (ShortNameIsItsOwn(achTemp, name)) break;
+        RemoveDirectoryA(base.c_str());
+    }
+    MadeTempDirs().paths.push_back(base);
     return base;
+}
+
+std::string ProcessTag()
+{
+    char achSlot[16] = "";
+    DWORD n = GetEnvironmentVariableA("GPC_TEST_SLOT", achSlot, sizeof(achSlot));
+    std::string tag = std::to_string(GetCurrentProcessId());
+    if (n > 0 && n < sizeof(achSlot) && std::strcmp(achSlot, "0") != 0) tag = "s" + std::string(achSlot) + "_" + tag;
+    return tag;
 }
 
 void WriteFileBytes(const std::string& path, const std::string& bytes)

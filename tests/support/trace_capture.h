@@ -6,9 +6,12 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "lib/debug_monitor.h"
 
 class TraceCapture {
 public:
@@ -41,25 +44,46 @@ private:
     std::function<void(const std::string&)> m_OnLine;
 };
 
+// Every OutputDebugStringA of this process while it lives, caught in the
+// writing thread as it is raised. The library writes the debugger output
+// only while someone listens: with a listener (the default) a debug-output
+// monitor runs meanwhile, and the capture waits until the library (the copy
+// linked into the test program) has seen it; without, nothing is started and
+// the capture waits until the library has seen that nobody listens.
 class DebugOutputCapture {
 public:
-    DebugOutputCapture();
+    enum Listener { WITH_MONITOR, WITHOUT_LISTENER };
+    explicit DebugOutputCapture(Listener listener = WITH_MONITOR);
     ~DebugOutputCapture();
     DebugOutputCapture(const DebugOutputCapture&) = delete;
     DebugOutputCapture& operator=(const DebugOutputCapture&) = delete;
     const std::vector<std::string>& Lines() const { return m_Lines; }
     bool Contains(const std::string& text) const;
+    // The monitor (null without a listener): what reached it, in order.
+    const CGpcDebugMonitor* Monitor() const { return m_pMonitor.get(); }
 
 private:
     static LONG CALLBACK Handler(PEXCEPTION_POINTERS p);
+    std::unique_ptr<CGpcDebugMonitor> m_pMonitor;
     void* m_pHandler = nullptr;
     std::vector<std::string> m_Lines;
     static DebugOutputCapture* s_pCurrent;
 };
 
+// Waits until the library's answer to "does anybody listen" is bListening
+// (it looks again at most every 100 ms); false when it was not within 2 s.
+bool WaitForDebugListener(bool bListening);
+
 // Test helpers for files and paths.
 std::string TestBinDir();                          // folder of the test program, with trailing "\"
-std::string MakeTempDir(const std::string& tag);   // a fresh, empty folder under %TEMP%, no trailing "\"
+// A fresh, empty folder under %TEMP%, no trailing "\"; removed with all it
+// holds when the test program ends.
+std::string MakeTempDir(const std::string& tag);
+// A name part no other test program running at the same time has: the
+// process id, and the test slot (Wine prefix) when there are several.
+// Process ids are only unique within one prefix, and the build tree (beside
+// the test program) is shared by every slot.
+std::string ProcessTag();
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 bool PathExists(const std::string& path);
