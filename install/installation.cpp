@@ -19,6 +19,8 @@ namespace {
 // The printer-driver library installs itself through the spooler; only the
 // files that go with it are kept in step with the versioned directory.
 const char GPC_PRINTER_DRIVER_LIBRARY[] = "vrpdrvnt.dll";
+// The printer driver's name table, which carries the driver's build date.
+const char GPC_STDNAMES_FILE[] = "STDNAMES.GPD";
 
 // The write test: the classic file API opened for writing. A file that a
 // running program holds without write sharing fails it. OpenFile keeps the
@@ -782,7 +784,7 @@ int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination)
 
 void FixStdNamesFileTime(const char* lpszPath, const char* lpszName)
 {
-    if (!lpszPath || !lpszName || _stricmp(lpszName, "STDNAMES.GPD") != 0)
+    if (!lpszPath || !lpszName || _stricmp(lpszName, GPC_STDNAMES_FILE) != 0)
         return;
     // The printer driver compares this file's time stamp with its own
     // record; it must carry the date the driver was built with.
@@ -794,6 +796,14 @@ void FixStdNamesFileTime(const char* lpszPath, const char* lpszName)
     if (!DosDateTimeToFileTime(0x2C21, 0, &ft))
         return;
     SetFileTime(hFile.Get(), &ft, &ft, &ft);
+}
+
+bool HasTimesSetByLibrary(const char* lpszPath)
+{
+    if (!lpszPath)
+        return false;
+    const char* pSeparator = GpcFindLastSeparator(lpszPath, "\\/:");
+    return _stricmp(pSeparator ? pSeparator + 1 : lpszPath, GPC_STDNAMES_FILE) == 0;
 }
 
 int CanManageServices()

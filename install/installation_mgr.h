@@ -130,6 +130,10 @@ int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
 typedef BOOL(WINAPI* PFN_GpcMoveFileEx)(const char*, const char*, DWORD);
 PFN_GpcMoveFileEx SetRebootMoveForTesting(PFN_GpcMoveFileEx pfnMove);
 void FixStdNamesFileTime(const char* lpszPath, const char* lpszName);
+// Whether the library gives the file at lpszPath fixed times of its own
+// (FixStdNamesFileTime): every version of it then carries the same times,
+// so its size and times cannot tell two versions apart.
+bool HasTimesSetByLibrary(const char* lpszPath);
 // The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes).
 void GetVersionedPrinterDriverDir(char* lpszDir);
 
