@@ -333,6 +333,11 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
             continue;
         }
 
+        // Before the request's first file can install: what an interrupted
+        // run left beside this section's files goes. The items before this
+        // one were reported and destroyed; none of them installs anything.
+        if (nScheduled == 0)
+            RemoveLeftoverTempFiles(passItems, i, nullptr);
         pItem->State = ITEM_DOWNLOADING;
         PrepareJobDownload(pItem, pJob);
         ++nScheduled;

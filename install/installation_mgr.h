@@ -130,6 +130,9 @@ int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
 typedef BOOL(WINAPI* PFN_GpcMoveFileEx)(const char*, const char*, DWORD);
 PFN_GpcMoveFileEx SetRebootMoveForTesting(PFN_GpcMoveFileEx pfnMove);
 void FixStdNamesFileTime(const char* lpszPath, const char* lpszName);
+// Whether a file name is one that GetTempFileName made with this prefix:
+// the prefix, one to four hex digits, ".tmp" (letter case aside).
+bool IsLibraryTempName(const char* lpszName, const char* lpszPrefix);
 // Whether the library gives the file at lpszPath fixed times of its own
 // (FixStdNamesFileTime): every version of it then carries the same times,
 // so its size and times cannot tell two versions apart.
@@ -189,6 +192,13 @@ public:
     int ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback, void* pContext,
                              CVRGpcSignedManifest* pSigned = nullptr);
     int DoItemInstallation(GpcInstallItem* pItem, const char* lpszDownloadedFile);
+    // Removes the temporary files an earlier run left (a process killed
+    // while it installed): "VR" files beside the destinations of these
+    // items (from index nFirst on), "VRK" manifest copies in the temporary
+    // folder and "WT" write tests in the product folder. A file some process
+    // still holds open stays, and so does lpszKeep (may be null). Returns
+    // how many went.
+    int RemoveLeftoverTempFiles(const CGpcPtrArray& items, int nFirst, const char* lpszKeep);
     int RegisterItem(GpcInstallItem* pItem);
 
     // Download requests and actions around the main component.
