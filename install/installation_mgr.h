@@ -249,12 +249,18 @@ private:
     // go on, or settles the item's state and *pnResult and returns false.
     struct GpcInstallTarget;
     bool ProbeDestination(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
+    // The write test of pTarget->achTarget: its file opened with this
+    // access and sharing, or, when there is none yet, the temporary file
+    // beside it created. False when neither works.
+    bool OpenOrReserveTarget(GpcInstallTarget* pTarget, DWORD dwAccess, DWORD dwShare);
     // A destination the probe could not open: the failure control decides.
     bool PrepareFallbackTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
     bool PrepareRebootTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
     bool PrepareRedirectTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
     bool UnpackThroughHost(GpcInstallItem* pItem, const char* lpszDownloadedFile, GpcInstallTarget* pTarget,
                            int* pnResult);
+    // The unpacked file takes its final name in one rename.
+    bool RenameIntoPlace(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
     int FinishOrScheduleReboot(GpcInstallItem* pItem, const GpcInstallTarget& target);
     // Creates a directory and every level above it that is missing.
     void EnsureDirectory(const char* lpszDir);
@@ -271,6 +277,8 @@ public:
     int OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowserTag,
                     const char* lpszProductRoot, const char* lpszProductVersion);
     int WriteLog(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem);
+    // Takes the item's entry out again (its file did not take its name).
+    int RemoveLog(GpcInstallItem* pItem);
 
     CGpcRegKey m_keyLog;
 };
