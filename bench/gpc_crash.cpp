@@ -563,7 +563,7 @@ int main(int argc, char** argv)
             const char* lpszArgs;
             const char* lpszLabel;
         } windows[] = {
-            {"after 3 \"Unpack into \"", "after the write test"},
+            {"after 3 \"VRGPCEXT::DoItemInstall,SrcFileName\"", "after the write test"},
             {"unpack 3", "in the middle of the unpack"},
             {"after 3 \"filename = \"", "unpacked, before the log value"},
             {"after 3 \"Write log:\"", "logged, before the rename"},

@@ -45,11 +45,14 @@ int CanOpenForWriting(const char* lpszPath)
     return hFile ? 1 : 0;
 }
 
-// A file that is not there yet is tested by creating a temporary file
-// beside it (lpszTemp, 260 bytes, with the library's prefix): a test made
-// under the final name would leave an empty file there if the process died
-// before removing it.
-bool CreateTempFileBeside(const char* lpszPath, char* lpszTemp)
+// Reserves a name for a temporary file beside lpszPath (lpszTemp, 260
+// bytes): "VR", a number in hex and ".tmp", as GetTempFileName makes them,
+// created with nobody else's access and deleted when *phReserved closes. The
+// creation tests that the folder can take a new file, which is the write
+// test of a file that is not there yet: a test at the final name would
+// leave an empty file there if the process died before removing it. A
+// process that dies while it holds the reservation leaves nothing behind.
+bool ReserveTempBeside(const char* lpszPath, char* lpszTemp, CGpcHandle* phReserved)
 {
     char achDir[GPC_MAX_PATH];
     if (!lpszPath || GpcCopyString(achDir, sizeof(achDir), lpszPath) != static_cast<int>(strlen(lpszPath)))
@@ -62,32 +65,45 @@ bool CreateTempFileBeside(const char* lpszPath, char* lpszTemp)
         pLastSeparator[1] = '\0';
     else
         pLastSeparator[0] = '\0';
-    return GetTempFileNameA(achDir, "VR", 0, lpszTemp) != 0;
+    const char* lpszSeparator = pLastSeparator > achDir && pLastSeparator[-1] == ':' ? "" : "\\";
+    // Numbers are tried from the clock on, as GetTempFileName does; a name
+    // that is taken moves on to the next, any other failure ends the test.
+    unsigned nStart = static_cast<unsigned>(GetTickCount());
+    for (unsigned n = 0; n < 0x10000; ++n) {
+        unsigned nUnique = (nStart + n) & 0xFFFF;
+        if (nUnique == 0)
+            continue;
+        if (GpcFormat(lpszTemp, GPC_MAX_PATH, "%s%sVR%x.tmp", achDir, lpszSeparator, nUnique) < 0)
+            return false;
+        phReserved->Reset(CreateFileA(lpszTemp, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (*phReserved)
+            return true;
+        DWORD dwError = GetLastError();
+        if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
 }
 
 // Whether a file can be created at a free path: one is created beside it
-// and removed again at once.
+// and is gone again at once.
 int CanCreateForWriting(const char* lpszPath)
 {
     if (!lpszPath || !lpszPath[0])
         return 0;
     char achTemp[GPC_MAX_PATH];
-    if (!CreateTempFileBeside(lpszPath, achTemp))
-        return 0;
-    DeleteFileA(achTemp);
-    return 1;
+    CGpcHandle hReserved;
+    return ReserveTempBeside(lpszPath, achTemp, &hReserved) ? 1 : 0;
 }
 
 // A free name in the folder of lpszPath (260 bytes), for a new file that is
 // to replace lpszPath: on the same volume the replacement is one rename.
-// GetTempFileName makes the name unique by creating the file; it is removed
-// again so that the host unpacks into a free path, as everywhere else.
+// The host unpacks into a free path, as everywhere else.
 bool MakeTempNameBeside(const char* lpszPath, char* lpszTemp)
 {
-    if (!CreateTempFileBeside(lpszPath, lpszTemp))
-        return false;
-    DeleteFileA(lpszTemp);
-    return true;
+    CGpcHandle hReserved;
+    return ReserveTempBeside(lpszPath, lpszTemp, &hReserved);
 }
 
 // Copies a file through a temporary file beside the copy, which takes its
@@ -390,13 +406,14 @@ struct CVRGpcInstallationMgr::GpcInstallTarget {
     // takes achTarget's name in one rename once it is complete (for a
     // restart, the waiting file itself). Empty until a name is chosen.
     char achUnpack[GPC_MAX_PATH] = "";
-    // The file that is at achTarget, opened for writing until the unpack:
-    // it stays whole until a complete new file replaces it.
+    // Until the unpack: the file that is at achTarget, opened for writing
+    // (it stays whole until a complete new file replaces it), or the
+    // reservation of achUnpack.
     CGpcHandle hFile;
     // achTarget can be written: its file opened, or, for a file that is not
     // there yet, achUnpack created beside it.
     bool bWritable = false;
-    // achUnpack was created to reserve its name; it is removed again just
+    // achUnpack was created to reserve its name; it is gone again just
     // before the host unpacks into the free path.
     bool bUnpackCreated = false;
     // Whether a file was at the destination before this installation.
@@ -440,7 +457,7 @@ bool CVRGpcInstallationMgr::OpenOrReserveTarget(GpcInstallTarget* pTarget, DWORD
     // Nothing is there yet: creating the temporary file the new one is
     // unpacked into is the test that the folder can be written. Nothing is
     // ever created under the final name before the file is complete.
-    if (!CreateTempFileBeside(pTarget->achTarget, pTarget->achUnpack)) {
+    if (!ReserveTempBeside(pTarget->achTarget, pTarget->achUnpack, &pTarget->hFile)) {
         pTarget->achUnpack[0] = '\0';
         return false;
     }
@@ -470,7 +487,7 @@ bool CVRGpcInstallationMgr::ProbeDestination(GpcInstallItem* pItem, GpcInstallTa
     // An open destination is a file that is there and a reserved temporary
     // file means there was none; only a failed probe needs to look.
     pTarget->bFileAtInstallPath =
-        pTarget->hFile || (!pTarget->bUnpackCreated && FileExists(pTarget->achTarget) != 0);
+        !pTarget->bUnpackCreated && (pTarget->hFile || FileExists(pTarget->achTarget) != 0);
     return true;
 }
 
@@ -562,8 +579,10 @@ bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char*
     char* lpszUnpack = pTarget->achUnpack;
     pTarget->hFile.Reset();
     if (pTarget->bUnpackCreated) {
-        // Its name is ours; the host unpacks into a free path.
-        DeleteFileA(lpszUnpack);
+        // Its name is ours; the host unpacks into a free path. A reserved
+        // name went with its handle; a restart's waiting file is deleted.
+        if (pTarget->bRestart)
+            DeleteFileA(lpszUnpack);
         TraceMessage("The temp created file is deleted: %s", lpszUnpack);
     }
 
@@ -576,7 +595,7 @@ bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char*
         *pnResult = GPC_INSTALL_NOT_WRITABLE;
         return false;
     }
-    if (!pTarget->bRestart)
+    if (!pTarget->bUnpackCreated)
         TraceMessage("Unpack into %s, then replace %s", lpszUnpack, lpszTarget);
 
     GpcHostLink host = Owner ? Owner->HostLink() : GetHostLink(nullptr);
