@@ -339,6 +339,24 @@ case "$cmd" in
         wine "$BUILD_DIR/bin/gpc_soak.exe" "$@" </dev/null || exec_rc=$?
         exit $exec_rc
         ;;
+    crash)
+        # ./run.sh crash [POINTS] [options]: the host killed at POINTS (100)
+        # instants of a first install and an update, each followed by the
+        # next start and its checks; fails on any breach
+        # (./run.sh crash --help lists the options).
+        ensure_packages
+        ensure_i386_exec
+        mkdir -p "$BUILD_DIR"
+        trap cleanup EXIT
+        start_xvfb
+        ensure_prefix
+        BUILD_TARGETS=${BUILD_TARGETS:-gpc_crash}
+        configure_and_build
+        start_wine
+        exec_rc=0
+        wine "$BUILD_DIR/bin/gpc_crash.exe" "$@" </dev/null || exec_rc=$?
+        exit $exec_rc
+        ;;
     build)
         lock_build_dir "$@"
         ensure_packages

@@ -215,6 +215,10 @@ LRESULT CALLBACK CBenchHost::TracerProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
             ++s_pCurrent->m_nTraceLines;
             if (lpszText && std::string(lpszText + 1, lpszLine + nLength) == "Download is done")
                 s_pCurrent->m_bDownloadDone = true;
+            if (lpszText && s_pCurrent->m_pfnTraceHook) {
+                std::string text(lpszText + 1, lpszLine + nLength);
+                s_pCurrent->m_pfnTraceHook(s_pCurrent->m_pTraceHookContext, text.c_str());
+            }
         }
         return TRUE;
     }
@@ -275,6 +279,8 @@ int WINAPI CBenchHost::DownloadUrl(GpcCookie, GpcDownloadCallback pfnCallback, v
 int WINAPI CBenchHost::UnpackFile(GpcCookie, const char* lpszSource, const char* lpszDest)
 {
     if (!lpszSource || !lpszDest) return -1;
+    if (s_pCurrent && s_pCurrent->m_pfnUnpackHook)
+        s_pCurrent->m_pfnUnpackHook(s_pCurrent->m_pUnpackHookContext, lpszSource, lpszDest);
     return CopyFileA(lpszSource, lpszDest, FALSE) ? 0 : -1;
 }
 

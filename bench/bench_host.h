@@ -116,6 +116,22 @@ public:
 
     int DownloadRequests() const { return m_nDownloadRequests; }
 
+    // For the crash test: called with the text of each trace line as it
+    // arrives (inside the library's trace call), and with both paths of
+    // each unpack before the host copies. Either may end the process there.
+    typedef void (*PFN_TraceHook)(void* pContext, const char* lpszText);
+    typedef void (*PFN_UnpackHook)(void* pContext, const char* lpszSource, const char* lpszDest);
+    void SetTraceHook(PFN_TraceHook pfnHook, void* pContext)
+    {
+        m_pfnTraceHook = pfnHook;
+        m_pTraceHookContext = pContext;
+    }
+    void SetUnpackHook(PFN_UnpackHook pfnHook, void* pContext)
+    {
+        m_pfnUnpackHook = pfnHook;
+        m_pUnpackHookContext = pContext;
+    }
+
 private:
     struct PendingDownload {
         GpcDownloadCallback callback;
@@ -156,5 +172,9 @@ private:
     int m_nFailed = 0;
     int m_nTraceLines = 0;
     bool m_bDownloadDone = false;
+    PFN_TraceHook m_pfnTraceHook = nullptr;
+    void* m_pTraceHookContext = nullptr;
+    PFN_UnpackHook m_pfnUnpackHook = nullptr;
+    void* m_pUnpackHookContext = nullptr;
     static CBenchHost* s_pCurrent;
 };

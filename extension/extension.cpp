@@ -72,6 +72,7 @@ CVRGpcExtension::~CVRGpcExtension()
     if (m_achCurIniFile[0]) {
         // Only the manifest copy this object made is removed: a path that a
         // page script handed in names a file the extension does not own.
+        m_hCurIniFile.Reset();
         if (m_bOwnCurIniFile) DeleteFileA(m_achCurIniFile);
         m_achCurIniFile[0] = '\0';
     }

@@ -221,4 +221,8 @@ private:
     // 1 when m_achCurIniFile names the temporary copy this object made (the
     // destructor deletes only that one).
     int m_bOwnCurIniFile;
+    // That copy, held open while this object uses it: another instance that
+    // starts meanwhile and removes the copies of interrupted runs cannot
+    // delete a file that is open.
+    CGpcHandle m_hCurIniFile;
 };

@@ -198,6 +198,7 @@ void CVRGpcExtension::KeepManifestCopies(const char* lpszDownloaded)
     }
 
     // The temporary copy is the default manifest of the on-demand requests.
+    m_hCurIniFile.Reset();
     if (m_achCurIniFile[0] && m_bOwnCurIniFile) DeleteFileA(m_achCurIniFile);
     m_achCurIniFile[0] = '\0';
     m_bOwnCurIniFile = 0;
@@ -210,6 +211,8 @@ void CVRGpcExtension::KeepManifestCopies(const char* lpszDownloaded)
     }
     m_bOwnCurIniFile = 1;
     CopyFileA(lpszDownloaded, m_achCurIniFile, FALSE);
+    m_hCurIniFile.Reset(CreateFileA(m_achCurIniFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 void CVRGpcExtension::PrepareInstallation(const char* lpszIniFile)
@@ -344,6 +347,10 @@ void CVRGpcExtension::ParseInitFile(const char* lpszIniFile, int bSuppress)
             ParseSectionEntries(manifest, lpszSection, nCount, nullptr);
         }
     }
+
+    // Before anything is installed: what an interrupted run left goes.
+    m_InstallationMgr.RemoveLeftoverTempFiles(m_InstallationMgr.Items, 0,
+                                              m_bOwnCurIniFile ? m_achCurIniFile : nullptr);
 
     int nSetting = 0;
     if (!m_bUserDirAsRoot) {

@@ -270,6 +270,15 @@ int CVRGpcLogMgr::WriteLog(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem)
     return lResult == ERROR_SUCCESS ? 1 : 0;
 }
 
+int CVRGpcLogMgr::RemoveLog(GpcInstallItem* pItem)
+{
+    if (!m_keyLog.GetHandle() || !pItem || pItem->SourceName.IsEmpty())
+        return 0;
+    LONG lResult = RegDeleteValueA(m_keyLog, pItem->SourceName.GetText());
+    TraceMessage("Remove log:%s", pItem->SourceName.GetText());
+    return lResult == ERROR_SUCCESS ? 1 : 0;
+}
+
 int CVRGpcInstallationMgr::DoActionsForMainComponent(const char* lpszName)
 {
     for (int i = 0; i < Items.GetCount(); ++i) {

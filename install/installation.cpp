@@ -19,6 +19,8 @@ namespace {
 // The printer-driver library installs itself through the spooler; only the
 // files that go with it are kept in step with the versioned directory.
 const char GPC_PRINTER_DRIVER_LIBRARY[] = "vrpdrvnt.dll";
+// The printer driver's name table, which carries the driver's build date.
+const char GPC_STDNAMES_FILE[] = "STDNAMES.GPD";
 
 // The write test: the classic file API opened for writing. A file that a
 // running program holds without write sharing fails it. OpenFile keeps the
@@ -43,37 +45,17 @@ int CanOpenForWriting(const char* lpszPath)
     return hFile ? 1 : 0;
 }
 
-// Whether a file can be created at a free path: it is created and removed
-// again at once.
-int CanCreateForWriting(const char* lpszPath)
-{
-    if (!lpszPath || !lpszPath[0])
-        return 0;
-    if (strlen(lpszPath) < OFS_MAXPATHNAME) {
-        OFSTRUCT ofs;
-        memset(&ofs, 0, sizeof(ofs));
-        HFILE hFile = OpenFile(lpszPath, &ofs, OF_CREATE | OF_WRITE);
-        if (hFile == HFILE_ERROR)
-            return 0;
-        _lclose(hFile);
-    } else {
-        CGpcHandle hFile(CreateFileA(lpszPath, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                     CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!hFile)
-            return 0;
-    }
-    DeleteFileA(lpszPath);
-    return 1;
-}
-
-// A free name in the folder of lpszPath (260 bytes), for a new file that is
-// to replace lpszPath: on the same volume the replacement is one rename.
-// GetTempFileName makes the name unique by creating the file; it is removed
-// again so that the host unpacks into a free path, as everywhere else.
-bool MakeTempNameBeside(const char* lpszPath, char* lpszTemp)
+// Reserves a name for a temporary file beside lpszPath (lpszTemp, 260
+// bytes): "VR", a number in hex and ".tmp", as GetTempFileName makes them,
+// created with nobody else's access and deleted when *phReserved closes. The
+// creation tests that the folder can take a new file, which is the write
+// test of a file that is not there yet: a test at the final name would
+// leave an empty file there if the process died before removing it. A
+// process that dies while it holds the reservation leaves nothing behind.
+bool ReserveTempBeside(const char* lpszPath, char* lpszTemp, CGpcHandle* phReserved)
 {
     char achDir[GPC_MAX_PATH];
-    if (GpcCopyString(achDir, sizeof(achDir), lpszPath) != static_cast<int>(strlen(lpszPath)))
+    if (!lpszPath || GpcCopyString(achDir, sizeof(achDir), lpszPath) != static_cast<int>(strlen(lpszPath)))
         return false;
     char* pLastSeparator = GpcFindLastSeparator(achDir, "\\/");
     if (!pLastSeparator)
@@ -83,9 +65,67 @@ bool MakeTempNameBeside(const char* lpszPath, char* lpszTemp)
         pLastSeparator[1] = '\0';
     else
         pLastSeparator[0] = '\0';
-    if (!GetTempFileNameA(achDir, "VR", 0, lpszTemp))
+    const char* lpszSeparator = pLastSeparator > achDir && pLastSeparator[-1] == ':' ? "" : "\\";
+    // Numbers are tried from the clock on, as GetTempFileName does; a name
+    // that is taken moves on to the next, any other failure ends the test.
+    unsigned nStart = static_cast<unsigned>(GetTickCount());
+    for (unsigned n = 0; n < 0x10000; ++n) {
+        unsigned nUnique = (nStart + n) & 0xFFFF;
+        if (nUnique == 0)
+            continue;
+        if (GpcFormat(lpszTemp, GPC_MAX_PATH, "%s%sVR%x.tmp", achDir, lpszSeparator, nUnique) < 0)
+            return false;
+        phReserved->Reset(CreateFileA(lpszTemp, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+        if (*phReserved)
+            return true;
+        DWORD dwError = GetLastError();
+        if (dwError != ERROR_FILE_EXISTS && dwError != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return false;
+}
+
+// Whether a file can be created at a free path: one is created beside it
+// and is gone again at once.
+int CanCreateForWriting(const char* lpszPath)
+{
+    if (!lpszPath || !lpszPath[0])
+        return 0;
+    char achTemp[GPC_MAX_PATH];
+    CGpcHandle hReserved;
+    return ReserveTempBeside(lpszPath, achTemp, &hReserved) ? 1 : 0;
+}
+
+// A free name in the folder of lpszPath (260 bytes), for a new file that is
+// to replace lpszPath: on the same volume the replacement is one rename.
+// The host unpacks into a free path, as everywhere else.
+bool MakeTempNameBeside(const char* lpszPath, char* lpszTemp)
+{
+    CGpcHandle hReserved;
+    return ReserveTempBeside(lpszPath, lpszTemp, &hReserved);
+}
+
+// Copies a file through a temporary file beside the copy, which takes its
+// name in one rename once complete (and once a name-bound time is fixed):
+// a copy cut short never stands under the final name. Without bReplace a
+// file already at lpszDest is kept.
+bool CopyThroughTempBeside(const char* lpszSource, const char* lpszDest, bool bReplace, const char* lpszName)
+{
+    if (!bReplace && FileExists(lpszDest))
         return false;
-    DeleteFileA(lpszTemp);
+    char achTemp[GPC_MAX_PATH];
+    if (!MakeTempNameBeside(lpszDest, achTemp))
+        return false;
+    if (!CopyFileA(lpszSource, achTemp, FALSE)) {
+        DeleteFileA(achTemp);
+        return false;
+    }
+    FixStdNamesFileTime(achTemp, lpszName);
+    if (!MoveFileExA(achTemp, lpszDest, bReplace ? MOVEFILE_REPLACE_EXISTING : 0)) {
+        DeleteFileA(achTemp);
+        return false;
+    }
     return true;
 }
 
@@ -162,12 +202,9 @@ int CVRGpcInstallationMgr::RestorePrinterDriverFile(GpcInstallItem* pItem, const
     if (!achCopy[0] || !FileExists(achCopy))
         return 0;
     // Only a copy that worked settles the item; otherwise it is downloaded.
-    bool bCopied = CopyFileA(achCopy, lpszPath, FALSE) != 0;
+    bool bCopied = CopyThroughTempBeside(achCopy, lpszPath, true, pItem->SourceName.GetText());
     Versions.Forget(lpszPath);
-    if (!bCopied)
-        return 0;
-    FixStdNamesFileTime(lpszPath, pItem->SourceName.GetText());
-    return 1;
+    return bCopied ? 1 : 0;
 }
 
 bool CVRGpcInstallationMgr::IsRedirectedCopyCurrent(GpcInstallItem* pItem)
@@ -331,6 +368,11 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
             continue;
         }
 
+        // Before the request's first file can install: what an interrupted
+        // run left beside this section's files goes. The items before this
+        // one were reported and destroyed; none of them installs anything.
+        if (nScheduled == 0)
+            RemoveLeftoverTempFiles(passItems, i, nullptr);
         pItem->State = ITEM_DOWNLOADING;
         PrepareJobDownload(pItem, pJob);
         ++nScheduled;
@@ -357,19 +399,25 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
 struct CVRGpcInstallationMgr::GpcInstallTarget {
     // The destination the item names; a restart moves the new file there.
     char achFinal[GPC_MAX_PATH] = "";
-    // Where the new file is written now: the destination, a temporary file
-    // waiting for a restart, or the redirected copy.
+    // Where the new file ends: the destination, a temporary file waiting for
+    // a restart, or the redirected copy.
     char achTarget[GPC_MAX_PATH] = "";
-    // The probe's open file (or the fallback target's), closed before unpacking.
+    // Where the host unpacks it: a temporary file beside achTarget that
+    // takes achTarget's name in one rename once it is complete (for a
+    // restart, the waiting file itself). Empty until a name is chosen.
+    char achUnpack[GPC_MAX_PATH] = "";
+    // Until the unpack: the file that is at achTarget, opened for writing
+    // (it stays whole until a complete new file replaces it), or the
+    // reservation of achUnpack.
     CGpcHandle hFile;
+    // achTarget can be written: its file opened, or, for a file that is not
+    // there yet, achUnpack created beside it.
+    bool bWritable = false;
+    // achUnpack was created to reserve its name; it is gone again just
+    // before the host unpacks into the free path.
+    bool bUnpackCreated = false;
     // Whether a file was at the destination before this installation.
     bool bFileAtInstallPath = false;
-    // A file that was at the target before this installation (the installed
-    // file, or an earlier redirected copy) may be what runs: it stays whole
-    // until a complete new file replaces it.
-    bool bKeepUntilReplaced = false;
-    // The probe created the destination, to be deleted when it is closed.
-    bool bProbeCreated = false;
     int bRestart = 0;
     bool bRedirectedOverExisting = false;
 };
@@ -395,6 +443,28 @@ void CVRGpcInstallationMgr::EnsureDirectory(const char* lpszDir)
     KnownDir.Assign(IsDirectory(lpszDir) ? lpszDir : nullptr);
 }
 
+bool CVRGpcInstallationMgr::OpenOrReserveTarget(GpcInstallTarget* pTarget, DWORD dwAccess, DWORD dwShare)
+{
+    // A file that is there is opened as it is: a busy or read-only file
+    // fails here, before anything is unpacked, and is kept until a complete
+    // new file replaces it.
+    pTarget->hFile.Reset(CreateFileA(pTarget->achTarget, dwAccess, dwShare, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (pTarget->hFile)
+        return true;
+    if (GetLastError() != ERROR_FILE_NOT_FOUND)
+        return false;
+    // Nothing is there yet: creating the temporary file the new one is
+    // unpacked into is the test that the folder can be written. Nothing is
+    // ever created under the final name before the file is complete.
+    if (!ReserveTempBeside(pTarget->achTarget, pTarget->achUnpack, &pTarget->hFile)) {
+        pTarget->achUnpack[0] = '\0';
+        return false;
+    }
+    pTarget->bUnpackCreated = true;
+    return true;
+}
+
 bool CVRGpcInstallationMgr::ProbeDestination(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
 {
     char achDir[GPC_MAX_PATH];
@@ -413,25 +483,11 @@ bool CVRGpcInstallationMgr::ProbeDestination(GpcInstallItem* pItem, GpcInstallTa
         return false;
     }
 
-    // Create the destination, or open the one that is there, for writing.
-    // A destination the probe creates itself is gone again the moment the
-    // probe lets it go (delete on close): that saves a deletion per new
-    // file, and nothing of it can be left behind. Only a file that was there
-    // is opened as it is, and kept until the new one replaces it.
-    pTarget->hFile.Reset(CreateFileA(pTarget->achTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    pTarget->bProbeCreated = static_cast<bool>(pTarget->hFile);
-    if (!pTarget->hFile) {
-        DWORD dwError = GetLastError();
-        if (dwError == ERROR_FILE_EXISTS || dwError == ERROR_ALREADY_EXISTS) {
-            pTarget->hFile.Reset(CreateFileA(pTarget->achTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
-                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-            pTarget->bKeepUntilReplaced = static_cast<bool>(pTarget->hFile);
-        }
-    }
-    // An open destination is a file that is there; only one the probe could
-    // not open needs to be looked for.
-    pTarget->bFileAtInstallPath = pTarget->hFile || FileExists(pTarget->achTarget) != 0;
+    pTarget->bWritable = OpenOrReserveTarget(pTarget, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+    // An open destination is a file that is there and a reserved temporary
+    // file means there was none; only a failed probe needs to look.
+    pTarget->bFileAtInstallPath =
+        !pTarget->bUnpackCreated && (pTarget->hFile || FileExists(pTarget->achTarget) != 0);
     return true;
 }
 
@@ -463,9 +519,9 @@ bool CVRGpcInstallationMgr::PrepareFallbackTarget(GpcInstallItem* pItem, GpcInst
 bool CVRGpcInstallationMgr::PrepareRebootTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
 {
     // The new file waits in a temporary file until the restart moves it
-    // over the busy one; the installed file stays in use.
+    // over the busy one; the installed file stays in use. The waiting file
+    // is the unpack's own target: the restart's move is its one rename.
     pTarget->bRestart = 1;
-    pTarget->bKeepUntilReplaced = false;
     char achTempDir[GPC_MAX_PATH];
     DWORD dwLength = GetTempPathA(sizeof(achTempDir), achTempDir);
     if (dwLength == 0 || dwLength >= sizeof(achTempDir) ||
@@ -482,6 +538,8 @@ bool CVRGpcInstallationMgr::PrepareRebootTarget(GpcInstallItem* pItem, GpcInstal
         *pnResult = GPC_INSTALL_NOT_WRITABLE;
         return false;
     }
+    GpcCopyString(pTarget->achUnpack, sizeof(pTarget->achUnpack), pTarget->achTarget);
+    pTarget->bUnpackCreated = true;
     return true;
 }
 
@@ -502,11 +560,9 @@ bool CVRGpcInstallationMgr::PrepareRedirectTarget(GpcInstallItem* pItem, GpcInst
         return false;
     }
     TraceMessage("Redirect to %s", lpszTarget);
-    pTarget->bKeepUntilReplaced = lpszTarget[0] && FileExists(lpszTarget);
-    if (lpszTarget[0])
-        pTarget->hFile.Reset(CreateFileA(lpszTarget, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!pTarget->hFile) {
+    // An earlier redirected copy may be what runs: it is opened as the
+    // installed file is, and replaced only by a complete new one.
+    if (!lpszTarget[0] || !OpenOrReserveTarget(pTarget, GENERIC_WRITE, FILE_SHARE_WRITE)) {
         TraceMessage("Can not create redirected file %s", lpszTarget);
         pItem->State = ITEM_DONE;
         *pnResult = GPC_INSTALL_OK;
@@ -520,36 +576,35 @@ bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char*
                                               GpcInstallTarget* pTarget, int* pnResult)
 {
     const char* lpszTarget = pTarget->achTarget;
+    char* lpszUnpack = pTarget->achUnpack;
     pTarget->hFile.Reset();
-    if (!pTarget->bKeepUntilReplaced) {
-        // Closing the probe's own file has deleted it already.
-        if (!pTarget->bProbeCreated)
-            DeleteFileA(lpszTarget);
-        TraceMessage("The temp created file is deleted: %s", lpszTarget);
+    if (pTarget->bUnpackCreated) {
+        // Its name is ours; the host unpacks into a free path. A reserved
+        // name went with its handle; a restart's waiting file is deleted.
+        if (pTarget->bRestart)
+            DeleteFileA(lpszUnpack);
+        TraceMessage("The temp created file is deleted: %s", lpszUnpack);
     }
 
     TraceMessage("VRGPCEXT::DoItemInstall,SrcFileName = %s,achPath = %s", lpszDownloadedFile, lpszTarget);
 
-    // A file that stays until replaced is unpacked beside, then renamed over.
-    char achUnpack[GPC_MAX_PATH];
-    GpcCopyString(achUnpack, sizeof(achUnpack), lpszTarget);
-    if (pTarget->bKeepUntilReplaced) {
-        if (!MakeTempNameBeside(lpszTarget, achUnpack)) {
-            TraceMessage("Can not create a temporary file beside %s", lpszTarget);
-            pItem->State = ITEM_FAILED;
-            *pnResult = GPC_INSTALL_NOT_WRITABLE;
-            return false;
-        }
-        TraceMessage("Unpack into %s, then replace %s", achUnpack, lpszTarget);
+    // A file that is there is unpacked beside, then renamed over.
+    if (!lpszUnpack[0] && !MakeTempNameBeside(lpszTarget, lpszUnpack)) {
+        TraceMessage("Can not create a temporary file beside %s", lpszTarget);
+        pItem->State = ITEM_FAILED;
+        *pnResult = GPC_INSTALL_NOT_WRITABLE;
+        return false;
     }
+    if (!pTarget->bUnpackCreated)
+        TraceMessage("Unpack into %s, then replace %s", lpszUnpack, lpszTarget);
 
     GpcHostLink host = Owner ? Owner->HostLink() : GetHostLink(nullptr);
-    int nUnpack = host.UnpackFile(lpszDownloadedFile, achUnpack);
+    int nUnpack = host.UnpackFile(lpszDownloadedFile, lpszUnpack);
     if (nUnpack != 0 && nUnpack != 1) {
         TraceMessage("Unpack file to %s failed", lpszTarget);
         // What the host left behind is a half-written file; a file that was
         // there before is untouched.
-        DeleteFileA(achUnpack);
+        DeleteFileA(lpszUnpack);
         // The failure control decides whether the user is told (the caller
         // maps the result), but a file that did not install has failed.
         if (FieldIs(pItem->FailureControl, "ignore") || FieldIs(pItem->FailureControl, "redirect"))
@@ -558,17 +613,28 @@ bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char*
         *pnResult = GPC_INSTALL_UNPACK_FAILED;
         return false;
     }
-    if (pTarget->bKeepUntilReplaced && !MoveFileExA(achUnpack, lpszTarget, MOVEFILE_REPLACE_EXISTING)) {
-        // Taken since the probe (a program started meanwhile): the old file
-        // stays as it was.
-        TraceMessage("Can not replace %s, GetLastError() = %lu", lpszTarget,
-                     static_cast<unsigned long>(GetLastError()));
-        DeleteFileA(achUnpack);
-        pItem->State = ITEM_FAILED;
-        *pnResult = GPC_INSTALL_NOT_WRITABLE;
-        return false;
-    }
     return true;
+}
+
+bool CVRGpcInstallationMgr::RenameIntoPlace(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
+{
+    if (MoveFileExA(pTarget->achUnpack, pTarget->achTarget, MOVEFILE_REPLACE_EXISTING)) {
+        Versions.Forget(pTarget->achTarget);
+        return true;
+    }
+    // Taken since the probe (a program started meanwhile): the old file
+    // stays as it was.
+    DWORD dwError = GetLastError();
+    TraceMessage("Can not replace %s, GetLastError() = %lu", pTarget->achTarget, static_cast<unsigned long>(dwError));
+    DeleteFileA(pTarget->achUnpack);
+    // The entry written for the new file goes again, unless a file is still
+    // at the path it names (an older one, busy or redirected around): that
+    // one is installed and stays listed.
+    if (LogMgr && !FileExists(pTarget->achFinal))
+        LogMgr->RemoveLog(pItem);
+    pItem->State = ITEM_FAILED;
+    *pnResult = GPC_INSTALL_NOT_WRITABLE;
+    return false;
 }
 
 // A file that does not match the manifest is kept: the server's files win,
@@ -583,20 +649,24 @@ static void WarnWhenNotCurrent(GpcInstallItem* pItem, const char* lpszPath, CVRG
     }
 }
 
-// Gives the new file its standard time, and a printer-driver file its copy
-// in the spooler's versioned directory.
-static void FixTimesAndPrinterCopy(GpcInstallItem* pItem, const char* lpszPath)
+// Gives the new file its standard time while it is still unpacked under its
+// temporary name: it takes its final name with the time it keeps.
+static void FixTimes(GpcInstallItem* pItem, const char* lpszPath)
 {
     TraceMessage("filename = %s", TraceText(pItem->SourceName.GetText()));
     FixStdNamesFileTime(lpszPath, pItem->SourceName.GetText());
+}
 
-    if (IsPrinterDriverFile(pItem)) {
-        // The spooler's own copy is only added, never replaced here.
-        char achCopy[GPC_MAX_PATH];
-        GetPrinterDriverCopyPath(pItem, achCopy);
-        if (achCopy[0] && CopyFileA(lpszPath, achCopy, TRUE))
-            FixStdNamesFileTime(achCopy, pItem->SourceName.GetText());
-    }
+// A printer-driver file's copy in the spooler's versioned directory.
+static void AddPrinterDriverCopy(GpcInstallItem* pItem, const char* lpszPath)
+{
+    if (!IsPrinterDriverFile(pItem))
+        return;
+    // The spooler's own copy is only added, never replaced here.
+    char achCopy[GPC_MAX_PATH];
+    GetPrinterDriverCopyPath(pItem, achCopy);
+    if (achCopy[0])
+        CopyThroughTempBeside(lpszPath, achCopy, false, pItem->SourceName.GetText());
 }
 
 int CVRGpcInstallationMgr::FinishOrScheduleReboot(GpcInstallItem* pItem, const GpcInstallTarget& target)
@@ -617,9 +687,8 @@ int CVRGpcInstallationMgr::FinishOrScheduleReboot(GpcInstallItem* pItem, const G
         return GPC_INSTALL_RESTART_NEEDED;
     }
 
+    // The log entry was written before the file took its name.
     pItem->State = ITEM_INSTALLED;
-    if (LogMgr)
-        LogMgr->WriteLog(this, pItem);
     return target.bRedirectedOverExisting ? GPC_INSTALL_RESTART_NEEDED : GPC_INSTALL_OK;
 }
 
@@ -638,16 +707,26 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
     int nResult = GPC_INSTALL_OK;
     if (!ProbeDestination(pItem, &target, &nResult))
         return nResult;
-    if (!target.hFile && !PrepareFallbackTarget(pItem, &target, &nResult))
+    if (!target.bWritable && !PrepareFallbackTarget(pItem, &target, &nResult))
         return nResult;
     bool bUnpacked = UnpackThroughHost(pItem, lpszDownloadedFile, &target, &nResult);
     // Whatever the host wrote there, what was read of the file before is
     // gone: the warning below must see the new file.
-    Versions.Forget(target.achTarget);
+    Versions.Forget(target.achUnpack);
     if (!bUnpacked)
         return nResult;
+    FixTimes(pItem, target.achUnpack);
+    if (!target.bRestart) {
+        // Listed first, then in place: a process killed between the two
+        // leaves an entry for a file that is missing or old, which the next
+        // start installs, and never a file that the log does not list.
+        if (LogMgr)
+            LogMgr->WriteLog(this, pItem);
+        if (!RenameIntoPlace(pItem, &target, &nResult))
+            return nResult;
+    }
     WarnWhenNotCurrent(pItem, target.achTarget, &Versions);
-    FixTimesAndPrinterCopy(pItem, target.achTarget);
+    AddPrinterDriverCopy(pItem, target.achTarget);
     return FinishOrScheduleReboot(pItem, target);
 }
 
@@ -782,7 +861,7 @@ int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination)
 
 void FixStdNamesFileTime(const char* lpszPath, const char* lpszName)
 {
-    if (!lpszPath || !lpszName || _stricmp(lpszName, "STDNAMES.GPD") != 0)
+    if (!lpszPath || !lpszName || _stricmp(lpszName, GPC_STDNAMES_FILE) != 0)
         return;
     // The printer driver compares this file's time stamp with its own
     // record; it must carry the date the driver was built with.
@@ -794,6 +873,14 @@ void FixStdNamesFileTime(const char* lpszPath, const char* lpszName)
     if (!DosDateTimeToFileTime(0x2C21, 0, &ft))
         return;
     SetFileTime(hFile.Get(), &ft, &ft, &ft);
+}
+
+bool HasTimesSetByLibrary(const char* lpszPath)
+{
+    if (!lpszPath)
+        return false;
+    const char* pSeparator = GpcFindLastSeparator(lpszPath, "\\/:");
+    return _stricmp(pSeparator ? pSeparator + 1 : lpszPath, GPC_STDNAMES_FILE) == 0;
 }
 
 int CanManageServices()

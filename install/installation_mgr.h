@@ -130,6 +130,13 @@ int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
 typedef BOOL(WINAPI* PFN_GpcMoveFileEx)(const char*, const char*, DWORD);
 PFN_GpcMoveFileEx SetRebootMoveForTesting(PFN_GpcMoveFileEx pfnMove);
 void FixStdNamesFileTime(const char* lpszPath, const char* lpszName);
+// Whether a file name is one that GetTempFileName made with this prefix:
+// the prefix, one to four hex digits, ".tmp" (letter case aside).
+bool IsLibraryTempName(const char* lpszName, const char* lpszPrefix);
+// Whether the library gives the file at lpszPath fixed times of its own
+// (FixStdNamesFileTime): every version of it then carries the same times,
+// so its size and times cannot tell two versions apart.
+bool HasTimesSetByLibrary(const char* lpszPath);
 // The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes).
 void GetVersionedPrinterDriverDir(char* lpszDir);
 
@@ -185,6 +192,13 @@ public:
     int ScheduleOdeDownloads(const char* lpszSection, GpcOdeCallback pfnCallback, void* pContext,
                              CVRGpcSignedManifest* pSigned = nullptr);
     int DoItemInstallation(GpcInstallItem* pItem, const char* lpszDownloadedFile);
+    // Removes the temporary files an earlier run left (a process killed
+    // while it installed): "VR" files beside the destinations of these
+    // items (from index nFirst on), "VRK" manifest copies in the temporary
+    // folder and "WT" write tests in the product folder. A file some process
+    // still holds open stays, and so does lpszKeep (may be null). Returns
+    // how many went.
+    int RemoveLeftoverTempFiles(const CGpcPtrArray& items, int nFirst, const char* lpszKeep);
     int RegisterItem(GpcInstallItem* pItem);
 
     // Download requests and actions around the main component.
@@ -235,12 +249,18 @@ private:
     // go on, or settles the item's state and *pnResult and returns false.
     struct GpcInstallTarget;
     bool ProbeDestination(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
+    // The write test of pTarget->achTarget: its file opened with this
+    // access and sharing, or, when there is none yet, the temporary file
+    // beside it created. False when neither works.
+    bool OpenOrReserveTarget(GpcInstallTarget* pTarget, DWORD dwAccess, DWORD dwShare);
     // A destination the probe could not open: the failure control decides.
     bool PrepareFallbackTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
     bool PrepareRebootTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
     bool PrepareRedirectTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
     bool UnpackThroughHost(GpcInstallItem* pItem, const char* lpszDownloadedFile, GpcInstallTarget* pTarget,
                            int* pnResult);
+    // The unpacked file takes its final name in one rename.
+    bool RenameIntoPlace(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult);
     int FinishOrScheduleReboot(GpcInstallItem* pItem, const GpcInstallTarget& target);
     // Creates a directory and every level above it that is missing.
     void EnsureDirectory(const char* lpszDir);
@@ -257,6 +277,8 @@ public:
     int OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowserTag,
                     const char* lpszProductRoot, const char* lpszProductVersion);
     int WriteLog(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem);
+    // Takes the item's entry out again (its file did not take its name).
+    int RemoveLog(GpcInstallItem* pItem);
 
     CGpcRegKey m_keyLog;
 };

@@ -226,15 +226,18 @@ int CVRGpcVersionCache::Read(GpcVersionKind nKind, const char* lpszPath, char* l
     FormatStamp(nKind, data, achStamp);
     char achValue[GPC_CURRENT_VALUE] = "";
     int bFound = 0;
+    // A file whose times the library sets itself has the same stamp in every
+    // version: nothing kept could tell another version from it, so it is
+    // read once in each pass and never kept.
+    bool bKeep = m_keyStore.GetHandle() && !HasTimesSetByLibrary(lpszPath);
     // A store that was empty when the pass began holds only what this pass
     // wrote, and that is answered from memory: a first start looks nothing
     // up in it.
-    if (!m_keyStore.GetHandle() || m_bStoreEmptyAtStart ||
-        !LoadRecord(m_keyStore, lpszPath, achStamp, &bFound, achValue)) {
+    if (!bKeep || m_bStoreEmptyAtStart || !LoadRecord(m_keyStore, lpszPath, achStamp, &bFound, achValue)) {
         bFound = ReadFromFile(nKind, lpszPath, achValue, sizeof(achValue));
         if (!bFound)
             achValue[0] = '\0';
-        if (m_keyStore.GetHandle()) {
+        if (bKeep) {
             StoreRecord(m_keyStore, lpszPath, achStamp, bFound, achValue);
             m_bStoreEmpty = false;
         }

@@ -8,7 +8,9 @@
 // path). A kept answer is taken only while the file keeps the size, the
 // last-write time and the creation time it had when it was read; a missing
 // file, a changed one or a damaged entry means the file is read again and
-// the entry written anew.
+// the entry written anew. A file whose times the library sets itself
+// (HasTimesSetByLibrary) is never kept: its stamp is the same in every
+// version, so it is read again at every start.
 #pragma once
 
 #include <windows.h>

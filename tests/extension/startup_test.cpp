@@ -346,3 +346,34 @@ TEST_F(Startup, StartUpBrokenOffAfterTheHandOverStillAnswersZeroAndEndsNormally)
     EXPECT_TRUE(m_pTrace->HasLine("Delete CVRGpcExtension object")) << m_pTrace->Dump();
     EXPECT_TRUE(m_pTrace->HasLine("GpcExitInstance Exit")) << m_pTrace->Dump();
 }
+
+// A start-up removes what an interrupted run left (its manifest copy in the
+// temporary folder, the product folder's write test, a half-unpacked file
+// beside a destination) before it installs anything, and holds its own
+// manifest copy open so that the same sweep by another instance leaves it.
+TEST_F(Startup, StartUpRemovesTheLeftoversOfAnInterruptedRunButNotItsOwnManifestCopy)
+{
+    std::string temp = m_strWork + "\\temp";
+    CreateDirectoryA(temp.c_str(), nullptr);
+    SetEnv("TMP", temp.c_str());
+    SetEnv("TEMP", temp.c_str());
+    SetOrdinaryPage();
+    CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+    CreateDirectoryA(ProductDir().c_str(), nullptr);
+    CreateDirectoryA((ProductDir() + "\\Sub").c_str(), nullptr);
+    const std::vector<std::string> debris = {temp + "\\VRK1F.tmp", ProductDir() + "\\WT2.tmp",
+                                             ProductDir() + "\\Sub\\VR3.tmp"};
+    for (const std::string& f : debris) WriteFileBytes(f, "left over");
+
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=1\nFile1=b.dll;b.dll;Sub;;;10;;existence;\n");
+    for (const std::string& f : debris) EXPECT_FALSE(PathExists(f)) << f;
+    EXPECT_TRUE(m_pTrace->HasLine("Removed 3 temporary files left by an earlier run")) << m_pTrace->Dump();
+    EXPECT_LT(m_pTrace->IndexOf("Removed 3 temporary files"), m_pTrace->IndexOf("PrepareDownload Down file="));
+
+    std::string own = Ext()->m_achCurIniFile;
+    ASSERT_EQ(0, _strnicmp(own.c_str(), (temp + "\\VRK").c_str(), temp.size() + 4)) << own;
+    CVRGpcInstallationMgr& mgr = Ext()->m_InstallationMgr;
+    EXPECT_EQ(0, mgr.RemoveLeftoverTempFiles(mgr.Items, 0, nullptr));
+    EXPECT_TRUE(PathExists(own));
+}

@@ -26,6 +26,50 @@ int WINAPI UnpackHalfAndFail(GpcCookie, const char*, const char* lpszDest)
     return 7;
 }
 
+// What the host was asked to unpack into, looked at while it unpacks: the
+// final name must not exist yet (or still hold the old file).
+struct UnpackObserver {
+    UnpackObserver(const std::string& final, bool* pbFinalSeen) : finalPath(final), pbSeen(pbFinalSeen)
+    {
+        s_pCurrent = this;
+    }
+    ~UnpackObserver() { s_pCurrent = nullptr; }
+    std::string finalPath;
+    std::string oldBytes;  // empty: no file may be at the final name
+    bool* pbSeen;
+    static UnpackObserver* s_pCurrent;
+};
+UnpackObserver* UnpackObserver::s_pCurrent = nullptr;
+
+int WINAPI UnpackAndLookAtTheFinalName(GpcCookie pCookie, const char* lpszSource, const char* lpszDest)
+{
+    UnpackObserver* pObserver = UnpackObserver::s_pCurrent;
+    if (pObserver) {
+        bool bThere = PathExists(pObserver->finalPath);
+        *pObserver->pbSeen = pObserver->oldBytes.empty()
+                                 ? bThere
+                                 : !bThere || ReadFileBytes(pObserver->finalPath) != pObserver->oldBytes;
+    }
+    if (FakeHost::Current())
+        FakeHost::Current()->unpacks.push_back({pCookie, lpszSource ? lpszSource : "", lpszDest ? lpszDest : ""});
+    // Written in two steps, as a host writes a large file: the first half
+    // must never be seen under the final name.
+    WriteFileBytes(lpszDest, "HALF");
+    std::string bytes = ReadFileBytes(lpszSource);
+    WriteFileBytes(lpszDest, bytes);
+    return 0;
+}
+
+// A name GetTempFileName made with the library's prefix in the folder of
+// the destination.
+bool IsLibraryTempBeside(const std::string& temp, const std::string& final)
+{
+    size_t nSlash = final.find_last_of('\\');
+    if (temp.size() <= nSlash + 1 || _strnicmp(temp.c_str(), final.c_str(), nSlash + 1) != 0) return false;
+    std::string name = temp.substr(nSlash + 1);
+    return name.find('\\') == std::string::npos && IsLibraryTempName(name.c_str(), "VR");
+}
+
 FILETIME DosDate2002()
 {
     FILETIME ft;
@@ -95,24 +139,33 @@ TEST_F(Installation, MissingDownloadFailsWithoutTouchingTheDestination)
     EXPECT_TRUE(host.unpacks.empty());
 }
 
-TEST_F(Installation, FreeDestinationIsCreatedProbedAndUnpackedIntoPlace)
+// A new file is unpacked into a temporary file of the library's beside its
+// destination and takes its name only once complete: creating that file is
+// the write test, and nothing ever stands under the final name half written.
+TEST_F(Installation, NewDestinationIsUnpackedBesideAndRenamedIntoPlace)
 {
     GpcInstallItem* pItem = Add("viewer.dll;bin/viewer.dll;Plugins\\Extra;;;;;existence;");
     std::string target = dir + "\\Plugins\\Extra\\viewer.dll";
     std::string download = Download("NEW CONTENT");
+    bool bFinalSeenDuringUnpack = true;
+    host.Table()->HostUnpackFile = &UnpackAndLookAtTheFinalName;
+    UnpackObserver observer(target, &bFinalSeenDuringUnpack);
 
     EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, download.c_str()));
 
     EXPECT_EQ(ITEM_INSTALLED, pItem->State);
+    EXPECT_FALSE(bFinalSeenDuringUnpack);
     ASSERT_EQ(1u, host.unpacks.size());
+    std::string temp = host.unpacks[0].dest;
     EXPECT_EQ(download, host.unpacks[0].source);
-    EXPECT_EQ(target, host.unpacks[0].dest);
     EXPECT_EQ(host.Cookie(), host.unpacks[0].cookie);
+    EXPECT_TRUE(IsLibraryTempBeside(temp, target)) << temp;
     EXPECT_EQ("NEW CONTENT", ReadFileBytes(target));
+    EXPECT_EQ(std::vector<std::string>{"viewer.dll"}, FilesIn(dir + "\\Plugins\\Extra"));
 
-    // The probe created the file, so it was removed before the host unpacked.
+    // The reserved temporary file was removed before the host unpacked.
     int nFirst = trace.IndexOf("CVRGpcInstallationMgr::DoItemInstallation");
-    int nDeleted = trace.IndexOf("The temp created file is deleted: " + target);
+    int nDeleted = trace.IndexOf("The temp created file is deleted: " + temp);
     int nUnpack = trace.IndexOf("VRGPCEXT::DoItemInstall,SrcFileName = " + download + ",achPath = " + target);
     int nName = trace.IndexOf("filename = viewer.dll");
     ASSERT_GE(nFirst, 0) << trace.Dump();
@@ -120,6 +173,99 @@ TEST_F(Installation, FreeDestinationIsCreatedProbedAndUnpackedIntoPlace)
     EXPECT_LT(nDeleted, nUnpack);
     EXPECT_LT(nUnpack, nName);
     EXPECT_FALSE(trace.Contains("WARNING:"));
+}
+
+// Whatever the final name is (a new file, the installed file, a new or an
+// earlier redirected copy), the host writes a temporary file of the
+// library's beside it, and the final name holds the old file or nothing
+// until the complete new file takes it in one rename.
+TEST_F(Installation, EveryUnpackGoesBesideItsFinalNameAndTakesItInOneRename)
+{
+    struct {
+        const char* lpszName;
+        const char* lpszItem;
+        const char* lpszInstalled;  // null: nothing at the install path
+        const char* lpszRedirected;  // null: no earlier redirected copy
+        bool bBusy;                  // the install path is held: the file is redirected
+        int nResult;
+    } cases[] = {
+        {"new file", "n1.dll;u;Sub;;;;;;", nullptr, nullptr, false, GPC_INSTALL_OK},
+        {"installed file", "n2.dll;u;Sub;;;;;;", "OLD", nullptr, false, GPC_INSTALL_OK},
+        {"new redirected copy", "n3.dll;u;Sub;;;;;;redirect", "OLD", nullptr, true, GPC_INSTALL_RESTART_NEEDED},
+        {"earlier redirected copy", "n4.dll;u;Sub;;;;;version;redirect", "OLD", "OLD COPY", true,
+         GPC_INSTALL_RESTART_NEEDED},
+    };
+    host.Table()->HostUnpackFile = &UnpackAndLookAtTheFinalName;
+    CreateDirectoryA((dir + "\\Sub").c_str(), nullptr);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lpszName);
+        GpcInstallItem* pItem = Add(c.lpszItem);
+        std::string installed = InstallPath(pItem);
+        std::string final = c.bBusy ? RedirectPath(pItem) : installed;
+        if (c.lpszInstalled) WriteFileBytes(installed, c.lpszInstalled);
+        if (c.lpszRedirected) WriteFileBytes(RedirectPath(pItem), c.lpszRedirected);
+        const char* lpszOld = c.bBusy ? c.lpszRedirected : c.lpszInstalled;
+        bool bSeen = true;
+        UnpackObserver observer(final, &bSeen);
+        observer.oldBytes = lpszOld ? lpszOld : "";
+        host.unpacks.clear();
+        int nResult;
+        {
+            std::unique_ptr<BusyFile> pBusy(c.bBusy ? new BusyFile(installed) : nullptr);
+            nResult = mgr->DoItemInstallation(pItem, Download("NEW").c_str());
+        }
+        EXPECT_EQ(c.nResult, nResult);
+        EXPECT_FALSE(bSeen) << "the final name changed while the host was unpacking";
+        ASSERT_EQ(1u, host.unpacks.size());
+        EXPECT_TRUE(IsLibraryTempBeside(host.unpacks[0].dest, final)) << host.unpacks[0].dest;
+        EXPECT_EQ("NEW", ReadFileBytes(final));
+        if (c.bBusy) {
+            EXPECT_EQ("OLD", ReadFileBytes(installed));
+        }
+        EXPECT_FALSE(PathExists(host.unpacks[0].dest));
+        // Only a file that is there is replaced.
+        EXPECT_EQ(lpszOld != nullptr, trace.HasLine("Unpack into " + host.unpacks[0].dest + ", then replace " + final))
+            << trace.Dump();
+    }
+    for (const std::string& name : FilesIn(dir + "\\Sub")) EXPECT_FALSE(IsLibraryTempName(name.c_str(), "VR")) << name;
+    for (const std::string& name : FilesIn(dir)) EXPECT_FALSE(IsLibraryTempName(name.c_str(), "VR")) << name;
+}
+
+// A folder that cannot take a new file fails the write test the way a busy
+// destination does: the failure control decides, nothing is unpacked and
+// nothing is created.
+TEST_F(Installation, FolderThatCannotBeWrittenGoesToTheFailureControl)
+{
+    // A file stands where the folder should be: no file can be made in it.
+    WriteFileBytes(dir + "\\Blocked", "not a folder");
+    const struct {
+        const char* lpszFailureControl;  // null: absent
+        int nResult;
+        int nState;
+        const char* lpszTrace;  // null: none
+    } cases[] = {
+        {nullptr, GPC_INSTALL_NOT_WRITABLE, ITEM_FAILED, nullptr},
+        {"ignore", GPC_INSTALL_OK, ITEM_FAILED, "WRONG(IGNORE): fail to open the distination file."},
+        {"retry", GPC_INSTALL_NOT_WRITABLE, ITEM_FAILED, nullptr},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        std::string name = "w" + std::to_string(++n) + ".dll";
+        std::string text = name + ";u;Blocked;;;;;;" + (c.lpszFailureControl ? c.lpszFailureControl : "");
+        if (!c.lpszFailureControl) text = name + ";u;Blocked;;;;;";
+        GpcInstallItem* pItem = Add(text);
+        trace.Clear();
+        host.unpacks.clear();
+        EXPECT_EQ(c.nResult, mgr->DoItemInstallation(pItem, Download("NEW").c_str())) << text;
+        EXPECT_EQ(c.nState, pItem->State) << text;
+        EXPECT_TRUE(host.unpacks.empty()) << text;
+        if (c.lpszTrace) {
+            EXPECT_TRUE(trace.HasLine(c.lpszTrace)) << text << trace.Dump();
+        }
+        EXPECT_FALSE(trace.Contains("The temp created file is deleted")) << text;
+    }
+    EXPECT_EQ(std::vector<std::string>{"Blocked"}, FilesIn(dir));
+    EXPECT_EQ("not a folder", ReadFileBytes(dir + "\\Blocked"));
 }
 
 // Files of one directory follow each other; the directory is still made
@@ -398,7 +544,10 @@ TEST_F(Installation, BusyDestinationWithRedirectInstallsBesideItAndAsksForAResta
     EXPECT_EQ("INSTALLED", ReadFileBytes(target));
     EXPECT_EQ("NEW", ReadFileBytes(redirect));
     EXPECT_TRUE(trace.HasLine("Redirect to " + redirect)) << trace.Dump();
-    EXPECT_TRUE(trace.HasLine("The temp created file is deleted: " + redirect));
+    ASSERT_EQ(1u, host.unpacks.size());
+    EXPECT_TRUE(IsLibraryTempBeside(host.unpacks[0].dest, redirect)) << host.unpacks[0].dest;
+    EXPECT_TRUE(trace.HasLine("The temp created file is deleted: " + host.unpacks[0].dest)) << trace.Dump();
+    EXPECT_EQ((std::vector<std::string>{"a.dll"}), FilesIn(dir));
 }
 
 TEST_F(Installation, RedirectIntoAMissingDirectoryAndWithoutAnInstalledFileIsNoRestart)
@@ -693,6 +842,121 @@ TEST_F(Installation, InstalledFilesAreLoggedUnderTheirInstallPathAndFailedOnesAr
     bool bFound = true;
     ReadRegString(HKEY_LOCAL_MACHINE, key, "c.dll", &bFound);
     EXPECT_FALSE(bFound);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + root);
+}
+
+// The log lists a file before the file takes its name: a process killed in
+// between leaves an entry for a missing or old file (the next start installs
+// it), never an installed file that the log does not list.
+TEST_F(Installation, LogListsTheFileBeforeItTakesItsName)
+{
+    std::string root = UniqueName("GpcLogFirst");
+    std::string key = "SOFTWARE\\" + root + "\\Deinstall\\Internet Explorer\\" + root + "\\1.0";
+    ASSERT_EQ(1, mgr->LogMgr->OpenLogRoot(dir.c_str(), "Internet Explorer", root.c_str(), "1.0"));
+    GpcInstallItem* pNew = Add("l.dll;u;;;;;;;");
+    GpcInstallItem* pOld = Add("m.dll;u;;;;;;;");
+    WriteFileBytes(InstallPath(pOld), "OLD");
+    for (GpcInstallItem* pItem : {pNew, pOld}) {
+        std::string path = InstallPath(pItem);
+        std::string atLog = "(not logged)";
+        trace.SetOnLine([&](const std::string& line) {
+            if (line.find(")Write log:" + path + ",") != std::string::npos)
+                atLog = PathExists(path) ? ReadFileBytes(path) : "(none)";
+        });
+        EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pItem, Download("NEW").c_str()));
+        trace.SetOnLine(nullptr);
+        EXPECT_EQ(pItem == pNew ? "(none)" : "OLD", atLog) << path;
+        EXPECT_EQ(path, ReadRegString(HKEY_LOCAL_MACHINE, key, pItem->SourceName.GetText()));
+        EXPECT_EQ("NEW", ReadFileBytes(path));
+    }
+    DeleteRegTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + root);
+}
+
+namespace {
+
+// What the fake host does to the final name after it unpacked, so that the
+// rename that follows fails: a folder is made there, or the file there is
+// held open without sharing until the test lets it go.
+enum FinalNameBlock { BLOCK_WITH_FOLDER, BLOCK_BY_HOLDING };
+struct FinalNameBlocker {
+    FinalNameBlock nHow;
+    std::string finalPath;
+    HANDLE hHeld = INVALID_HANDLE_VALUE;
+    static FinalNameBlocker* s_pCurrent;
+};
+FinalNameBlocker* FinalNameBlocker::s_pCurrent = nullptr;
+
+int WINAPI UnpackThenBlockTheFinalName(GpcCookie pCookie, const char* lpszSource, const char* lpszDest)
+{
+    if (FakeHost::Current())
+        FakeHost::Current()->unpacks.push_back({pCookie, lpszSource ? lpszSource : "", lpszDest ? lpszDest : ""});
+    WriteFileBytes(lpszDest, ReadFileBytes(lpszSource));
+    FinalNameBlocker* p = FinalNameBlocker::s_pCurrent;
+    if (p && p->nHow == BLOCK_WITH_FOLDER) CreateDirectoryA(p->finalPath.c_str(), nullptr);
+    if (p && p->nHow == BLOCK_BY_HOLDING)
+        p->hHeld = CreateFileA(p->finalPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    return 0;
+}
+
+}  // namespace
+
+// A rename that fails leaves the old file (or nothing) under the final name
+// and no temporary file; the entry written for the new file goes again,
+// unless an older file is still at the path it names.
+TEST_F(Installation, FailedRenameKeepsTheOldFileAndListsOnlyWhatIsThere)
+{
+    std::string root = UniqueName("GpcLogUndo");
+    std::string key = "SOFTWARE\\" + root + "\\Deinstall\\Internet Explorer\\" + root + "\\1.0";
+    ASSERT_EQ(1, mgr->LogMgr->OpenLogRoot(dir.c_str(), "Internet Explorer", root.c_str(), "1.0"));
+    host.Table()->HostUnpackFile = &UnpackThenBlockTheFinalName;
+    struct {
+        const char* lpszName;
+        FinalNameBlock nHow;
+        const char* lpszInstalled;  // null: a new file
+        bool bListedAfter;
+    } cases[] = {
+        {"new file, a folder took its name", BLOCK_WITH_FOLDER, nullptr, false},
+        {"installed file held open", BLOCK_BY_HOLDING, "OLD", true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lpszName);
+        std::string folder = dir + "\\r" + std::to_string(++n);
+        GpcInstallItem* pItem = Add("r.dll;u;r" + std::to_string(n) + ";;;;;;");
+        std::string path = InstallPath(pItem);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        if (c.lpszInstalled) {
+            WriteFileBytes(path, c.lpszInstalled);
+            ASSERT_TRUE(WriteRegString(HKEY_LOCAL_MACHINE, key, "r.dll", path));
+        }
+        FinalNameBlocker blocker{c.nHow, path};
+        FinalNameBlocker::s_pCurrent = &blocker;
+        host.unpacks.clear();
+        trace.Clear();
+        int nResult = mgr->DoItemInstallation(pItem, Download("NEW").c_str());
+        FinalNameBlocker::s_pCurrent = nullptr;
+        if (blocker.hHeld != INVALID_HANDLE_VALUE) CloseHandle(blocker.hHeld);
+
+        EXPECT_EQ(GPC_INSTALL_NOT_WRITABLE, nResult);
+        EXPECT_EQ(ITEM_FAILED, pItem->State);
+        EXPECT_TRUE(trace.Contains("Can not replace " + path)) << trace.Dump();
+        ASSERT_EQ(1u, host.unpacks.size());
+        EXPECT_FALSE(PathExists(host.unpacks[0].dest));
+        if (c.lpszInstalled) {
+            EXPECT_EQ(c.lpszInstalled, ReadFileBytes(path));
+            EXPECT_EQ(std::vector<std::string>{"r.dll"}, FilesIn(folder));
+        } else {
+            EXPECT_TRUE(FilesIn(folder).empty());
+            RemoveDirectoryA(path.c_str());
+        }
+        bool bFound = false;
+        std::string logged = ReadRegString(HKEY_LOCAL_MACHINE, key, "r.dll", &bFound);
+        EXPECT_EQ(c.bListedAfter, bFound);
+        if (c.bListedAfter) {
+            EXPECT_EQ(path, logged);
+        }
+        mgr->ClearItems();
+    }
     DeleteRegTree(HKEY_LOCAL_MACHINE, "SOFTWARE\\" + root);
 }
 

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "install_fixture.h"
+#include "support/environment.h"
 
 namespace {
 
@@ -463,4 +465,104 @@ TEST_F(OdeScheduling, HostThatCompletesDownloadsAtOnceEndsTheJobExactlyOnce)
     for (const std::string& t : trace.Texts()) nFinished += t == "StdDownload Finished" ? 1 : 0;
     EXPECT_EQ(1, nFinished);
     for (const char* name : {"a.dll", "b.dll", "c.dll"}) EXPECT_EQ("NEW", ReadFileBytes(dir + "\\" + name));
+}
+
+// ---------------------------------------------------------------------------
+// What an interrupted run left behind
+
+namespace {
+
+// A temporary folder of the test's own (TMP and TEMP point there).
+class PrivateTempFolder {
+public:
+    explicit PrivateTempFolder(const std::string& folder)
+        : path(folder), m_tmp("TMP", folder.c_str()), m_temp("TEMP", folder.c_str())
+    {
+    }
+    std::string path;
+
+private:
+    ScopedEnv m_tmp;
+    ScopedEnv m_temp;
+};
+
+}  // namespace
+
+// Only names the library makes, in the folders where it makes them, go: a
+// "VR" file beside an item's destination (the product folder too when an
+// item may be redirected there), a "VRK" manifest copy in the temporary
+// folder, a "WT" write test in the product folder. Look-alike names, other
+// folders, the temporary folder's "VR" files (a restart may be waiting to
+// move one) and a file that its maker still holds open all stay.
+TEST_F(Scheduling, LeftoversOfAnInterruptedRunAreRemovedAndNothingElse)
+{
+    PrivateTempFolder temp(workDir + "\\temp");
+    CreateDirectoryA(temp.path.c_str(), nullptr);
+    Add("a.dll;u;Sub;;;;;existence;");
+    Add("b.dll;u;;;;;;existence;redirect");
+    std::string sub = dir + "\\Sub";
+    std::string other = dir + "\\Other";
+    CreateDirectoryA(sub.c_str(), nullptr);
+    CreateDirectoryA(other.c_str(), nullptr);
+    const std::vector<std::string> gone = {sub + "\\VR1A2B.tmp", sub + "\\vrff.TMP", dir + "\\VR3.tmp",
+                                           temp.path + "\\VRK12.tmp", dir + "\\WT7.tmp"};
+    const std::vector<std::string> kept = {
+        sub + "\\VRnotes.tmp", sub + "\\VR12345.tmp", sub + "\\VRK1.tmp",   sub + "\\WT1.tmp",
+        sub + "\\VR1.tmp.bak", sub + "\\XVR1.tmp",    sub + "\\a.dll",      other + "\\VR1.tmp",
+        temp.path + "\\VR55.tmp", temp.path + "\\WTAB.tmp", dir + "\\VRKAB.tmp", sub + "\\VRBEEF.tmp"};
+    for (const std::string& f : gone) WriteFileBytes(f, "left over");
+    for (const std::string& f : kept) WriteFileBytes(f, "keep");
+    // Another running instance is still writing this one.
+    HANDLE hHeld = CreateFileA((sub + "\\VRBEEF.tmp").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hHeld);
+
+    EXPECT_EQ(static_cast<int>(gone.size()), mgr->RemoveLeftoverTempFiles(mgr->Items, 0, nullptr));
+    CloseHandle(hHeld);
+
+    for (const std::string& f : gone) EXPECT_FALSE(PathExists(f)) << f;
+    for (const std::string& f : kept) EXPECT_EQ("keep", ReadFileBytes(f)) << f;
+    EXPECT_TRUE(trace.HasLine("Removed 5 temporary files left by an earlier run")) << trace.Dump();
+}
+
+TEST(LibraryTempName, OnlyThePrefixHexDigitsAndTmp)
+{
+    struct {
+        const char* lpszName;
+        const char* lpszPrefix;
+        bool bOurs;
+    } cases[] = {
+        {"VR1.tmp", "VR", true},      {"VRffff.TMP", "VR", true}, {"vr0A.tmp", "VR", true},
+        {"VR.tmp", "VR", false},      {"VR12345.tmp", "VR", false}, {"VRK1.tmp", "VR", false},
+        {"VRK1.tmp", "VRK", true},    {"VR1.tmp.bak", "VR", false}, {"VR1.tm", "VR", false},
+        {"XVR1.tmp", "VR", false},    {"VRg1.tmp", "VR", false},  {"WT9.tmp", "WT", true},
+        {"", "VR", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(c.bOurs, IsLibraryTempName(c.lpszName, c.lpszPrefix)) << c.lpszName;
+    EXPECT_FALSE(IsLibraryTempName(nullptr, "VR"));
+}
+
+// An on-demand request clears what an interrupted run left beside its
+// section's files before its first file can install, and a request that
+// installs nothing touches nothing.
+TEST_F(OdeScheduling, RequestRemovesLeftoversBeforeItInstallsAndOnlyThen)
+{
+    PrivateTempFolder temp(workDir + "\\temp");
+    CreateDirectoryA(temp.path.c_str(), nullptr);
+    std::string debris = dir + "\\VR9.tmp";
+    WriteFileBytes(debris, "half a file");
+
+    GpcInstallItem* pCurrent = Add("current.dll;c.dll;;;;;;existence;");
+    WriteFileBytes(InstallPath(pCurrent), "1234");
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Extras", &RecordNotice, GPC_CONTEXT));
+    EXPECT_TRUE(PathExists(debris));
+    EXPECT_FALSE(trace.Contains("temporary files left by an earlier run"));
+
+    Add("current.dll;c.dll;;;;;;existence;");
+    Add("missing.dll;m.dll;;;;;;existence;");
+    size_t nBefore = host.downloads.size();
+    EXPECT_EQ(1, mgr->ScheduleOdeDownloads("Extras", &RecordNotice, GPC_CONTEXT));
+    EXPECT_EQ(nBefore + 1, host.downloads.size());
+    EXPECT_FALSE(PathExists(debris));
+    EXPECT_TRUE(trace.HasLine("Removed 1 temporary files left by an earlier run")) << trace.Dump();
 }

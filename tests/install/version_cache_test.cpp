@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -474,4 +475,58 @@ TEST_F(VersionStore, StartupIsTheSameWithOrWithoutKeptVersions)
         EXPECT_EQ(cold.states, warm.states);
         EXPECT_EQ(cold.downloads, warm.downloads);
     }
+}
+
+// STDNAMES.GPD gets the same fixed date on every install, so two versions of
+// one size carry the same stamp. Another product (or another user's
+// installation) that puts a newer one in place must not leave this product
+// answering the tag of the old one at its next start.
+TEST_F(VersionStore, FileWhoseTimesTheLibrarySetsIsNeverKept)
+{
+    const std::string tag = "#~@CorvoVersionTag@~#";
+    std::string path = dir + "\\STDNAMES.GPD";
+    std::string older = "printer names " + tag + "1.1";
+    std::string newer = "printer names " + tag + "1.2";
+    ASSERT_EQ(older.size(), newer.size());
+    WriteFileBytes(path, older);
+    FixStdNamesFileTime(path.c_str(), "STDNAMES.GPD");
+    WIN32_FILE_ATTRIBUTE_DATA first = Stamp(path);
+
+    CVRGpcVersionCache cache;
+    char achTag[256] = "";
+    cache.BeginPass(mgr->LogMgr->m_keyLog.GetHandle());
+    EXPECT_EQ(1, cache.Read(GPC_VERSION_TAG, path.c_str(), achTag, sizeof(achTag)));
+    EXPECT_STREQ("1.1", achTag);
+    // Within a pass it is answered from memory like any other file.
+    WriteFileBytes(path, newer);
+    FixStdNamesFileTime(path.c_str(), "STDNAMES.GPD");
+    EXPECT_EQ(1, cache.Read(GPC_VERSION_TAG, path.c_str(), achTag, sizeof(achTag)));
+    EXPECT_STREQ("1.1", achTag);
+    cache.Release();
+    EXPECT_FALSE(Kept(path).found);
+
+    WIN32_FILE_ATTRIBUTE_DATA second = Stamp(path);
+    ASSERT_EQ(first.nFileSizeLow, second.nFileSizeLow);
+    ASSERT_TRUE(SameTime(first.ftLastWriteTime, second.ftLastWriteTime));
+    ASSERT_TRUE(SameTime(first.ftCreationTime, second.ftCreationTime));
+
+    // The next start of this product reads the file again.
+    cache.BeginPass(mgr->LogMgr->m_keyLog.GetHandle());
+    EXPECT_EQ(1, cache.Read(GPC_VERSION_TAG, path.c_str(), achTag, sizeof(achTag)));
+    EXPECT_STREQ("1.2", achTag);
+    cache.Release();
+
+    // Nor is an entry with the file's very stamp that an earlier library
+    // kept: the store is not asked about such a file at all.
+    char achRecord[128];
+    snprintf(achRecord, sizeof(achRecord), "%d|%08lX%08lX|%08lX%08lX|%08lX%08lX|1|1.1",
+             static_cast<int>(GPC_VERSION_TAG), second.nFileSizeHigh, second.nFileSizeLow,
+             second.ftLastWriteTime.dwHighDateTime, second.ftLastWriteTime.dwLowDateTime,
+             second.ftCreationTime.dwHighDateTime, second.ftCreationTime.dwLowDateTime);
+    Keep(path, REG_SZ, std::string(achRecord) + '\0');
+    // Another file, so that the store is not empty at the start of the pass.
+    Keep(dir + "\\other.dll", REG_SZ, std::string("x") + '\0');
+    cache.BeginPass(mgr->LogMgr->m_keyLog.GetHandle());
+    EXPECT_EQ(1, cache.Read(GPC_VERSION_TAG, path.c_str(), achTag, sizeof(achTag)));
+    EXPECT_STREQ("1.2", achTag);
 }
