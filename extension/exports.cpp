@@ -13,12 +13,6 @@
 
 namespace {
 
-enum {
-    GPC_INIT_OK = 0,
-    GPC_INIT_NO_MEMORY = 20005,
-    GPC_INIT_ALREADY_RUNNING = 20100,
-};
-
 unsigned int Raw(const void* p)
 {
     return static_cast<unsigned int>(reinterpret_cast<ULONG_PTR>(p));
