@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "feedback/trace_log.h"
 #include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
 
@@ -137,6 +138,7 @@ void TraceMessage(const char* lpszFormat, ...)
     _snprintf(achLine, sizeof(achLine) - 1, "(%s:%d:%d)%s", pName->achName, static_cast<int>(GetCurrentProcessId()),
               static_cast<int>(GetCurrentThreadId()), achMessage);
     achLine[sizeof(achLine) - 1] = '\0';
+    WriteTraceLog(achLine);
 
     OutputDebugStringA(achLine);
 

@@ -62,6 +62,8 @@ if len(trees) == 2:
     # The names the library reads: (value, source, key constant, value constant).
     library = [
         ("ManifestPublicKey", "install/manifest_trust.h", "GPC_MANIFEST_POLICY_KEY", "GPC_MANIFEST_POLICY_VALUE"),
+        ("LogFile", "feedback/trace_log.h", "GPC_LOG_POLICY_KEY", "GPC_LOG_POLICY_FILE"),
+        ("LogFileMaxKB", "feedback/trace_log.h", "GPC_LOG_POLICY_KEY", "GPC_LOG_POLICY_MAX_KB"),
     ]
     for value, source, key_name, value_name in library:
         key, value_text = constant(source, key_name), constant(source, value_name)
