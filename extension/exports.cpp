@@ -53,7 +53,7 @@ int InitInstance(GpcCookie pCookie, GpcHostTable* pTable)
         // this (refused) caller, in its language.
         char achText[1024];
         achText[0] = '\0';
-        LoadStringInLanguage(GetLocalLangId(pCookie), IDS_GPC_ALREADY_RUNNING, achText, sizeof(achText));
+        LoadStringInLanguage(GetLocalLangId(pCookie), GPC_MSG_ALREADY_RUNNING, achText, sizeof(achText));
         if (pTable && pTable->HostShowMessage) pTable->HostShowMessage(pCookie, achText);
         return GPC_INIT_ALREADY_RUNNING;
     }
