@@ -37,7 +37,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 log() { printf '[run.sh] %s\n' "$*" >&2; }
 
 packages=(g++-mingw-w64-i686 mingw-w64-tools wine wine32:i386 xvfb cmake googletest
-          mscompress python3 openssl x11-apps imagemagick gcab locales fonts-wqy-microhei fonts-wine)
+          mscompress python3 python3-pefile openssl x11-apps imagemagick gcab locales fonts-wqy-microhei fonts-wine)
 # The fuzz targets build natively with clang and libFuzzer (the runtime is in
 # libclang-rt-14-dev); the test run replays their corpora.
 fuzz_packages=(cmake clang libclang-rt-14-dev)

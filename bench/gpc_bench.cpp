@@ -47,6 +47,7 @@ struct Options {
     int sectionItems = 2;                // files of the section of (d)
     std::string dllPath;                 // default: vrgpcext.dll beside the benchmark
     bool listener = false;               // a debug-output monitor runs meanwhile
+    int logLines = 0;                    // (e): trace lines with the log file off and on
 };
 
 // ---------------------------------------------------------------- helpers
@@ -475,6 +476,63 @@ void BenchFirstInstall(const Workspace& ws, const Options& opt, int m, std::vect
                     FormatMs(Median(floor)), FormatRatio(Median(ext), Median(floor)), achNote});
 }
 
+// (e): what the administrator's log file costs per trace line. The same
+// export (GpcOdeConfig, one trace line a call, no instance needed) is
+// called nLines times in a fresh load of the library with the policy value
+// "LogFile" absent, then in another fresh load with it set (the library
+// reads the policy once per load), in turn, so that neither side always
+// meets a warmer cache.
+void BenchLogFile(const Workspace& ws, const Options& opt, std::vector<Row>& rows)
+{
+    const char* const lpszKey = "Software\\Policies\\VRGpcExt";
+    std::string logFile = Join(ws.root, "bench.log");
+    auto setPolicy = [&](bool bOn) {
+        HKEY hKey = nullptr;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, lpszKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &hKey, nullptr) !=
+            ERROR_SUCCESS)
+            return false;
+        LONG lResult = bOn ? RegSetValueExA(hKey, "LogFile", 0, REG_SZ, reinterpret_cast<const BYTE*>(logFile.c_str()),
+                                            static_cast<DWORD>(logFile.size() + 1))
+                           : RegDeleteValueA(hKey, "LogFile");
+        RegCloseKey(hKey);
+        return lResult == ERROR_SUCCESS || (!bOn && lResult == ERROR_FILE_NOT_FOUND);
+    };
+    auto timeLines = [&](bool bOn) {
+        if (!setPolicy(bOn)) return -1.0;
+        DeleteFileA(logFile.c_str());
+        HMODULE hDll = LoadLibraryA(ws.dllPath.c_str());
+        typedef int(WINAPI * PFN_OdeConfig)(DWORD, DWORD, DWORD);
+        PFN_OdeConfig pfn = hDll ? reinterpret_cast<PFN_OdeConfig>(GetProcAddress(hDll, "GpcOdeConfig")) : nullptr;
+        double ms = -1.0;
+        if (pfn) {
+            CStopwatch watch;
+            for (int i = 0; i < opt.logLines; ++i) pfn(1, static_cast<DWORD>(i), 0);
+            ms = watch.Ms();
+        }
+        if (hDll) FreeLibrary(hDll);
+        return ms;
+    };
+    std::vector<double> off, on;
+    for (int r = 0; r < opt.runs; ++r) {
+        bool bOnFirst = r % 2;
+        double first = timeLines(bOnFirst);
+        double second = timeLines(!bOnFirst);
+        (bOnFirst ? on : off).push_back(first);
+        (bOnFirst ? off : on).push_back(second);
+    }
+    setPolicy(false);
+    WIN32_FILE_ATTRIBUTE_DATA info;
+    DWORD dwBytes = GetFileAttributesExA(logFile.c_str(), GetFileExInfoStandard, &info) ? info.nFileSizeLow : 0;
+    DeleteFileA(logFile.c_str());
+    DeleteFileA((logFile + ".old").c_str());
+    double dOn = Median(on), dOff = Median(off);
+    char achNote[200];
+    std::snprintf(achNote, sizeof(achNote), "%.1f us more per line (times the trace lines of (a), (b)); %lu KB logged",
+                  (dOn - dOff) * 1000.0 / opt.logLines, static_cast<unsigned long>(dwBytes / 1024));
+    rows.push_back({"(e) " + std::to_string(opt.logLines) + " trace lines, log file on / off", FormatMs(dOn),
+                    FormatMs(dOff), FormatRatio(dOn, dOff), achNote});
+}
+
 struct OdeCounter {
     int sectionDone = 0;
     int failures = 0;
@@ -613,7 +671,9 @@ void PrintTable(const Options& opt, const std::vector<Row>& rows, const std::vec
         "\"alone\": the run's number of trace lines, each written as the library writes one\n"
         "(OutputDebugStringA only while a debugger or a monitor listens, then the tracer window),\n"
         "timed by themselves in the same process: that much of the extension's time is its trace;\n"
-        "\"without\" is the ratio less that time.\n");
+        "\"without\" is the ratio less that time.\n"
+        "(e) GpcOdeConfig calls (one trace line each) in a fresh load with the policy value LogFile set,\n"
+        "against the same calls in a fresh load without it.\n");
 }
 
 std::vector<int> ParseList(const char* lpszText)
@@ -642,6 +702,7 @@ void Usage()
         "  --requests  on-demand requests of (d)                  default 1000\n"
         "  --section-files  files of the section of (d)          default 2\n"
         "  --dll       the library to measure (Windows path)      default: vrgpcext.dll beside gpc_bench.exe\n"
+        "  --log L     (e): L trace lines with the administrator's log file off and on  default 0 (skipped)\n"
         "  --quick     --items 50 --files 20 --runs 1 --requests 100\n"
         "  --listener  run a debug-output monitor meanwhile (the library then writes every line there)\n"
         "  Give 0 to skip a part (for example --files 0).\n");
@@ -678,6 +739,9 @@ int main(int argc, char** argv)
             ++i;
         } else if (a == "--listener") {
             opt.listener = true;
+        } else if (a == "--log" && lpszNext) {
+            opt.logLines = std::max(0, std::atoi(lpszNext));
+            ++i;
         } else if (a == "--quick") {
             opt.items = {50};
             opt.files = {20};
@@ -757,6 +821,13 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         size_t nBefore = rows.size();
         BenchOnDemand(ws, opt, rows, details);
+        PrintLatest(rows, nBefore);
+    }
+    if (opt.logLines > 0) {
+        std::printf("(e) %d trace lines, log file off and on ...\n", opt.logLines);
+        std::fflush(stdout);
+        size_t nBefore = rows.size();
+        BenchLogFile(ws, opt, rows);
         PrintLatest(rows, nBefore);
     }
     // (a) and (c) rows side by side per N read better.

@@ -1,5 +1,7 @@
-"""The sample site of the demo and the end-to-end tests: manifests, files, the
-meeting page, and a small HTTP server on 127.0.0.1 that records requests."""
+"""The sample site of the demo and the end-to-end tests: its files and per-OS
+manifests (built from site.layout by tools/gpcmanifest, as a publisher builds
+a site), the meeting page, and a small HTTP server on 127.0.0.1 that records
+requests."""
 import http.server
 import os
 import random
@@ -13,6 +15,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SIGN_TOOL = os.path.join(HERE, "..", "tools", "gpcsign.py")
+MANIFEST_TOOL = os.path.join(HERE, "..", "tools", "gpcmanifest")
+LAYOUT = os.path.join(HERE, "site.layout")
 MANIFESTS = ("gpc2k.ini", "gpcnt.ini", "gpc95.ini")
 
 PAGE = """<html><head><title>Demo meeting</title></head>
@@ -41,54 +45,49 @@ PAGE = """<html><head><title>Demo meeting</title></head>
 """
 
 
-def item(source, url, target, version, size, csize, action, update, failure):
-    return ";".join([source, url, target, version, str(size), str(csize), action, update, failure])
+# How a test's site differs from the sample site: the layout options that
+# each variant key adds to the line of one file.
+VARIANT_OPTIONS = {
+    "data_version": ("gpcdata.dll", "version=%s"),
+    "data_failure": ("gpcdata.dll", "failure=%s"),
+    "welcome_failure": ("welcome.dat", "failure=%s"),
+    "welcome_url": ("welcome.dat", "url=%s"),
+}
+
+
+def layout_text(variant):
+    """The sample site's layout (site.layout) with a test's variant."""
+    lines = open(LAYOUT).read().split("\n")
+    for key, (name, option) in VARIANT_OPTIONS.items():
+        if key in variant:
+            lines = [l + " " + option % variant[key] if l.split(" ", 1)[0] == name else l for l in lines]
+    return "\n".join(lines)
 
 
 def build_site(bin_dir, site_dir, variant=None):
-    """Lays out the site; returns its folder. variant: dict of tweaks for tests."""
+    """Lays out the site with the publisher's tool from a release folder
+    beside it; returns its folder. variant: dict of tweaks for tests."""
     variant = variant or {}
-    if os.path.isdir(site_dir):
-        shutil.rmtree(site_dir)
-    os.makedirs(site_dir)
+    release = site_dir + ".release"
+    for d in (site_dir, release):
+        if os.path.isdir(d):
+            shutil.rmtree(d)
+        os.makedirs(d)
     for name in ("gpcdemo.dll", "gpcdata.dll"):
-        shutil.copy(os.path.join(bin_dir, name), os.path.join(site_dir, name))
-    shutil.copy(os.path.join(HERE, "files", "readme.txt"), os.path.join(site_dir, "readme.txt"))
-    # readme.txt travels SZDD-compressed as readme.tx_, as the classic tools ship it.
-    subprocess.run(["mscompress", os.path.join(site_dir, "readme.txt")], check=True,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.remove(os.path.join(site_dir, "readme.txt"))
-    # mscompress appends "_" to the whole name; the classic name replaces the last letter.
-    os.replace(os.path.join(site_dir, "readme.txt_"), os.path.join(site_dir, "readme.tx_"))
+        shutil.copy(os.path.join(bin_dir, name), os.path.join(release, name))
+    shutil.copy(os.path.join(HERE, "files", "readme.txt"), os.path.join(release, "readme.txt"))
     rnd = random.Random(7)
-    with open(os.path.join(site_dir, "welcome.dat"), "wb") as f:
+    with open(os.path.join(release, "welcome.dat"), "wb") as f:
         f.write(bytes(rnd.getrandbits(8) for _ in range(variant.get("welcome_size", 384 * 1024))))
-    with open(os.path.join(site_dir, "extras.txt"), "w") as f:
+    with open(os.path.join(release, "extras.txt"), "w") as f:
         f.write("Extra material, fetched on demand.\n")
-
-    def size(n):
-        return os.path.getsize(os.path.join(site_dir, n))
-
-    readme_size = len(open(os.path.join(HERE, "files", "readme.txt"), "rb").read())
-    files = [
-        item("gpcdata.dll", "gpcdata.dll", "", variant.get("data_version", "2,1,0,5"), size("gpcdata.dll"),
-             size("gpcdata.dll"), "", "version", variant.get("data_failure", "")),
-        item("readme.txt", "readme.tx_", "docs", "", readme_size, size("readme.tx_"), "", "existence", ""),
-        item("gpcdemo.dll", "gpcdemo.dll", "", "", size("gpcdemo.dll"), size("gpcdemo.dll"), "", "existence",
-             "redirect"),
-        item("welcome.dat", variant.get("welcome_url", "welcome.dat"), "media", "", size("welcome.dat"),
-             size("welcome.dat"), "", "size", variant.get("welcome_failure", "")),
-    ]
-    lines = ["; Demo manifest. Each entry: source;url;target;version;size;compressed;action;update;failure",
-             "[Corvo]", "Count=%d" % len(files)]
-    lines += ["File%d=%s" % (i + 1, f) for i, f in enumerate(files)]
-    lines += ["", "[Extras]", "Count=1",
-              "File1=" + item("extras.txt", "extras.txt", "extras", "", size("extras.txt"), size("extras.txt"), "",
-                              "existence", "")]
-    manifest = "\r\n".join(lines) + "\r\n"
-    for name in MANIFESTS:
-        with open(os.path.join(site_dir, name), "w", newline="") as f:
-            f.write(manifest)
+    layout = site_dir + ".layout"
+    with open(layout, "w") as f:
+        f.write(layout_text(variant))
+    r = subprocess.run([sys.executable, MANIFEST_TOOL, "build", "--layout", layout, release, site_dir],
+                       capture_output=True, text=True)
+    if r.returncode != 0:
+        raise RuntimeError("gpcmanifest build failed: %s%s" % (r.stdout, r.stderr))
     with open(os.path.join(site_dir, "welcome.html"), "w") as f:
         f.write("<html><body>Welcome</body></html>\n")
     return site_dir

@@ -139,11 +139,13 @@ int CVRGpcExtension::ExecuteScript(const char* lpszScript)
 
     if (!ok) {
         if (failure.m_nKind == CVRScriptException::KIND_SYNTAX) {
-            ShowErrorMessage(this, 12, failure.m_strMessage.IsNull() ? "" : failure.m_strMessage.GetText());
+            ShowErrorMessage(this, GPC_MSG_SCRIPT_SYNTAX,
+                             failure.m_strMessage.IsNull() ? "" : failure.m_strMessage.GetText());
         } else if (!failure.m_strMethod.IsEmpty()) {
-            ShowErrorMessage(this, 13, static_cast<unsigned long>(failure.m_hrResult), failure.m_strMethod.GetText());
+            ShowErrorMessage(this, GPC_MSG_SCRIPT_CALL_FAILED, static_cast<unsigned long>(failure.m_hrResult),
+                             failure.m_strMethod.GetText());
         } else {
-            ShowErrorMessage(this, 14, static_cast<unsigned long>(failure.m_hrResult));
+            ShowErrorMessage(this, GPC_MSG_SCRIPT_NO_MEMORY, static_cast<unsigned long>(failure.m_hrResult));
         }
     }
     return ok;
@@ -194,7 +196,7 @@ const char* CVRGpcExtension::ResolveParameter(const char* lpszValue)
         // Taken as signed: 2^31 and above are negative and find no URL.
         int nIndex = static_cast<int>(ulIndex);
         const char* lpszUrl = GetUrl(nIndex);
-        if (!lpszUrl) ShowErrorMessage(this, 11, nIndex);
+        if (!lpszUrl) ShowErrorMessage(this, GPC_MSG_NO_URL_AT_INDEX, nIndex);
         return lpszUrl;
     }
 
@@ -233,7 +235,7 @@ HRESULT CVRGpcExtension::ChangeLocation(CGpcPtrArray* pArgs)
     TraceMessage("VRGPCEXT : ChangeLocation");
     int nCount = pArgs ? pArgs->GetCount() : 0;
     if (nCount != 1 && nCount != 2) {
-        ShowErrorMessage(this, 10, "GpcChangeLocation()");
+        ShowErrorMessage(this, GPC_MSG_LOCATION_FAILED, "GpcChangeLocation()");
         return E_INVALIDARG;
     }
     const char* lpszTarget = (nCount == 1) ? "_self" : static_cast<const char*>(pArgs->GetAt(1));
@@ -250,7 +252,7 @@ HRESULT CVRGpcExtension::OpenLocation(CGpcPtrArray* pArgs)
 {
     TraceMessage("NPVRGPC : OpenLocation");
     if (!pArgs || pArgs->GetCount() != 1) {
-        ShowErrorMessage(this, 10, "GpcOpenLocation()");
+        ShowErrorMessage(this, GPC_MSG_LOCATION_FAILED, "GpcOpenLocation()");
         return E_INVALIDARG;
     }
     const char* lpszUrl = ResolveParameter(static_cast<const char*>(pArgs->GetAt(0)));

@@ -13,12 +13,6 @@
 
 namespace {
 
-enum {
-    GPC_INIT_OK = 0,
-    GPC_INIT_NO_MEMORY = 20005,
-    GPC_INIT_ALREADY_RUNNING = 20100,
-};
-
 unsigned int Raw(const void* p)
 {
     return static_cast<unsigned int>(reinterpret_cast<ULONG_PTR>(p));
@@ -59,7 +53,7 @@ int InitInstance(GpcCookie pCookie, GpcHostTable* pTable)
         // this (refused) caller, in its language.
         char achText[1024];
         achText[0] = '\0';
-        LoadStringInLanguage(GetLocalLangId(pCookie), IDS_GPC_ALREADY_RUNNING, achText, sizeof(achText));
+        LoadStringInLanguage(GetLocalLangId(pCookie), GPC_MSG_ALREADY_RUNNING, achText, sizeof(achText));
         if (pTable && pTable->HostShowMessage) pTable->HostShowMessage(pCookie, achText);
         return GPC_INIT_ALREADY_RUNNING;
     }

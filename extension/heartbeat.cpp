@@ -88,7 +88,7 @@ void CVRGpcExtension::SuppressedStart()
 {
     const char* lpszComponent = GetParam("GpcComponentName");
     if (!lpszComponent) {
-        ShowErrorMessage(this, 1);
+        ShowErrorMessage(this, GPC_MSG_NO_COMPONENT_NAME);
         m_bFailed = 1;
         return;
     }

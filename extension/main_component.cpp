@@ -52,7 +52,7 @@ void CVRGpcExtension::LoadMainComponent()
         CLSID clsid;
         GetComponentClsid(lpszProgId, &clsid);
         if (!CreateMainControl(clsid)) {
-            ShowErrorMessage(this, 16, lpszProgId);
+            ShowErrorMessage(this, GPC_MSG_CONTROL_NOT_CREATED, lpszProgId);
             m_bFailed = 1;
             return;
         }
@@ -68,7 +68,7 @@ void CVRGpcExtension::LoadMainComponent()
         const char* lpszName = HostLink().GetParam("GpcComponentName");
         GpcInstallItem* pItem = lpszName ? m_InstallationMgr.FindItem(lpszName) : nullptr;
         if (!pItem) {
-            ShowErrorMessage(this, 17, lpszName ? lpszName : "");
+            ShowErrorMessage(this, GPC_MSG_COMPONENT_NOT_LISTED, lpszName ? lpszName : "");
             return;
         }
 
@@ -89,7 +89,7 @@ void CVRGpcExtension::LoadMainComponent()
 
         m_hMainComponent.Reset(LoadLibraryA(achPath));
         if (!m_hMainComponent) {
-            ShowErrorMessage(this, 18, achPath);
+            ShowErrorMessage(this, GPC_MSG_COMPONENT_NOT_LOADED, achPath);
             m_bFailed = 1;
             return;
         }

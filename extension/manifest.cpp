@@ -76,7 +76,7 @@ int CVRGpcExtension::BuildManifestUrl(int nOsClass, char* lpszUrl, int nSize)
 
     const char* lpszRoot = GetParam("GpcUrlRoot");
     if (!lpszRoot || strlen(lpszRoot) >= GPC_MAX_URL_ROOT) {
-        ShowErrorMessage(this, 2);
+        ShowErrorMessage(this, GPC_MSG_BAD_URL_ROOT);
         m_bFailed = 1;
         return 0;
     }
@@ -95,7 +95,7 @@ int CVRGpcExtension::BuildManifestUrl(int nOsClass, char* lpszUrl, int nSize)
 
     const char* lpszName = ManifestNameFor(nOsClass);
     if (!lpszName) {
-        ShowErrorMessage(this, 4, GetMessageTitle());
+        ShowErrorMessage(this, GPC_MSG_OS_NOT_SUPPORTED, GetMessageTitle());
         m_bFailed = 1;
         return 0;
     }
@@ -127,7 +127,7 @@ void CVRGpcExtension::OnManifestStatus(DWORD dwStatus, ULONG_PTR value)
     if (dwStatus != 0) return;  // progress of the manifest itself is not shown
     const char* lpszPath = reinterpret_cast<const char*>(value);
     if (!lpszPath) {
-        ShowErrorMessage(this, 5);
+        ShowErrorMessage(this, GPC_MSG_NO_MANIFEST);
         m_bFailed = 1;
         return;
     }
@@ -157,7 +157,7 @@ int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phH
         bool bTold = nResult == m_nRefusedReason && m_achRefusedManifest[0] &&
                      lstrcmpiA(m_achRefusedManifest, lpszIniFile) == 0;
         if (!bTold) {
-            ShowErrorMessage(this, IDS_GPC_MANIFEST_REFUSED, GpcTrustResultName(nResult));
+            ShowErrorMessage(this, GPC_MSG_MANIFEST_REFUSED, GpcTrustResultName(nResult));
             // A name too long to keep is simply told every time.
             if (strlen(lpszIniFile) < sizeof(m_achRefusedManifest)) {
                 GpcCopyString(m_achRefusedManifest, sizeof(m_achRefusedManifest), lpszIniFile);
@@ -218,13 +218,13 @@ void CVRGpcExtension::KeepManifestCopies(const char* lpszDownloaded)
 void CVRGpcExtension::PrepareInstallation(const char* lpszIniFile)
 {
     if (!m_bStdDownload && !GetParam("GpcComponentName")) {
-        ShowErrorMessage(this, 1);
+        ShowErrorMessage(this, GPC_MSG_NO_COMPONENT_NAME);
         m_bFailed = 1;
         return;
     }
     const char* lpszRoot = GetParam("GpcUrlRoot");
     if (!lpszRoot || strlen(lpszRoot) >= GPC_MAX_URL_ROOT) {
-        ShowErrorMessage(this, 2);
+        ShowErrorMessage(this, GPC_MSG_BAD_URL_ROOT);
         m_bFailed = 1;
         return;
     }

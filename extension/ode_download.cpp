@@ -247,7 +247,7 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
     if (!m_InstallationMgr.RegisterItem(pItem)) {
         char achPath[GPC_MAX_PATH];
         m_InstallationMgr.GetInstallPath(pItem, achPath);
-        ShowErrorMessage(this, 9, achPath);
+        ShowErrorMessage(this, GPC_MSG_REGISTER_FAILED, achPath);
     }
 
     bool bCancelled = pJob && pJob->CancelRequested;
@@ -290,7 +290,7 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
     const char* lpszDownloaded = reinterpret_cast<const char*>(value);
     if (!lpszDownloaded) {
         if (!m_bFailed) {
-            ShowErrorMessage(this, 6, TextOrEmpty(pItem->Url));
+            ShowErrorMessage(this, GPC_MSG_DOWNLOAD_FAILED, TextOrEmpty(pItem->Url));
             m_bFailed = 1;
         }
         // The file will not come: the item has failed, it is no longer on
@@ -307,20 +307,20 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
     if (bShow) {
         switch (nResult) {
         case GPC_INSTALL_NO_FILE:
-            ShowErrorMessage(this, 15, lpszName);
+            ShowErrorMessage(this, GPC_MSG_NO_DOWNLOADED_FILE, lpszName);
             bFatal = true;
             break;
         case GPC_INSTALL_NOT_WRITABLE:
         case GPC_INSTALL_UNPACK_FAILED:
-            ShowErrorMessage(this, 7, lpszName);
+            ShowErrorMessage(this, GPC_MSG_INSTALL_FAILED, lpszName);
             bFatal = true;
             break;
         case GPC_INSTALL_RESTART_NEEDED:
             // The new version takes over at the next restart; go on.
-            ShowErrorMessage(this, 8, GetMessageTitle());
+            ShowErrorMessage(this, GPC_MSG_RESTART_NEEDED, GetMessageTitle());
             break;
         case GPC_INSTALL_NEED_ADMIN:
-            ShowErrorMessage(this, 21, lpszName);
+            ShowErrorMessage(this, GPC_MSG_NEED_ADMIN, lpszName);
             bFatal = true;
             break;
         default:
@@ -335,7 +335,7 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
     if (m_bComponentLoadStarted && !m_InstallationMgr.RegisterItem(pItem)) {
         char achPath[GPC_MAX_PATH];
         m_InstallationMgr.GetInstallPath(pItem, achPath);
-        ShowErrorMessage(this, 9, achPath);
+        ShowErrorMessage(this, GPC_MSG_REGISTER_FAILED, achPath);
     }
 }
 

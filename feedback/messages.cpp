@@ -182,8 +182,20 @@ const char* LoadLocalizedString(const IGpcFeedbackSite* pSite, UINT nId)
 bool MessageTakesTextDetail(UINT nId)
 {
     switch (nId) {
-    case 3: case 4: case 6: case 7: case 8: case 9: case 10:
-    case 12: case 15: case 16: case 17: case 18: case 21: case 23:
+    case GPC_MSG_FILE_ERROR:
+    case GPC_MSG_OS_NOT_SUPPORTED:
+    case GPC_MSG_DOWNLOAD_FAILED:
+    case GPC_MSG_INSTALL_FAILED:
+    case GPC_MSG_RESTART_NEEDED:
+    case GPC_MSG_REGISTER_FAILED:
+    case GPC_MSG_LOCATION_FAILED:
+    case GPC_MSG_SCRIPT_SYNTAX:
+    case GPC_MSG_NO_DOWNLOADED_FILE:
+    case GPC_MSG_CONTROL_NOT_CREATED:
+    case GPC_MSG_COMPONENT_NOT_LISTED:
+    case GPC_MSG_COMPONENT_NOT_LOADED:
+    case GPC_MSG_NEED_ADMIN:
+    case GPC_MSG_MANIFEST_REFUSED:
         return true;
     default:
         return false;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "vrgpcext/host_table.h"
+#include "vrgpcext/messages.h"
 
 #include "feedback/feedback_site.h"
 
@@ -19,10 +20,8 @@ enum {
     IDC_GPC_STATUS_TEXT = 1007,
     IDS_GPC_ABOUT_MINUTES = 1000,
     IDS_GPC_LESS_THAN_MINUTE = 1001,
-    IDS_GPC_ALREADY_RUNNING = 22,
-    // A manifest that a configured key does not accept; its argument is why.
-    IDS_GPC_MANIFEST_REFUSED = 23,
 };
+// The messages (string ids 1 to 23) are named in vrgpcext/messages.h.
 
 // "GpcLocalSetting" (1 to 15) mapped to a Windows language id; 1033 otherwise.
 WORD GetLocalLangId(GpcCookie pCookie);

@@ -3,13 +3,9 @@
 
 #include <windows.h>
 
-#include "feedback/feedback_site.h"
+#include "vrgpcext/messages.h"
 
-enum {
-    GPC_REPORT_CANCELLED = 901,
-    // The error code of a message shown as ready text (it has no id).
-    GPC_REPORT_READY_TEXT = 0,
-};
+#include "feedback/feedback_site.h"
 
 // Builds the report request and sends it; 1 when a send was attempted.
 int ReportFailureToServer(const IGpcFeedbackSite* pSite, int nErrorCode, const char* lpszDetail);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "feedback/trace_log.h"
 #include "npvrgpc/module_state.h"
 #include "npvrgpc/npbase.h"
 #include "npvrgpc/text_seam.h"
@@ -138,6 +139,7 @@ void TraceMessage(const char* lpszFormat, ...)
     _snprintf(achLine, sizeof(achLine) - 1, "(%s:%d:%d)%s", pName->achName, static_cast<int>(GetCurrentProcessId()),
               static_cast<int>(GetCurrentThreadId()), achMessage);
     achLine[sizeof(achLine) - 1] = '\0';
+    WriteTraceLog(achLine);
 
     // The debugger output only while someone listens: without a listener
     // each write still costs a raised exception and a look for the monitor.

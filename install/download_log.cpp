@@ -20,9 +20,6 @@ enum { GPC_URL_SIZE = 512 };
 // Registry key paths of the installation log.
 enum { GPC_KEY_PATH_SIZE = 1024 };
 
-// Message shown when a registration action fails.
-enum { GPC_MSG_REGISTER_FAILED = 9 };
-
 // The download result code of a cancelled on-demand request.
 enum { GPC_ODE_CANCELLED = -7 };
 

@@ -3,6 +3,8 @@
 // beside the one routine that needs it:
 // - feedback/trace.cpp: the tracer window found last, the windows that
 //   stopped answering, and the module name read once for trace lines;
+// - feedback/trace_log.cpp: the administrator's log file, its cap and
+//   whether it is on, read once;
 // - feedback/messages.cpp: the 512-byte buffer of LoadLocalizedString;
 // - feedback/report.cpp: the report time-out (tests shorten it);
 // - install/installation.cpp: the call that records a move for the next

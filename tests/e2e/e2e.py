@@ -403,11 +403,53 @@ def nokey_signed_manifest(c):
         check(not any(word in l for l in traces(lines)), "no trace line mentions %r" % word, lines)
 
 
+def publisher_kit(c):
+    """A publisher's release: a layout, the site and its signed per-OS
+    manifests built by the manifest tool, checked by it, and a start-up."""
+    release = os.path.join(c.work, "release_files")
+    os.makedirs(os.path.join(release, "lib"))
+    shutil.copy(os.path.join(c.bin, "gpcdemo.dll"), release)
+    shutil.copy(os.path.join(c.bin, "gpcdata.dll"), os.path.join(release, "lib"))
+    shutil.copy(os.path.join(demo_site.HERE, "files", "readme.txt"), release)
+    layout = os.path.join(c.work, "site.layout")
+    with open(layout, "w") as f:
+        f.write("[Corvo]\n"
+                "lib/gpcdata.dll update=version target=data os=nt,2k\n"
+                "lib/gpcdata.dll update=version target=data9x os=95\n"
+                "readme.txt update=existence target=docs compress\n"
+                "gpcdemo.dll update=existence failure=redirect\n")
+    c.site = os.path.join(c.work, "site")
+    key = os.path.join(c.build, "demo_key")
+    r = subprocess.run([sys.executable, demo_site.MANIFEST_TOOL, "build", "--layout", layout, "--key",
+                        os.path.join(key, "publisher.pem"), "--product", c.product, release, c.site],
+                       capture_output=True, text=True)
+    check(r.returncode == 0, "build: %s%s" % (r.stdout, r.stderr))
+    manifests = [os.path.join(c.site, n) for n in demo_site.MANIFESTS]
+    r = subprocess.run([sys.executable, demo_site.MANIFEST_TOOL, "check", "--files", c.site, "--key",
+                        os.path.join(key, "publisher.der")] + manifests, capture_output=True, text=True)
+    check(r.returncode == 0, "check of the built site: %s%s" % (r.stdout, r.stderr))
+    c.serve()
+    rc, lines = c.run_host(c.page(), signed=True)
+    check(rc == 0, "exit code %d" % rc, lines)
+    t = traces(lines)
+    check("vrgpcext: manifest signature verified: product %s, serial 1, 3 file hash(es)" % c.product in t,
+          "the built manifest's signature verified", lines)
+    check(sorted(os.path.basename(u).split("?")[0] for u in downloads(lines)[1:]) ==
+          ["gpcdata.dll", "gpcdemo.dll", "readme.tx_"], "the NT entries downloaded: %s" % downloads(lines), lines)
+    check(os.path.exists(os.path.join(c.product_dir, "data", "gpcdata.dll")), "installed at its target", lines)
+    check(not os.path.exists(os.path.join(c.product_dir, "data9x")), "the 9x entry is not in this manifest", lines)
+    check(open(os.path.join(c.product_dir, "docs", "readme.txt"), "rb").read() ==
+          open(os.path.join(release, "readme.txt"), "rb").read(), "readme expanded byte for byte", lines)
+    check(any(l.startswith("component: Start(") for l in lines), "component started", lines)
+    rc, lines = c.run_host(c.page(), signed=True)
+    check(len(downloads(lines)) == 1, "the version read by the tool is current: %s" % downloads(lines), lines)
+
+
 CASES = {f.__name__: f for f in (first_install, up_to_date, update_one, busy_redirect, busy_reboot,
                                  failed_download_report, truncated_download, ode_section, suppressed,
                                  download_only, bad_page, signed_good, signed_changed_file,
                                  signed_changed_manifest, signed_missing_signature, signed_replayed,
-                                 signed_dependency_no_hash, nokey_signed_manifest)}
+                                 signed_dependency_no_hash, nokey_signed_manifest, publisher_kit)}
 
 
 def main():

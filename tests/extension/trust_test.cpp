@@ -145,7 +145,7 @@ TEST_P(SignedManifestRefused, RefusedManifestDownloadsNothingAndSaysWhy)
     EXPECT_EQ(0, p->m_bReady);
     EXPECT_EQ(1u, m_pHost->downloads.size());  // the manifest alone
     EXPECT_EQ(0, p->m_InstallationMgr.GetItemCount());
-    EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
+    EXPECT_EQ(std::vector<int>{GPC_MSG_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
     EXPECT_TRUE(m_pTrace->Contains(std::string("refused: ") + c.reason)) << m_pTrace->Dump();
     // Nothing kept of it: no copy beside the library, no default for
     // the on-demand requests, no serial.
@@ -282,7 +282,7 @@ TEST_F(SignedManifest, OnDemandManifestIsCheckedBeforeItsSectionIsRead)
     EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), bad.c_str(), "Extras", RecordOdeNotice, this));
     EXPECT_TRUE(m_pHost->downloads.empty());
     // Told once: the second call meets the same refusal.
-    EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes());
+    EXPECT_EQ(std::vector<int>{GPC_MSG_MANIFEST_REFUSED}, ReportedCodes());
     EXPECT_TRUE(m_pTrace->Contains("refused: bad signature"));
     // A refused manifest does not become the default one.
     EXPECT_EQ('\0', Ext()->m_achCurIniFile[0]);
@@ -314,10 +314,10 @@ TEST_F(SignedManifest, PollingARefusedManifestShowsAndReportsItOnce)
         EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), bad.c_str(), "Extras"));
     }
     EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), bad.c_str(), "Extras", RecordOdeNotice, this));
-    EXPECT_EQ(std::vector<int>{IDS_GPC_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
+    EXPECT_EQ(std::vector<int>{GPC_MSG_MANIFEST_REFUSED}, ReportedCodes()) << m_pTrace->Dump();
     EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), unsigned_.c_str(), "Extras"));
     EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), unsigned_.c_str(), "Extras"));
-    EXPECT_EQ((std::vector<int>{IDS_GPC_MANIFEST_REFUSED, IDS_GPC_MANIFEST_REFUSED}), ReportedCodes());
+    EXPECT_EQ((std::vector<int>{GPC_MSG_MANIFEST_REFUSED, GPC_MSG_MANIFEST_REFUSED}), ReportedCodes());
     EXPECT_TRUE(m_pHost->downloads.empty());
 }
 

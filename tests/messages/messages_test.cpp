@@ -136,7 +136,7 @@ TEST_F(Messages, MissingLanguageFallsBackToEnglishForEveryText)
 {
     host.SetParam("GpcLocalSetting", "11");
     std::vector<UINT> ids = {1000, 1001};
-    for (UINT id = 1; id <= IDS_GPC_MANIFEST_REFUSED; ++id) ids.push_back(id);
+    for (UINT id = 1; id <= GPC_MSG_MANIFEST_REFUSED; ++id) ids.push_back(id);
     for (UINT id : ids) {
         char achEnglish[512];
         ASSERT_GT(LoadStringInLanguage(1033, id, achEnglish, sizeof(achEnglish)), 0) << id;

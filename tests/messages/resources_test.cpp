@@ -18,7 +18,7 @@ const WORD GPC_LANGUAGES[] = {1028, 1031, 1033, 1036, 1041, 1042, 1053, 2052, 20
 std::vector<UINT> AllStringIds()
 {
     std::vector<UINT> ids;
-    for (UINT id = 1; id <= IDS_GPC_MANIFEST_REFUSED; ++id) ids.push_back(id);
+    for (UINT id = 1; id <= GPC_MSG_MANIFEST_REFUSED; ++id) ids.push_back(id);
     ids.push_back(1000);
     ids.push_back(1001);
     return ids;
@@ -171,7 +171,7 @@ TEST(Resources, TranslationsSurviveTheirAnsiCodePage)
 
 TEST(Resources, TextDetailFollowsTheFirstConversion)
 {
-    for (UINT id = 1; id <= IDS_GPC_MANIFEST_REFUSED; ++id) {
+    for (UINT id = 1; id <= GPC_MSG_MANIFEST_REFUSED; ++id) {
         std::wstring english;
         ASSERT_TRUE(StoredString(1033, id, &english));
         std::vector<std::wstring> c = Conversions(english);
