@@ -43,6 +43,7 @@ struct Options {
     int requests = 1000;                 // (d)
     int sectionItems = 2;                // files of the section of (d)
     std::string dllPath;                 // default: vrgpcext.dll beside the benchmark
+    std::vector<int> durability;         // M of (e); none by default
 };
 
 // ---------------------------------------------------------------- helpers
@@ -451,6 +452,72 @@ void BenchFirstInstall(const Workspace& ws, const Options& opt, int m, std::vect
                     FormatMs(Median(floor)), FormatRatio(Median(ext), Median(floor)), achNote});
 }
 
+// (e): what it would cost to make each installed file durable before it
+// takes its name. Four loops over the same M files of 256 KB, in turn: a
+// plain copy to the final name (the floor of (b)); a copy into a temporary
+// file renamed over the final name (what the library's install does); the
+// same with the temporary file flushed (FlushFileBuffers) before the rename;
+// and flushed with the rename written through (MOVEFILE_WRITE_THROUGH).
+void BenchDurability(const Workspace& ws, const Options& opt, int m, std::vector<Row>& rows)
+{
+    std::vector<std::string> names;
+    std::string bytes(GPC_INSTALL_FILE_BYTES, '\0');
+    for (int i = 1; i <= m; ++i) {
+        std::string name = Numbered("p", i, ".bin");
+        names.push_back(name);
+        for (size_t k = 0; k < bytes.size(); k += 4096) bytes[k] = static_cast<char>(i + k / 4096);
+        std::string path = Join(ws.serverDir, name);
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) WriteWholeFile(path, bytes);
+    }
+    enum { PLAIN, RENAME, FLUSH, WRITE_THROUGH, KINDS };
+    std::vector<double> times[KINDS];
+    bool bFailed = false;
+    std::string dest = Join(ws.root, "durable");
+    for (int r = 0; r < opt.runs; ++r) {
+        for (int k = 0; k < KINDS; ++k) {
+            // Each run starts the loops at another one: none always meets the warmest cache.
+            int kind = (k + r) % KINDS;
+            RemoveTree(dest);
+            CreateDirectoryA(dest.c_str(), nullptr);
+            CStopwatch watch;
+            for (const std::string& name : names) {
+                std::string source = Join(ws.serverDir, name);
+                std::string final = Join(dest, name);
+                if (kind == PLAIN) {
+                    if (!CopyFileA(source.c_str(), final.c_str(), FALSE)) bFailed = true;
+                    continue;
+                }
+                char achTemp[MAX_PATH];
+                if (!GetTempFileNameA(dest.c_str(), "VR", 0, achTemp) || !CopyFileA(source.c_str(), achTemp, FALSE)) {
+                    bFailed = true;
+                    continue;
+                }
+                if (kind == FLUSH || kind == WRITE_THROUGH) {
+                    HANDLE h = CreateFileA(achTemp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                           nullptr);
+                    if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) bFailed = true;
+                    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+                }
+                DWORD dwFlags = MOVEFILE_REPLACE_EXISTING | (kind == WRITE_THROUGH ? MOVEFILE_WRITE_THROUGH : 0);
+                if (!MoveFileExA(achTemp, final.c_str(), dwFlags)) bFailed = true;
+            }
+            times[kind].push_back(watch.Ms());
+        }
+    }
+    RemoveTree(dest);
+    const char* const labels[KINDS] = {"copy", "copy to a temporary file + rename", "... + flush the temporary file",
+                                       "... + flush + rename written through"};
+    for (int kind = RENAME; kind < KINDS; ++kind) {
+        double dExtra = (Median(times[kind]) - Median(times[kind - 1])) / m;
+        char achNote[160];
+        std::snprintf(achNote, sizeof(achNote), "%+.3f ms per file over \"%s\"%s", dExtra, labels[kind - 1],
+                      bFailed ? ", A CALL FAILED" : "");
+        rows.push_back({"(e) " + std::string(labels[kind]) + ", " + std::to_string(m) + " files of 256 KB",
+                        FormatMs(Median(times[kind])), FormatMs(Median(times[PLAIN])),
+                        FormatRatio(Median(times[kind]), Median(times[PLAIN])), achNote});
+    }
+}
+
 struct OdeCounter {
     int sectionDone = 0;
     int failures = 0;
@@ -578,7 +645,7 @@ void PrintTable(const Options& opt, const std::vector<Row>& rows, const std::vec
     for (const std::string& d : details) std::printf("%s\n", d.c_str());
     std::printf(
         "\nFloors: (a) and (c) GetFileVersionInfoSize + GetFileVersionInfo + VerQueryValue once per file;\n"
-        "(b) CopyFileA of the same files. Extension times run from LoadLibrary to \"Download is done\";\n"
+        "(b) and (e) CopyFileA of the same files. Extension times run from LoadLibrary to \"Download is done\";\n"
         "downloads complete at once from local files and the host unpacks by CopyFileA.\n"
         "(d) time per request = GpcOdeGetSectionIntegrity + GpcOdeDownload, averaged after the first 10,\n"
         "against one version-read loop over the section's files;\n"
@@ -614,6 +681,8 @@ void Usage()
         "  --requests  on-demand requests of (d)                  default 1000\n"
         "  --section-files  files of the section of (d)          default 2\n"
         "  --dll       the library to measure (Windows path)      default: vrgpcext.dll beside gpc_bench.exe\n"
+        "  --durability  256 KB files of (e): the cost of flushing each file and writing\n"
+        "              its rename through, per file (the library does neither)    default: none\n"
         "  --quick     --items 50 --files 20 --runs 1 --requests 100\n"
         "  Give 0 to skip a part (for example --files 0).\n");
 }
@@ -643,6 +712,9 @@ int main(int argc, char** argv)
             ++i;
         } else if (a == "--dll" && lpszNext) {
             opt.dllPath = lpszNext;
+            ++i;
+        } else if (a == "--durability" && lpszNext) {
+            opt.durability = ParseList(lpszNext);
             ++i;
         } else if (a == "--section-files" && lpszNext) {
             opt.sectionItems = std::max(1, std::atoi(lpszNext));
@@ -709,6 +781,13 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         size_t nBefore = rows.size();
         BenchFirstInstall(ws, opt, m, rows);
+        PrintLatest(rows, nBefore);
+    }
+    for (int m : opt.durability) {
+        std::printf("(e) durable renames, %d files ...\n", m);
+        std::fflush(stdout);
+        size_t nBefore = rows.size();
+        BenchDurability(ws, opt, m, rows);
         PrintLatest(rows, nBefore);
     }
     if (opt.requests > 0) {
