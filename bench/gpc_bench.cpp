@@ -47,7 +47,8 @@ struct Options {
     int sectionItems = 2;                // files of the section of (d)
     std::string dllPath;                 // default: vrgpcext.dll beside the benchmark
     bool listener = false;               // a debug-output monitor runs meanwhile
-    int logLines = 0;                    // (e): trace lines with the log file off and on
+    int logLines = 0;                    // (g): trace lines with the log file off and on
+    std::vector<int> durability;         // M of (f); none by default
 };
 
 // ---------------------------------------------------------------- helpers
@@ -476,7 +477,7 @@ void BenchFirstInstall(const Workspace& ws, const Options& opt, int m, std::vect
                     FormatMs(Median(floor)), FormatRatio(Median(ext), Median(floor)), achNote});
 }
 
-// (e): what the administrator's log file costs per trace line. The same
+// (g): what the administrator's log file costs per trace line. The same
 // export (GpcOdeConfig, one trace line a call, no instance needed) is
 // called nLines times in a fresh load of the library with the policy value
 // "LogFile" absent, then in another fresh load with it set (the library
@@ -529,8 +530,74 @@ void BenchLogFile(const Workspace& ws, const Options& opt, std::vector<Row>& row
     char achNote[200];
     std::snprintf(achNote, sizeof(achNote), "%.1f us more per line (times the trace lines of (a), (b)); %lu KB logged",
                   (dOn - dOff) * 1000.0 / opt.logLines, static_cast<unsigned long>(dwBytes / 1024));
-    rows.push_back({"(e) " + std::to_string(opt.logLines) + " trace lines, log file on / off", FormatMs(dOn),
+    rows.push_back({"(g) " + std::to_string(opt.logLines) + " trace lines, log file on / off", FormatMs(dOn),
                     FormatMs(dOff), FormatRatio(dOn, dOff), achNote});
+}
+
+// (f): what it would cost to make each installed file durable before it
+// takes its name. Four loops over the same M files of 256 KB, in turn: a
+// plain copy to the final name (the floor of (b)); a copy into a temporary
+// file renamed over the final name (what the library's install does); the
+// same with the temporary file flushed (FlushFileBuffers) before the rename;
+// and flushed with the rename written through (MOVEFILE_WRITE_THROUGH).
+void BenchDurability(const Workspace& ws, const Options& opt, int m, std::vector<Row>& rows)
+{
+    std::vector<std::string> names;
+    std::string bytes(GPC_INSTALL_FILE_BYTES, '\0');
+    for (int i = 1; i <= m; ++i) {
+        std::string name = Numbered("p", i, ".bin");
+        names.push_back(name);
+        for (size_t k = 0; k < bytes.size(); k += 4096) bytes[k] = static_cast<char>(i + k / 4096);
+        std::string path = Join(ws.serverDir, name);
+        if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) WriteWholeFile(path, bytes);
+    }
+    enum { PLAIN, RENAME, FLUSH, WRITE_THROUGH, KINDS };
+    std::vector<double> times[KINDS];
+    bool bFailed = false;
+    std::string dest = Join(ws.root, "durable");
+    for (int r = 0; r < opt.runs; ++r) {
+        for (int k = 0; k < KINDS; ++k) {
+            // Each run starts the loops at another one: none always meets the warmest cache.
+            int kind = (k + r) % KINDS;
+            RemoveTree(dest);
+            CreateDirectoryA(dest.c_str(), nullptr);
+            CStopwatch watch;
+            for (const std::string& name : names) {
+                std::string source = Join(ws.serverDir, name);
+                std::string final = Join(dest, name);
+                if (kind == PLAIN) {
+                    if (!CopyFileA(source.c_str(), final.c_str(), FALSE)) bFailed = true;
+                    continue;
+                }
+                char achTemp[MAX_PATH];
+                if (!GetTempFileNameA(dest.c_str(), "VR", 0, achTemp) || !CopyFileA(source.c_str(), achTemp, FALSE)) {
+                    bFailed = true;
+                    continue;
+                }
+                if (kind == FLUSH || kind == WRITE_THROUGH) {
+                    HANDLE h = CreateFileA(achTemp, GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                           nullptr);
+                    if (h == INVALID_HANDLE_VALUE || !FlushFileBuffers(h)) bFailed = true;
+                    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+                }
+                DWORD dwFlags = MOVEFILE_REPLACE_EXISTING | (kind == WRITE_THROUGH ? MOVEFILE_WRITE_THROUGH : 0);
+                if (!MoveFileExA(achTemp, final.c_str(), dwFlags)) bFailed = true;
+            }
+            times[kind].push_back(watch.Ms());
+        }
+    }
+    RemoveTree(dest);
+    const char* const labels[KINDS] = {"copy", "copy to a temporary file + rename", "... + flush the temporary file",
+                                       "... + flush + rename written through"};
+    for (int kind = RENAME; kind < KINDS; ++kind) {
+        double dExtra = (Median(times[kind]) - Median(times[kind - 1])) / m;
+        char achNote[160];
+        std::snprintf(achNote, sizeof(achNote), "%+.3f ms per file over \"%s\"%s", dExtra, labels[kind - 1],
+                      bFailed ? ", A CALL FAILED" : "");
+        rows.push_back({"(f) " + std::string(labels[kind]) + ", " + std::to_string(m) + " files of 256 KB",
+                        FormatMs(Median(times[kind])), FormatMs(Median(times[PLAIN])),
+                        FormatRatio(Median(times[kind]), Median(times[PLAIN])), achNote});
+    }
 }
 
 struct OdeCounter {
@@ -663,7 +730,7 @@ void PrintTable(const Options& opt, const std::vector<Row>& rows, const std::vec
     for (const std::string& d : details) std::printf("%s\n", d.c_str());
     std::printf(
         "\nFloors: (a) and (c) GetFileVersionInfoSize + GetFileVersionInfo + VerQueryValue once per file;\n"
-        "(b) CopyFileA of the same files. Extension times run from LoadLibrary to \"Download is done\";\n"
+        "(b) and (f) CopyFileA of the same files. Extension times run from LoadLibrary to \"Download is done\";\n"
         "downloads complete at once from local files and the host unpacks by CopyFileA.\n"
         "(d) time per request = GpcOdeGetSectionIntegrity + GpcOdeDownload, averaged after the first 10,\n"
         "against one version-read loop over the section's files;\n"
@@ -672,7 +739,7 @@ void PrintTable(const Options& opt, const std::vector<Row>& rows, const std::vec
         "(OutputDebugStringA only while a debugger or a monitor listens, then the tracer window),\n"
         "timed by themselves in the same process: that much of the extension's time is its trace;\n"
         "\"without\" is the ratio less that time.\n"
-        "(e) GpcOdeConfig calls (one trace line each) in a fresh load with the policy value LogFile set,\n"
+        "(g) GpcOdeConfig calls (one trace line each) in a fresh load with the policy value LogFile set,\n"
         "against the same calls in a fresh load without it.\n");
 }
 
@@ -702,7 +769,9 @@ void Usage()
         "  --requests  on-demand requests of (d)                  default 1000\n"
         "  --section-files  files of the section of (d)          default 2\n"
         "  --dll       the library to measure (Windows path)      default: vrgpcext.dll beside gpc_bench.exe\n"
-        "  --log L     (e): L trace lines with the administrator's log file off and on  default 0 (skipped)\n"
+        "  --log L     (g): L trace lines with the administrator's log file off and on  default 0 (skipped)\n"
+        "  --durability  256 KB files of (f): the cost of flushing each file and writing\n"
+        "              its rename through, per file (the library does neither)    default: none\n"
         "  --quick     --items 50 --files 20 --runs 1 --requests 100\n"
         "  --listener  run a debug-output monitor meanwhile (the library then writes every line there)\n"
         "  Give 0 to skip a part (for example --files 0).\n");
@@ -733,6 +802,9 @@ int main(int argc, char** argv)
             ++i;
         } else if (a == "--dll" && lpszNext) {
             opt.dllPath = lpszNext;
+            ++i;
+        } else if (a == "--durability" && lpszNext) {
+            opt.durability = ParseList(lpszNext);
             ++i;
         } else if (a == "--section-files" && lpszNext) {
             opt.sectionItems = std::max(1, std::atoi(lpszNext));
@@ -816,6 +888,13 @@ int main(int argc, char** argv)
         BenchFirstInstall(ws, opt, m, rows);
         PrintLatest(rows, nBefore);
     }
+    for (int m : opt.durability) {
+        std::printf("(f) durable renames, %d files ...\n", m);
+        std::fflush(stdout);
+        size_t nBefore = rows.size();
+        BenchDurability(ws, opt, m, rows);
+        PrintLatest(rows, nBefore);
+    }
     if (opt.requests > 0) {
         std::printf("(d) %d on-demand requests ...\n", opt.requests);
         std::fflush(stdout);
@@ -824,7 +903,7 @@ int main(int argc, char** argv)
         PrintLatest(rows, nBefore);
     }
     if (opt.logLines > 0) {
-        std::printf("(e) %d trace lines, log file off and on ...\n", opt.logLines);
+        std::printf("(g) %d trace lines, log file off and on ...\n", opt.logLines);
         std::fflush(stdout);
         size_t nBefore = rows.size();
         BenchLogFile(ws, opt, rows);

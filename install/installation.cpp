@@ -711,8 +711,11 @@ int CVRGpcInstallationMgr::DoItemInstallation(GpcInstallItem* pItem, const char*
         return nResult;
     bool bUnpacked = UnpackThroughHost(pItem, lpszDownloadedFile, &target, &nResult);
     // Whatever the host wrote there, what was read of the file before is
-    // gone: the warning below must see the new file.
-    Versions.Forget(target.achUnpack);
+    // gone: the warning below must see the new file. (A temporary file
+    // beside the destination is never read; the destination is forgotten
+    // once renamed over.)
+    if (target.bRestart)
+        Versions.Forget(target.achUnpack);
     if (!bUnpacked)
         return nResult;
     FixTimes(pItem, target.achUnpack);
