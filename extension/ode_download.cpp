@@ -21,7 +21,7 @@ const char* TextOrEmpty(const CGpcString& text)
 // a failure control ignores its failures too.
 bool FailureCounts(const GpcInstallItem* pItem)
 {
-    return !pItem->FailureControl.IsNull() && !FieldIs(pItem->FailureControl, "ignore");
+    return pItem->Failure != GPC_FAILURE_ABSENT && pItem->Failure != GPC_FAILURE_IGNORE;
 }
 
 // The item a download notice stands for, or null when it is gone (the

@@ -286,7 +286,7 @@ int CVRGpcInstallationMgr::DoActionsForMainComponent(const char* lpszName)
             char achPath[GPC_MAX_PATH];
             GetInstallPath(pItem, achPath);
             ShowErrorMessage(Owner, GPC_MSG_REGISTER_FAILED, achPath);
-            if (!FieldIs(pItem->FailureControl, "ignore")) {
+            if (pItem->Failure != GPC_FAILURE_IGNORE) {
                 TraceMessage("DoActionsForMainComponent: IGNORE = 1");
                 return 0;
             }

@@ -230,7 +230,7 @@ int CVRGpcInstallationMgr::ScheduleDownloads()
         // A path that does not fit was refused (empty): the download goes
         // ahead and the installation reports the destination as unusable.
         if (achPath[0]) {
-            bool bRedirect = FieldIs(pItem->FailureControl, "redirect");
+            bool bRedirect = pItem->Failure == GPC_FAILURE_REDIRECT;
             if (FileExists(achPath)) {
                 if (!pItem->NeedUpdate(achPath, nullptr, &Versions)) {
                     if (bRedirect && !CanOpenForWriting(achPath)) {
@@ -335,7 +335,7 @@ int CVRGpcInstallationMgr::ScheduleOdeDownloads(const char* lpszSection, GpcOdeC
 
         char achPath[GPC_MAX_PATH];
         GetInstallPath(pItem, achPath);
-        bool bRedirect = FieldIs(pItem->FailureControl, "redirect");
+        bool bRedirect = pItem->Failure == GPC_FAILURE_REDIRECT;
         bool bDone = false;
 
         if (achPath[0] && (FileExists(achPath) || nSetting == 1)) {
@@ -493,20 +493,20 @@ bool CVRGpcInstallationMgr::ProbeDestination(GpcInstallItem* pItem, GpcInstallTa
 
 bool CVRGpcInstallationMgr::PrepareFallbackTarget(GpcInstallItem* pItem, GpcInstallTarget* pTarget, int* pnResult)
 {
-    if (pItem->FailureControl.IsNull()) {
+    if (pItem->Failure == GPC_FAILURE_ABSENT) {
         pItem->State = ITEM_FAILED;
         *pnResult = GPC_INSTALL_NOT_WRITABLE;
         return false;
     }
-    if (FieldIs(pItem->FailureControl, "ignore")) {
+    if (pItem->Failure == GPC_FAILURE_IGNORE) {
         TraceMessage("WRONG(IGNORE): fail to open the distination file.");
         pItem->State = ITEM_FAILED;
         *pnResult = GPC_INSTALL_OK;
         return false;
     }
-    if (FieldIs(pItem->FailureControl, "reboot"))
+    if (pItem->Failure == GPC_FAILURE_REBOOT)
         return PrepareRebootTarget(pItem, pTarget, pnResult);
-    if (FieldIs(pItem->FailureControl, "redirect"))
+    if (pItem->Failure == GPC_FAILURE_REDIRECT)
         return PrepareRedirectTarget(pItem, pTarget, pnResult);
     pItem->State = ITEM_FAILED;
     if (IsSystemTarget(pItem) && IsWindowsNT() && !CanManageServices())
@@ -607,7 +607,7 @@ bool CVRGpcInstallationMgr::UnpackThroughHost(GpcInstallItem* pItem, const char*
         DeleteFileA(lpszUnpack);
         // The failure control decides whether the user is told (the caller
         // maps the result), but a file that did not install has failed.
-        if (FieldIs(pItem->FailureControl, "ignore") || FieldIs(pItem->FailureControl, "redirect"))
+        if (pItem->Failure == GPC_FAILURE_IGNORE || pItem->Failure == GPC_FAILURE_REDIRECT)
             TraceMessage("WRONG(IGNORE): fail to decompress the file.");
         pItem->State = ITEM_FAILED;
         *pnResult = GPC_INSTALL_UNPACK_FAILED;
@@ -739,9 +739,9 @@ int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)
     // anything to register.
     if (!pItem || pItem->State != ITEM_INSTALLED)
         return 1;
-    bool bServer = FieldIs(pItem->Action, "r");
-    bool bRegister = FieldIs(pItem->Action, "e");
-    if (!bServer && !bRegister && !FieldIs(pItem->Action, "p")) {
+    bool bServer = pItem->ActionKind == GPC_ACTION_SERVER;
+    bool bRegister = pItem->ActionKind == GPC_ACTION_RUN_R;
+    if (pItem->ActionKind == GPC_ACTION_NONE) {
         // Nothing runs for a file without an action (most of them), so the
         // current directory is neither changed nor put back for it.
         pItem->State = ITEM_DONE;

@@ -86,7 +86,61 @@ void StoreField(GpcItemFields* pFields, int nField, const char* lpszField, GpcTr
     }
 }
 
+// ASCII letters folded only: the answer never depends on a locale.
+bool SameWord(const char* lpszText, const char* lpszWord)
+{
+    for (;; ++lpszText, ++lpszWord) {
+        char a = (*lpszText >= 'A' && *lpszText <= 'Z') ? static_cast<char>(*lpszText - 'A' + 'a') : *lpszText;
+        if (a != *lpszWord) return false;
+        if (!a) return true;
+    }
+}
+
+template <typename Kind>
+struct GpcWord {
+    const char* lpszWord;
+    Kind kind;
+};
+
+// The kind of a text field: lpKinds' entry for a known word, nAbsent for an
+// absent field, nOther for anything else (an empty field too). An unknown
+// word (not empty) is traced.
+template <typename Kind, size_t N>
+Kind KindOf(const CGpcString& field, const GpcWord<Kind> (&words)[N], Kind nAbsent, Kind nOther,
+            const char* lpszWhat, const char* lpszName, GpcTraceFn pfnTrace)
+{
+    if (field.IsNull()) return nAbsent;
+    for (const GpcWord<Kind>& w : words) {
+        if (SameWord(field.GetText(), w.lpszWord)) return w.kind;
+    }
+    if (pfnTrace && field.GetText()[0]) pfnTrace("unknown %s '%s' for %s", lpszWhat, field.GetText(), lpszName);
+    return nOther;
+}
+
+const GpcWord<GpcUpdateKind> s_aUpdateWords[] = {
+    {"version", GPC_UPDATE_VERSION}, {"size", GPC_UPDATE_SIZE},
+    {"existence", GPC_UPDATE_EXISTENCE}, {"vertag", GPC_UPDATE_VERTAG},
+};
+const GpcWord<GpcFailureKind> s_aFailureWords[] = {
+    {"ignore", GPC_FAILURE_IGNORE}, {"reboot", GPC_FAILURE_REBOOT}, {"redirect", GPC_FAILURE_REDIRECT},
+};
+const GpcWord<GpcActionKind> s_aActionWords[] = {
+    {"r", GPC_ACTION_SERVER}, {"e", GPC_ACTION_RUN_R}, {"p", GPC_ACTION_RUN_P},
+};
+
 }  // namespace
+
+void ReadItemWords(GpcItemFields* pFields, GpcTraceFn pfnTrace)
+{
+    if (!pFields) return;
+    const char* lpszName = pFields->SourceName.IsNull() ? "" : pFields->SourceName.GetText();
+    pFields->Update = KindOf(pFields->UpdateControl, s_aUpdateWords, GPC_UPDATE_ABSENT, GPC_UPDATE_OTHER,
+                             "update control", lpszName, pfnTrace);
+    pFields->Failure = KindOf(pFields->FailureControl, s_aFailureWords, GPC_FAILURE_ABSENT, GPC_FAILURE_OTHER,
+                              "failure control", lpszName, pfnTrace);
+    pFields->ActionKind =
+        KindOf(pFields->Action, s_aActionWords, GPC_ACTION_NONE, GPC_ACTION_NONE, "action", lpszName, pfnTrace);
+}
 
 void ParseItemFields(char* lpszItem, GpcItemFields* pFields, GpcTraceFn pfnTrace)
 {
@@ -104,6 +158,7 @@ void ParseItemFields(char* lpszItem, GpcItemFields* pFields, GpcTraceFn pfnTrace
             break;
         pszField = pszSeparator + 1;
     }
+    ReadItemWords(pFields, pfnTrace);
 }
 
 int SplitItemList(const char* lpszList, CGpcPtrArray* pPieces)

@@ -51,14 +51,14 @@ int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize)
 int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent, CVRGpcVersionCache* pVersions)
 {
     // Without a rule there is nothing to compare: always download.
-    if (UpdateControl.IsNull())
+    if (Update == GPC_UPDATE_ABSENT)
         return 1;
 
     const char* lpszFile = TraceText(lpszPath);
     char achCurrent[GPC_CURRENT_VALUE] = "";
     int nResult = 1;
 
-    if (FieldIs(UpdateControl, "version")) {
+    if (Update == GPC_UPDATE_VERSION) {
         int bRead = pVersions ? pVersions->Read(GPC_VERSION_RESOURCE, lpszFile, achCurrent, sizeof(achCurrent))
                               : GetFileVersionString(lpszFile, achCurrent, sizeof(achCurrent));
         if (bRead) {
@@ -73,16 +73,16 @@ int GpcInstallItem::NeedUpdate(const char* lpszPath, char* lpszCurrent, CVRGpcVe
             achCurrent[0] = '\0';
             TraceMessage("Can not get version info for file %s", lpszFile);
         }
-    } else if (FieldIs(UpdateControl, "size")) {
+    } else if (Update == GPC_UPDATE_SIZE) {
         DWORD dwSize = GetFileSizeByName(lpszFile);
         if (dwSize == FileSize)
             nResult = 0;
         else
             GpcFormat(achCurrent, sizeof(achCurrent), "%d", static_cast<int>(dwSize));
-    } else if (FieldIs(UpdateControl, "existence")) {
+    } else if (Update == GPC_UPDATE_EXISTENCE) {
         // Callers test that the file exists before they ask.
         nResult = 0;
-    } else if (FieldIs(UpdateControl, "vertag")) {
+    } else if (Update == GPC_UPDATE_VERTAG) {
         int bRead = pVersions ? pVersions->Read(GPC_VERSION_TAG, lpszFile, achCurrent, sizeof(achCurrent))
                               : GetTaggedVersion(lpszFile, achCurrent, sizeof(achCurrent));
         if (bRead) {

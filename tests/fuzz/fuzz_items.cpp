@@ -42,8 +42,18 @@ void CheckItem(const std::string& text)
     ParseItemFields(&buffer[0], &fields, &FuzzTrace);
 
     int nFields = CountFields(text);
-    // One trace line per field the item knows, none for the ones it ignores.
-    FUZZ_CHECK(FuzzTraceCount() == (nFields < 10 ? nFields : 10));
+    // One trace line per field the item knows, none for the ones it ignores,
+    // and one per word (not empty) that names no known kind.
+    auto unknown = [](const CGpcString& word, bool bKnown) {
+        return !word.IsNull() && word.GetLength() > 0 && !bKnown ? 1 : 0;
+    };
+    int nUnknown = unknown(fields.UpdateControl, fields.Update != GPC_UPDATE_OTHER) +
+                   unknown(fields.FailureControl, fields.Failure != GPC_FAILURE_OTHER) +
+                   unknown(fields.Action, fields.ActionKind != GPC_ACTION_NONE);
+    FUZZ_CHECK(FuzzTraceCount() == (nFields < 10 ? nFields : 10) + nUnknown);
+    // An absent word is an absent kind, and only then.
+    FUZZ_CHECK(fields.UpdateControl.IsNull() == (fields.Update == GPC_UPDATE_ABSENT));
+    FUZZ_CHECK(fields.FailureControl.IsNull() == (fields.Failure == GPC_FAILURE_ABSENT));
     // Every text field that was present is stored, trimmed and without ";".
     const CGpcString* texts[] = {&fields.SourceName, &fields.Url, &fields.Target, &fields.Version,
                                  &fields.Action, &fields.UpdateControl, &fields.FailureControl};

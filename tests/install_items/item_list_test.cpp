@@ -3,9 +3,11 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "feedback/trace.h"
 #include "items_test_util.h"
+#include "support/case_names.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -185,6 +187,55 @@ TEST(ItemText, FieldsAfterTheTenthAreIgnored)
         }
     }
 }
+
+// The words are read once, where the item is parsed; a word nobody knows is
+// traced there, once, and acts as before.
+struct WordsRow {
+    const char* name;
+    const char* text;
+    GpcUpdateKind update;
+    GpcFailureKind failure;
+    GpcActionKind action;
+    std::vector<std::string> unknown;  // the "unknown ..." lines, in order
+    friend void PrintTo(const WordsRow& r, std::ostream* os) { *os << r.name; }
+};
+
+class ItemWords : public ::testing::TestWithParam<WordsRow> {};
+
+TEST_P(ItemWords, AreReadOnceAndAnUnknownOneIsTracedOnce)
+{
+    const WordsRow& r = GetParam();
+    TraceCapture trace;
+    CVRGpcInstallationMgr mgr(nullptr);
+    ASSERT_EQ(1, ParseText(mgr, r.text));
+    ASSERT_EQ(1, mgr.GetItemCount());
+    const GpcInstallItem* p = mgr.GetItem(0);
+    EXPECT_EQ(r.update, p->Update);
+    EXPECT_EQ(r.failure, p->Failure);
+    EXPECT_EQ(r.action, p->ActionKind);
+    std::vector<std::string> unknown;
+    for (const std::string& t : trace.Texts()) {
+        if (t.rfind("unknown ", 0) == 0) unknown.push_back(t);
+    }
+    EXPECT_EQ(r.unknown, unknown) << trace.Dump();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ItemWords,
+    ::testing::Values(
+        WordsRow{"known words in any case", "v.dll;u;;;;;R;VERSION;Redirect", GPC_UPDATE_VERSION,
+                 GPC_FAILURE_REDIRECT, GPC_ACTION_SERVER, {}},
+        WordsRow{"every other known word", "v.dll;u;;;;;e;vertag;reboot", GPC_UPDATE_VERTAG, GPC_FAILURE_REBOOT,
+                 GPC_ACTION_RUN_R, {}},
+        WordsRow{"misspelt failure control", "viewer.dll;u;;;;;;version;redirct", GPC_UPDATE_VERSION,
+                 GPC_FAILURE_OTHER, GPC_ACTION_NONE, {"unknown failure control 'redirct' for viewer.dll"}},
+        WordsRow{"misspelt action and update control", "a.dll;u;;;;;x;versoin;ignore", GPC_UPDATE_OTHER,
+                 GPC_FAILURE_IGNORE, GPC_ACTION_NONE,
+                 {"unknown update control 'versoin' for a.dll", "unknown action 'x' for a.dll"}},
+        WordsRow{"empty words are no words", "a.dll;u;;;;;;;", GPC_UPDATE_OTHER, GPC_FAILURE_OTHER,
+                 GPC_ACTION_NONE, {}},
+        WordsRow{"absent words", "a.dll;u", GPC_UPDATE_ABSENT, GPC_FAILURE_ABSENT, GPC_ACTION_NONE, {}}),
+    [](const ::testing::TestParamInfo<WordsRow>& info) { return CaseNameOf(info.param.name); });
 
 TEST(ItemText, NullTextStillListsOneItemWithEverythingAbsent)
 {

@@ -20,6 +20,7 @@ GpcInstallItem MakeItem(const char* lpszUpdate, const char* lpszVersion, DWORD d
     item.UpdateControl.Assign(lpszUpdate);
     item.Version.Assign(lpszVersion);
     item.FileSize = dwSize;
+    ReadItemWords(&item, nullptr);
     return item;
 }
 
