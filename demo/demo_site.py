@@ -99,15 +99,19 @@ def sign_site(site_dir, key_pem, product, serial=1):
     tool's one-line account."""
     source = os.path.join(site_dir, MANIFESTS[0])
     signed = source + ".signed"
-    r = subprocess.run([sys.executable, SIGN_TOOL, "sign", "--key", key_pem, "--files", site_dir,
-                        "--serial", str(serial), "--product", product, source, signed],
-                       capture_output=True, text=True)
-    if r.returncode != 0:
-        raise RuntimeError("signing failed: %s%s" % (r.stdout, r.stderr))
-    for name in MANIFESTS:
-        shutil.copy(signed, os.path.join(site_dir, name))
-    os.remove(signed)
-    return r.stdout.strip().replace(signed, MANIFESTS[0])
+    # Each name gets a manifest signed for that name: the library refuses one
+    # served under a name it was not signed for. The source itself is
+    # replaced last.
+    account = None
+    for name in reversed(MANIFESTS):
+        r = subprocess.run([sys.executable, SIGN_TOOL, "sign", "--key", key_pem, "--files", site_dir,
+                            "--serial", str(serial), "--product", product, "--name", name, source, signed],
+                           capture_output=True, text=True)
+        if r.returncode != 0:
+            raise RuntimeError("signing failed: %s%s" % (r.stdout, r.stderr))
+        account = r.stdout.strip().replace(signed, name)
+        os.replace(signed, os.path.join(site_dir, name))
+    return account
 
 
 def tamper(site_dir, name):

@@ -101,16 +101,37 @@ void CVRGpcExtension::InitInstance()
         }
     }
 
+    // Keys come from the library itself and the machine's policy, never
+    // from the page: read before any branch that a page parameter chooses,
+    // so that no such parameter can start an instance without them.
+    m_TrustKeys.Load(GetGpcModule());
+
+    // The product folder lies below the host's: a root or version that
+    // would lead out of it stops the start-up as an invalid root does.
+    const char* const apszProductParams[] = {"GpcProductRoot", "GpcProductVersion"};
+    for (const char* lpszParam : apszProductParams) {
+        if (!GpcIsContainedPathPart(GetParam(lpszParam))) {
+            TraceMessage("Error: Invalid value of the parameter '%s'", lpszParam);
+            ShowErrorMessage(this, GPC_MSG_BAD_URL_ROOT);
+            m_bFailed = 1;
+            return;
+        }
+    }
+
     if (GpcIsTrueParam(GetParam("GpcSuppressInstallation"))) m_bSuppressInstallation = 1;
 
     if (m_bSuppressInstallation) {
         SuppressedStart();
         return;
     }
-    // Keys come from the library itself and the machine's policy, never
-    // from the page: read before the first download is asked for.
-    m_TrustKeys.Load(GetGpcModule());
     if (CheckVersionParams()) {
+        // The dependency list is the page's own: with a key nothing the
+        // page alone names is installed, registered or loaded.
+        if (m_TrustKeys.IsConfigured()) {
+            RefuseManifest("dependency list", GPC_TRUST_NO_MANIFEST);
+            m_bFailed = 1;
+            return;
+        }
         PrepareInstallation(nullptr);
         return;
     }
@@ -122,6 +143,8 @@ void CVRGpcExtension::InitInstance()
 
     char achUrl[GPC_URL_BUFFER];
     if (!BuildManifestUrl(GetOsClass(), achUrl, sizeof(achUrl))) return;
+    const char* pSeparator = GpcFindLastSeparator(achUrl, "/");
+    GpcCopyString(m_achManifestName, sizeof(m_achManifestName), pSeparator ? pSeparator + 1 : achUrl);
     // The full url gets its own room for the suffix, so that a url that just
     // fits its buffer still carries the whole random number.
     char achRequest[GPC_URL_BUFFER + GPC_RANDOM_SUFFIX];

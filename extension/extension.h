@@ -67,6 +67,7 @@ public:
     int IsUserDirRoot() const override { return m_bUserDirAsRoot; }
     GpcDownloadCallback ItemDownloadHandler() const override { return &CVRGpcExtension::OnItemDownload; }
     GpcDownloadCallback JobItemDownloadHandler() const override { return &CVRGpcExtension::OnStdItemDownload; }
+    int MayRun(GpcInstallItem* pItem, const char* lpszPath) override;
 
     // --- Manifest selection and parsing ----------------------------------
     int BuildManifestUrl(int nOsClass, char* lpszUrl, int nSize = 1024);
@@ -181,18 +182,43 @@ private:
     // An accepted manifest's hash table goes to *pManifest, and its file
     // stays shut to writers while *phHold holds it: the caller reads it
     // before letting go, so that what is read is what was verified.
-    int CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phHold, CVRGpcSignedManifest* pManifest);
+    // lpszAskedName is the name (or path) the manifest was asked for: one
+    // signed for another name is refused.
+    int CheckManifestTrust(const char* lpszIniFile, const char* lpszAskedName, CGpcHandle* phHold,
+                           CVRGpcSignedManifest* pManifest);
+    // Traces a refusal, and shows and reports it unless this manifest was
+    // last refused for the same reason.
+    void RefuseManifest(const char* lpszIniFile, int nResult);
     // The same for the manifest an on-demand operation is about to read
     // (the caller's, else the start-up copy).
     int OdeManifestTrusted(const char* lpszIniFile, CGpcHandle* phHold, CVRGpcSignedManifest* pManifest);
     // Installs a downloaded file when the signed manifest vouches for it
     // (or no key is configured); otherwise fails the item without touching
     // anything, sets *pbRefused and answers GPC_INSTALL_UNPACK_FAILED.
-    int InstallTrustedDownload(GpcInstallItem* pItem, const char* lpszDownloaded, bool* pbRefused);
+    // A file that passed stays held in *phHold (shared with readers only),
+    // so that what the host unpacks is what was hashed; the caller lets go
+    // once every unpack of it is done.
+    int InstallTrustedDownload(GpcInstallItem* pItem, const char* lpszDownloaded, bool* pbRefused,
+                               CGpcHandle* phHold);
     // With a key configured: 1 when a downloaded file matches the hash the
-    // accepted manifest lists for the item's Url, else 0 (traced). Without a
-    // key every download passes, unread.
-    int CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszDownloaded);
+    // accepted manifest lists for the item's Url, else 0 (traced); a match
+    // is held in *phHold. Without a key every download passes, unread.
+    int CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszDownloaded, CGpcHandle* phHold);
+
+    // With a key configured: GPC_TRUST_OK when the file at lpszPath may be
+    // loaded or run for the item (installed in this pass from a verified
+    // download, unchanged since it was verified, or matching the hash of the
+    // item's accepted manifest), else why not. Without a key: GPC_TRUST_OK.
+    int CheckRunTrust(GpcInstallItem* pItem, const char* lpszPath);
+    // Keeps a file's hash with its stamp, so that the next start need not
+    // read it again.
+    void RecordVerifiedFile(const char* lpszPath);
+    void OpenVerifiedStore(CGpcRegKey* pStore);
+    // After a verified download installed: the item may run in this pass.
+    void KeepRunVerified(GpcInstallItem* pItem);
+    // Set once the main component's load has been tried (whatever came of
+    // it): a file refused before then stops the start-up.
+    int m_bMainComponentLoaded = 0;
 
     // Stands for this instance while its manifest download runs.
     CGpcLiveContext m_ManifestContext;
@@ -217,6 +243,9 @@ private:
     // message and the server has the report already.
     char m_achRefusedManifest[GPC_MAX_PATH] = "";
     int m_nRefusedReason = GPC_TRUST_OK;
+    // The name the start-up manifest was asked for (the last part of its
+    // url): its temporary copy is checked under this name.
+    char m_achManifestName[GPC_MAX_PATH] = "";
 
     // 1 when m_achCurIniFile names the temporary copy this object made (the
     // destructor deletes only that one).

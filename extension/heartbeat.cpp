@@ -56,14 +56,18 @@ void CVRGpcExtension::Heartbeat()
             TraceMessage("Suppress installation:load component");
             m_bComponentLoadStarted = 1;
             LoadMainComponent();
+            m_bMainComponentLoaded = 1;
         } else {
             const char* lpszComponent = GetParam("GpcComponentName");
             if (m_InstallationMgr.IsMainComponentReady(lpszComponent ? lpszComponent : "")) {
                 TraceMessage("Main component is ready to be loaded");
                 m_bComponentLoadStarted = 1;
-                if (m_InstallationMgr.DoActionsForMainComponent(lpszComponent ? lpszComponent : "")) {
+                // A file refused before it ran fails the start-up: the
+                // component is not loaded after it.
+                if (m_InstallationMgr.DoActionsForMainComponent(lpszComponent ? lpszComponent : "") && !m_bFailed) {
                     LoadMainComponent();
                 }
+                m_bMainComponentLoaded = 1;
             }
         }
     }

@@ -74,6 +74,18 @@ void CVRGpcExtension::LoadMainComponent()
 
         char achPath[GPC_MAX_PATH];
         achPath[0] = '\0';
+        // With a key, nothing is loaded that was not signed: a component
+        // found current was never downloaded, so it is looked at here.
+        m_InstallationMgr.GetInstallPath(pItem, achPath);
+        int nTrust = CheckRunTrust(pItem, achPath);
+        if (nTrust != GPC_TRUST_OK) {
+            TraceMessage("vrgpcext: %s refused before it runs: %s", achPath, GpcTrustResultName(nTrust));
+            ShowErrorMessage(this, GPC_MSG_MANIFEST_REFUSED, GpcTrustResultName(nTrust));
+            m_bFailed = 1;
+            return;
+        }
+
+        achPath[0] = '\0';
         m_InstallationMgr.GetInstallDir(pItem, achPath);
 
         // The component finds its own companions relative to the current

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "extension/param_lists.h"
 #include "feedback/messages.h"
 #include "feedback/trace.h"
 #include "npvrgpc/handles.h"
@@ -84,9 +85,12 @@ int CVRGpcExtension::BuildManifestUrl(int nOsClass, char* lpszUrl, int nSize)
     size_t nLen = strlen(lpszUrl);
     if (nLen == 0 || lpszUrl[nLen - 1] != '/') GpcAppendString(lpszUrl, nSize, "/");
 
+    // The name is also the name of the copy beside the library: only a
+    // plain ".ini" name is taken, never a path, a device or another kind of
+    // file.
     const char* lpszIniName = GetParam("GpcIniFileName");
     if (lpszIniName) {
-        if (strlen(lpszIniName) < GPC_MAX_INI_NAME) {
+        if (strlen(lpszIniName) < GPC_MAX_INI_NAME && GpcIsPlainManifestName(lpszIniName)) {
             GpcAppendString(lpszUrl, nSize, lpszIniName);
             return 1;
         }
@@ -138,7 +142,7 @@ void CVRGpcExtension::OnManifestStatus(DWORD dwStatus, ULONG_PTR value)
     // the one accepted before: the start-up's manifest has changed.
     m_bManifestTrusted = 0;
     CGpcHandle hHeld;
-    if (!CheckManifestTrust(lpszPath, &hHeld, &m_SignedManifest)) {
+    if (!CheckManifestTrust(lpszPath, m_achManifestName, &hHeld, &m_SignedManifest)) {
         m_bFailed = 1;
         return;
     }
@@ -147,25 +151,15 @@ void CVRGpcExtension::OnManifestStatus(DWORD dwStatus, ULONG_PTR value)
     KeepManifestCopies(lpszPath);
 }
 
-int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phHold,
+int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile, const char* lpszAskedName, CGpcHandle* phHold,
                                         CVRGpcSignedManifest* pManifest)
 {
     if (!m_TrustKeys.IsConfigured()) return 1;
     int nResult = GpcCheckManifestFile(lpszIniFile, m_TrustKeys, pManifest, phHold);
+    if (nResult == GPC_TRUST_OK) nResult = pManifest->CheckAskedName(lpszAskedName);
     if (nResult != GPC_TRUST_OK) {
-        TraceMessage("vrgpcext: manifest %s refused: %s", Printable(lpszIniFile), GpcTrustResultName(nResult));
-        bool bTold = nResult == m_nRefusedReason && m_achRefusedManifest[0] &&
-                     lstrcmpiA(m_achRefusedManifest, lpszIniFile) == 0;
-        if (!bTold) {
-            ShowErrorMessage(this, GPC_MSG_MANIFEST_REFUSED, GpcTrustResultName(nResult));
-            // A name too long to keep is simply told every time.
-            if (strlen(lpszIniFile) < sizeof(m_achRefusedManifest)) {
-                GpcCopyString(m_achRefusedManifest, sizeof(m_achRefusedManifest), lpszIniFile);
-            } else {
-                m_achRefusedManifest[0] = '\0';
-            }
-            m_nRefusedReason = nResult;
-        }
+        if (phHold) phHold->Reset();
+        RefuseManifest(lpszIniFile, nResult);
         return 0;
     }
     // Recorded only now that the manifest is acted on: an older one is
@@ -177,6 +171,22 @@ int CVRGpcExtension::CheckManifestTrust(const char* lpszIniFile, CGpcHandle* phH
     TraceMessage("vrgpcext: manifest signature verified: product %s, serial %lu, %d file hash(es)",
                  pManifest->GetProduct(), pManifest->GetSerial(), pManifest->GetHashCount());
     return 1;
+}
+
+void CVRGpcExtension::RefuseManifest(const char* lpszIniFile, int nResult)
+{
+    TraceMessage("vrgpcext: manifest %s refused: %s", Printable(lpszIniFile), GpcTrustResultName(nResult));
+    bool bTold = nResult == m_nRefusedReason && m_achRefusedManifest[0] &&
+                 lstrcmpiA(m_achRefusedManifest, lpszIniFile) == 0;
+    if (bTold) return;
+    ShowErrorMessage(this, GPC_MSG_MANIFEST_REFUSED, GpcTrustResultName(nResult));
+    // A name too long to keep is simply told every time.
+    if (strlen(lpszIniFile) < sizeof(m_achRefusedManifest)) {
+        GpcCopyString(m_achRefusedManifest, sizeof(m_achRefusedManifest), lpszIniFile);
+    } else {
+        m_achRefusedManifest[0] = '\0';
+    }
+    m_nRefusedReason = nResult;
 }
 
 void CVRGpcExtension::KeepManifestCopies(const char* lpszDownloaded)
@@ -267,6 +277,13 @@ void CVRGpcExtension::GetProductDir(char* lpszDir, int bRootOnly)
     const char* const apszParts[] = {GetParam("GpcProductRoot"), GetParam("GpcProductVersion")};
     for (const char* lpszPart : apszParts) {
         if (!lpszPart) continue;
+        // The start-up refuses such a page; should one come this far, no
+        // product folder is known rather than one outside the host's.
+        if (!GpcIsContainedPathPart(lpszPart)) {
+            TraceMessage("VRGPCEXT::GetProductDir, invalid product parameter: %s", lpszPart);
+            lpszDir[0] = '\0';
+            return;
+        }
         if (!AppendPathComponent(lpszDir, GPC_MAX_PATH, lpszPart)) {
             TraceMessage("VRGPCEXT::GetProductDir, path too long: %s", lpszPart);
             continue;

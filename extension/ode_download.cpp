@@ -100,7 +100,10 @@ int CVRGpcExtension::OdeManifestTrusted(const char* lpszIniFile, CGpcHandle* phH
 {
     // Without any manifest nothing is read, so there is nothing to check.
     const char* lpszManifest = lpszIniFile ? lpszIniFile : m_achCurIniFile;
-    return !*lpszManifest || CheckManifestTrust(lpszManifest, phHold, pManifest);
+    // The start-up's own copy was asked for under the start-up's name; any
+    // other file under its own.
+    const char* lpszAsked = (!lpszIniFile && m_bOwnCurIniFile) ? m_achManifestName : lpszManifest;
+    return !*lpszManifest || CheckManifestTrust(lpszManifest, lpszAsked, phHold, pManifest);
 }
 
 const char* CVRGpcExtension::ChooseOdeManifest(const char* lpszIniFile)
@@ -221,7 +224,9 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
     const char* lpszDownloaded = reinterpret_cast<const char*>(value);
     int nResult = -1;
     bool bRefused = false;
-    if (lpszDownloaded) nResult = InstallTrustedDownload(pItem, lpszDownloaded, &bRefused);
+    // Held from the hash until the last unpack below has read the file.
+    CGpcHandle hDownloadHeld;
+    if (lpszDownloaded) nResult = InstallTrustedDownload(pItem, lpszDownloaded, &bRefused, &hDownloadHeld);
 
     GpcOdeFileInfo info;
     memset(&info, 0, sizeof(info));
@@ -243,6 +248,7 @@ void CVRGpcExtension::DoStdDownloadItem(GpcInstallItem* pItem, DWORD dwStatus, U
             }
         }
     }
+    hDownloadHeld.Reset();
 
     if (!m_InstallationMgr.RegisterItem(pItem)) {
         char achPath[GPC_MAX_PATH];
@@ -300,8 +306,14 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
     }
 
     bool bRefused = false;
-    int nResult = InstallTrustedDownload(pItem, lpszDownloaded, &bRefused);
+    CGpcHandle hDownloadHeld;
+    int nResult = InstallTrustedDownload(pItem, lpszDownloaded, &bRefused, &hDownloadHeld);
+    hDownloadHeld.Reset();
     bool bShow = FailureCounts(pItem);
+    // "redirect" is about a busy destination: a file that did not unpack is
+    // passed over as under "ignore" (it stays failed). A file refused for
+    // its hash is no such failure and is always told.
+    if (nResult == GPC_INSTALL_UNPACK_FAILED && !bRefused && pItem->Failure == GPC_FAILURE_REDIRECT) bShow = false;
     const char* lpszName = TextOrEmpty(pItem->SourceName);
     bool bFatal = false;
     if (bShow) {
@@ -339,10 +351,15 @@ void CVRGpcExtension::DoItemInstall(GpcInstallItem* pItem, DWORD dwStatus, ULONG
     }
 }
 
-int CVRGpcExtension::InstallTrustedDownload(GpcInstallItem* pItem, const char* lpszDownloaded, bool* pbRefused)
+int CVRGpcExtension::InstallTrustedDownload(GpcInstallItem* pItem, const char* lpszDownloaded, bool* pbRefused,
+                                            CGpcHandle* phHold)
 {
     *pbRefused = false;
-    if (CheckDownloadTrust(pItem, lpszDownloaded)) return m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
+    if (CheckDownloadTrust(pItem, lpszDownloaded, phHold)) {
+        int nResult = m_InstallationMgr.DoItemInstallation(pItem, lpszDownloaded);
+        if (m_TrustKeys.IsConfigured() && pItem->State == ITEM_INSTALLED) KeepRunVerified(pItem);
+        return nResult;
+    }
     // A file the signed manifest does not vouch for fails as a file that
     // could not be unpacked, but is never unpacked, not even for an
     // on-demand caller, and what is installed stays as it is.
@@ -351,7 +368,23 @@ int CVRGpcExtension::InstallTrustedDownload(GpcInstallItem* pItem, const char* l
     return GPC_INSTALL_UNPACK_FAILED;
 }
 
-int CVRGpcExtension::CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszDownloaded)
+void CVRGpcExtension::KeepRunVerified(GpcInstallItem* pItem)
+{
+    // Unpacked from the bytes that were hashed (the download was held all
+    // along): it may run in this pass without a second look. A file that
+    // will run at later starts keeps its hash for them.
+    pItem->RunVerified = 1;
+    const char* lpszComponent = GetParam("GpcComponentName");
+    bool bRuns = pItem->ActionKind != GPC_ACTION_NONE ||
+                 (lpszComponent && CVRGpcInstallationMgr::IsItemNamed(pItem, lpszComponent));
+    if (!bRuns) return;
+    char achPath[GPC_MAX_PATH];
+    achPath[0] = '\0';
+    m_InstallationMgr.GetInstallPath(pItem, achPath);
+    if (achPath[0]) RecordVerifiedFile(achPath);
+}
+
+int CVRGpcExtension::CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszDownloaded, CGpcHandle* phHold)
 {
     if (!m_TrustKeys.IsConfigured()) return 1;
     // The hash table is keyed by the item's Url field, as the publisher's
@@ -363,7 +396,7 @@ int CVRGpcExtension::CheckDownloadTrust(GpcInstallItem* pItem, const char* lpszD
     if (pItem->Job) pSigned = pItem->Job->Signed;
     else if (m_bManifestTrusted) pSigned = &m_SignedManifest;
     int nResult = GPC_TRUST_NO_HASH;
-    if (pSigned && lpszUrl && *lpszUrl) nResult = GpcCheckFileHash(*pSigned, lpszUrl, lpszDownloaded);
+    if (pSigned && lpszUrl && *lpszUrl) nResult = GpcCheckFileHash(*pSigned, lpszUrl, lpszDownloaded, phHold);
     if (nResult == GPC_TRUST_OK) {
         TraceMessage("vrgpcext: hash of %s matches the signed manifest", lpszUrl);
         return 1;

@@ -17,3 +17,16 @@ void SplitActions(CGpcPtrArray* pList, const char* lpszText);
 
 // Deletes the strings of a list filled by the functions above and empties it.
 void FreeStringList(CGpcPtrArray* pList);
+
+// "GpcProductRoot" and "GpcProductVersion" are appended to the host's folder:
+// 1 when the text keeps the result inside it (no path part "." or "..", no
+// leading "\" or "/", no ":"), else 0. Inner separators are allowed
+// ("Vendor\Product"); a "\" that is the second byte of a double-byte
+// character is no separator.
+int GpcIsContainedPathPart(const char* lpszText);
+
+// "GpcIniFileName" also names the manifest's copy beside the library: 1 when
+// it is a plain file name ending in ".ini" (no path part, drive or stream, no
+// character a file name cannot hold, no device name such as NUL, CON, COM1),
+// else 0. lpszText may be null (0).
+int GpcIsPlainManifestName(const char* lpszText);

@@ -28,14 +28,13 @@ struct GpcInternetTraits {
 
 typedef CGpcScoped<HINTERNET, GpcInternetTraits> CInternetHandle;
 
-// Always from the network, never into the cache; a certificate with a wrong
-// date or host name is still accepted: the report is best effort and must
-// not be lost over the server's certificate.
+// Always from the network, never into the cache. The server's certificate
+// is checked in full: a report carries the meeting's and the session's
+// identifiers, which are not handed to whoever stands in the middle.
 const DWORD GPC_REPORT_REQUEST_FLAGS = INTERNET_FLAG_RELOAD | INTERNET_FLAG_EXISTING_CONNECT |
                                   INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_PRAGMA_NOCACHE |
-                                  INTERNET_FLAG_CACHE_ASYNC | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
-                                  INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
-static_assert(GPC_REPORT_REQUEST_FLAGS == 0xA4003180, "report request flags");
+                                  INTERNET_FLAG_CACHE_ASYNC;
+static_assert(GPC_REPORT_REQUEST_FLAGS == 0xA4000180, "report request flags");
 
 const DWORD_PTR GPC_REPORT_CONTEXT = 1;
 enum { GPC_STATUS_TEXT = 80, GPC_BODY_PIECE = 4096, GPC_CREDENTIAL_TEXT = 1024 };
@@ -117,6 +116,45 @@ bool IsSendableReportUrl(const char* lpszUrl)
     return true;
 }
 
+// The errors WinINet gives for a certificate it does not accept.
+bool IsCertificateError(DWORD dwError)
+{
+    switch (dwError) {
+    case ERROR_INTERNET_SEC_CERT_DATE_INVALID:
+    case ERROR_INTERNET_SEC_CERT_CN_INVALID:
+    case ERROR_INTERNET_INVALID_CA:
+    case ERROR_INTERNET_SEC_CERT_ERRORS:
+    case ERROR_INTERNET_SEC_CERT_NO_REV:
+    case ERROR_INTERNET_SEC_CERT_REV_FAILED:
+    case ERROR_INTERNET_SEC_CERT_REVOKED:
+    case ERROR_INTERNET_SEC_INVALID_CERT:
+    case ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A value as the server must read it back: every byte that would end it
+// ("&", "#"), be decoded ("%", "+") or not travel in an address (blanks,
+// control and non-ASCII bytes) goes as "%" and two hexadecimal digits.
+std::string EscapeQueryValue(const char* lpszValue)
+{
+    static const char s_achHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(lpszValue); *p; ++p) {
+        unsigned char c = *p;
+        if (c <= 0x20 || c >= 0x7F || c == '&' || c == '#' || c == '%' || c == '+') {
+            out += '%';
+            out += s_achHex[c >> 4];
+            out += s_achHex[c & 0x0F];
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
 // Opens the address like InternetOpenUrl, with the same flags, in steps so
 // that the send and receive time-outs sit on the connection before the
 // request goes out: some WinINet versions do not hand the session's
@@ -149,7 +187,16 @@ bool OpenReportUrl(HINTERNET hSession, const char* lpszUrl, DWORD dwFlags, Repor
                                                   nullptr, dwRequestFlags, GPC_REPORT_CONTEXT));
             if (pOpen->request.Get()) {
                 SetTimeouts(pOpen->request.Get());
-                if (!HttpSendRequestA(pOpen->request.Get(), nullptr, 0, nullptr, 0)) pOpen->request.Reset();
+                if (!HttpSendRequestA(pOpen->request.Get(), nullptr, 0, nullptr, 0)) {
+                    DWORD dwError = GetLastError();
+                    if (IsCertificateError(dwError)) {
+                        TraceMessage("CVRGpcExtension:: report not sent: the server's certificate was refused "
+                                     "(error %lu)",
+                                     dwError);
+                    }
+                    pOpen->request.Reset();
+                    SetLastError(dwError);
+                }
             }
         }
     } else {
@@ -175,6 +222,22 @@ void CarryProxyCredentials(HINTERNET hRequest, HINTERNET hSession)
         achValue[sizeof(achValue) - 1] = '\0';
         InternetSetOptionA(hSession, dwOption, achValue, static_cast<DWORD>(std::strlen(achValue) + 1));
     }
+}
+
+// True when the system's settings send the request through a proxy: only
+// then can a 407 come from anyone but the log server.
+bool RequestGoesThroughProxy(HINTERNET hRequest, HINTERNET hSession)
+{
+    for (HINTERNET hHandle : {hRequest, hSession}) {
+        // The answer holds the record and, after it, the texts it points at.
+        std::vector<unsigned char> info(sizeof(INTERNET_PROXY_INFO) + GPC_CREDENTIAL_TEXT * 2, 0);
+        DWORD dwLength = static_cast<DWORD>(info.size());
+        if (!InternetQueryOptionA(hHandle, INTERNET_OPTION_PROXY, info.data(), &dwLength)) continue;
+        const INTERNET_PROXY_INFO* pInfo = reinterpret_cast<const INTERNET_PROXY_INFO*>(info.data());
+        const char* lpszProxy = reinterpret_cast<const char*>(pInfo->lpszProxy);
+        return pInfo->dwAccessType == INTERNET_OPEN_TYPE_PROXY && lpszProxy && lpszProxy[0];
+    }
+    return false;
 }
 
 }  // namespace
@@ -218,9 +281,12 @@ bool BuildReportRequest(const char* lpszBase, const char* lpszMeeting, const cha
         // No joiner makes a usable address of it: the request stays empty.
         return true;
     }
-    int n = lpszDetail ? std::snprintf(lpszOut, nSize, lpszFormat, lpszBase, lpszMeeting, lpszSession,
-                                       nErrorCode, lpszDetail)
-                       : std::snprintf(lpszOut, nSize, lpszFormat, lpszBase, lpszMeeting, lpszSession,
+    const std::string meeting = EscapeQueryValue(lpszMeeting);
+    const std::string session = EscapeQueryValue(lpszSession);
+    const std::string detail = lpszDetail ? EscapeQueryValue(lpszDetail) : std::string();
+    int n = lpszDetail ? std::snprintf(lpszOut, nSize, lpszFormat, lpszBase, meeting.c_str(), session.c_str(),
+                                       nErrorCode, detail.c_str())
+                       : std::snprintf(lpszOut, nSize, lpszFormat, lpszBase, meeting.c_str(), session.c_str(),
                                        nErrorCode);
     if (n < 0 || n >= nSize) {
         lpszOut[0] = '\0';
@@ -243,9 +309,12 @@ int ReportFailureToServer(const IGpcFeedbackSite* pSite, int nErrorCode, const c
 
         if (ClassifyBase(lpszBase) == BASE_NOT_RIGHT) TraceMessage("WARNING: LoggingURL is not right.");
 
-        // Sized from what goes in, so no page value can overrun it.
-        size_t nSize = std::strlen(lpszBase) + std::strlen(lpszMeeting) + std::strlen(lpszSession) +
-                       (lpszDetail ? std::strlen(lpszDetail) : 0) + GPC_REQUEST_SLACK;
+        // Sized from what goes in, so no page value can overrun it: an
+        // escaped byte takes three.
+        size_t nSize = std::strlen(lpszBase) +
+                       3 * (std::strlen(lpszMeeting) + std::strlen(lpszSession) +
+                            (lpszDetail ? std::strlen(lpszDetail) : 0)) +
+                       GPC_REQUEST_SLACK;
         if (nSize > 0x7FFFFFFF) throw std::bad_alloc();
         std::vector<char> request(nSize, '\0');
         if (!BuildReportRequest(lpszBase, lpszMeeting, lpszSession, nErrorCode, lpszDetail, request.data(),
@@ -295,15 +364,28 @@ int SendHttpRequest(const char* lpszUrl)
                 if (dwRead == 0) return 1;
             }
         }
-        if (nStatus != HTTP_STATUS_DENIED && nStatus != HTTP_STATUS_FORBIDDEN &&
-            nStatus != HTTP_STATUS_PROXY_AUTH_REQ)
+        if (nStatus == HTTP_STATUS_DENIED || nStatus == HTTP_STATUS_FORBIDDEN) {
+            // The log server is the page's choice: a credentials prompt it
+            // asks for would be its text over the host, holding the host's
+            // thread. The report ends here.
+            TraceMessage("CVRGpcExtension:: report refused by the server (status %d), no credentials asked for",
+                         nStatus);
             return 0;
+        }
+        if (nStatus != HTTP_STATUS_PROXY_AUTH_REQ) return 0;
+        if (!RequestGoesThroughProxy(open.request.Get(), session.Get())) {
+            // Without a proxy the 407 is the server's own, and its prompt
+            // would be the server's text as much as a 401's.
+            TraceMessage("CVRGpcExtension:: report refused by the server (status %d), no credentials asked for",
+                         nStatus);
+            return 0;
+        }
 
-        // The prompt asks for a retry only when the user confirmed new
-        // credentials. Anything else ends the report: a status the prompt
-        // does not handle (403) comes back at once with nothing changed, and
-        // asking the server again would spin for ever. A user who keeps
-        // confirming is asked a few times at most.
+        // Only the system's proxy is asked about, so that reports behind an
+        // authenticating proxy still arrive. The prompt asks for a retry
+        // only when the user confirmed new credentials; anything else ends
+        // the report. A user who keeps confirming is asked a few times at
+        // most.
         if (nCredentialRounds++ >= GPC_REPORT_MAX_CREDENTIAL_ROUNDS) {
             TraceMessage("CVRGpcExtension:: credentials refused %d times, giving up", nCredentialRounds - 1);
             return 0;

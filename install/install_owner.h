@@ -9,6 +9,8 @@
 #include "npvrgpc/host_link.h"
 #include "vrgpcext/host_table.h"
 
+struct GpcInstallItem;
+
 class IGpcInstallOwner : public IGpcFeedbackSite {
 public:
     // The instance's cookie with the host's table.
@@ -29,6 +31,11 @@ public:
     // The registry update settings for a list with or without updates;
     // 2 when the meeting halts (the user has been told).
     virtual int CheckUpdateStatus(int bUpdate) = 0;
+
+    // Asked before the file at lpszPath is run for an item's action: 1 to
+    // go on; 0 when it may not run (the owner has said why, as the item's
+    // failure control asks).
+    virtual int MayRun(GpcInstallItem* pItem, const char* lpszPath) = 0;
 
     // The handlers the host calls as item downloads progress and end (the
     // start-up's and the on-demand requests').

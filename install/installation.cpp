@@ -747,15 +747,21 @@ int CVRGpcInstallationMgr::RegisterItem(GpcInstallItem* pItem)
         pItem->State = ITEM_DONE;
         return 1;
     }
+    char achPath[GPC_MAX_PATH];
+    GetInstallPath(pItem, achPath);
+    // The owner may refuse to run what it cannot vouch for; it has told
+    // whoever needs telling, so the failure is not shown again.
+    if (Owner && !Owner->MayRun(pItem, achPath)) {
+        pItem->State = ITEM_FAILED;
+        return 1;
+    }
+
     // Installers and servers find their sibling files in their own directory.
     CGpcCurrentDirectory savedDir;
     char achDir[GPC_MAX_PATH];
     GetInstallDir(pItem, achDir);
     if (achDir[0])
         SetCurrentDirectoryA(achDir);
-
-    char achPath[GPC_MAX_PATH];
-    GetInstallPath(pItem, achPath);
 
     if (bServer) {
         // A server that cannot register leaves the item failed; the user is

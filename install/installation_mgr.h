@@ -48,6 +48,9 @@ struct GpcInstallItem : GpcItemFields {
     ~GpcInstallItem() = default;
 
     int State = ITEM_LISTED;
+    // Set by the owner when the file was installed in this pass from a
+    // download it verified: nothing needs checking before it runs.
+    int RunVerified = 0;
     IGpcInstallOwner* Owner;
     GpcDownloadJob* Job = nullptr;
     // The item's entry among the live download contexts while the host

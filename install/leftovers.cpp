@@ -133,7 +133,7 @@ int CVRGpcInstallationMgr::RemoveLeftoverTempFiles(const CGpcPtrArray& items, in
         GetInstallDir(pItem, achDir);
         folders.Add(achDir);
         // Redirected copies lie in the product folder.
-        if (FieldIs(pItem->FailureControl, "redirect"))
+        if (pItem->Failure == GPC_FAILURE_REDIRECT)
             folders.Add(DefaultInstallDir.GetText());
         if (IsWindowsNT() && FieldIs(pItem->Target, "%pdriver%")) {
             GetVersionedPrinterDriverDir(achDir);

@@ -125,6 +125,8 @@ const char* GpcTrustResultName(int nResult)
     case GPC_TRUST_NO_HASH: return "no hash listed";
     case GPC_TRUST_HASH_MISMATCH: return "hash mismatch";
     case GPC_TRUST_READ_ERROR: return "read error";
+    case GPC_TRUST_NO_MANIFEST: return "no signed manifest";
+    case GPC_TRUST_WRONG_NAME: return "signed for another name";
     default: return "unknown";
     }
 }
@@ -229,6 +231,7 @@ CVRGpcSignedManifest::CVRGpcSignedManifest()
     : m_nSignedLength(0), m_nSignatureLength(0), m_dwSerial(0)
 {
     m_achProduct[0] = '\0';
+    m_achName[0] = '\0';
 }
 
 CVRGpcSignedManifest::~CVRGpcSignedManifest()
@@ -244,6 +247,17 @@ void CVRGpcSignedManifest::Clear()
     m_nSignatureLength = 0;
     m_dwSerial = 0;
     m_achProduct[0] = '\0';
+    m_achName[0] = '\0';
+}
+
+int CVRGpcSignedManifest::CheckAskedName(const char* lpszAsked) const
+{
+    if (m_achName[0] == '\0') return GPC_TRUST_OK;
+    if (lpszAsked == nullptr) return GPC_TRUST_WRONG_NAME;
+    const char* pSeparator = GpcFindLastSeparator(lpszAsked, "\\/:");
+    const char* lpszLast = pSeparator ? pSeparator + 1 : lpszAsked;
+    size_t nLast = strlen(lpszLast);
+    return EqualNoCase(lpszLast, nLast, m_achName) ? GPC_TRUST_OK : GPC_TRUST_WRONG_NAME;
 }
 
 int CVRGpcSignedManifest::Parse(const unsigned char* pData, size_t nLength)
@@ -281,7 +295,7 @@ int CVRGpcSignedManifest::ParseSignedPart(const char* p, size_t n)
 {
     enum { NONE, INFO, HASHES } eIn = NONE;
     bool bInfoSeen = false, bHashesSeen = false;
-    bool bSerial = false, bProduct = false;
+    bool bSerial = false, bProduct = false, bName = false;
     size_t i = 0;
     while (i < n) {
         size_t nLineEnd = i;
@@ -341,6 +355,16 @@ int CVRGpcSignedManifest::ParseSignedPart(const char* p, size_t n)
                 memcpy(m_achProduct, pValue, nValue);
                 m_achProduct[nValue] = '\0';
                 bProduct = true;
+            } else if (EqualNoCase(pKey, nKey, "Name") && !bName) {
+                // A file name, nothing else: no path part, no control byte.
+                if (nValue == 0 || nValue >= sizeof(m_achName)) return GPC_TRUST_MALFORMED;
+                for (size_t k = 0; k < nValue; ++k) {
+                    unsigned char c = static_cast<unsigned char>(pValue[k]);
+                    if (c < 0x20 || c == '\\' || c == '/' || c == ':') return GPC_TRUST_MALFORMED;
+                }
+                memcpy(m_achName, pValue, nValue);
+                m_achName[nValue] = '\0';
+                bName = true;
             }
             continue;
         }

@@ -7,6 +7,7 @@
 //   [GpcManifestInfo]
 //   Serial=42                          1..4294967295, counted per Product
 //   Product=Corvo 2k
+//   Name=gpc2k.ini                     optional: the file name it is published under
 //   [GpcManifestHashes]
 //   bin/viewer.dll=<64 hex digits>     SHA-256 of the download, keyed by Url
 //   [GpcManifestSignature]             must be the last section
@@ -38,6 +39,8 @@ enum GpcTrustResult {
     GPC_TRUST_NO_HASH = 8,         // the signed manifest lists no hash for the Url
     GPC_TRUST_HASH_MISMATCH = 9,   // the file differs from the hash listed for it
     GPC_TRUST_READ_ERROR = 10,     // the manifest or file cannot be read (or memory ran out)
+    GPC_TRUST_NO_MANIFEST = 11,    // what would be installed comes from no manifest at all
+    GPC_TRUST_WRONG_NAME = 12,     // the manifest names another file than the one asked for
 };
 
 // A short English name of a result, for trace lines ("bad signature", ...).
@@ -75,6 +78,13 @@ public:
     size_t GetSignatureLength() const { return m_nSignatureLength; }
     unsigned long GetSerial() const { return m_dwSerial; }
     const char* GetProduct() const { return m_achProduct; }
+    // The file name the manifest was signed for ("Name="), empty when none.
+    const char* GetName() const { return m_achName; }
+    // GPC_TRUST_OK when the manifest was signed for no name, or for the last
+    // part of lpszAsked (the name in the url, or the path, it was asked for;
+    // compared without case); else GPC_TRUST_WRONG_NAME. A manifest signed
+    // for the Windows 2000 name is no manifest for the NT 4 one.
+    int CheckAskedName(const char* lpszAsked) const;
     int GetHashCount() const { return m_Hashes.GetCount(); }
     // 1 and the 32 bytes of the hash listed for the Url (compared without
     // case, as item fields are; the first line of a Url counts), else 0.
@@ -89,6 +99,7 @@ private:
     size_t m_nSignatureLength;
     unsigned long m_dwSerial;
     char m_achProduct[GPC_MAX_PRODUCT];
+    char m_achName[GPC_MAX_PATH];
     CGpcPtrArray m_Hashes;  // owned entries
 };
 
@@ -170,12 +181,18 @@ int GpcCheckManifest(const unsigned char* pData, size_t nLength, const CVRGpcTru
                      CVRGpcSignedManifest* pManifest);
 
 // SHA-256 of a file, read in blocks: GPC_TRUST_OK, GPC_TRUST_READ_ERROR or
-// GPC_TRUST_NO_PROVIDER.
-int GpcHashFile(const char* lpszPath, unsigned char* pHash);
+// GPC_TRUST_NO_PROVIDER. Given phHold, the handle it was read through is
+// handed over on success: it shares the file with readers only, so while
+// the caller holds it the file keeps the bytes that were hashed.
+int GpcHashFile(const char* lpszPath, unsigned char* pHash, CGpcHandle* phHold = nullptr);
+// The handle GpcHashFile reads through (INVALID_HANDLE_VALUE on failure).
+HANDLE OpenForHashing(const char* lpszPath);
 // A downloaded file against the hash the verified manifest lists for its
 // Url: GPC_TRUST_OK, GPC_TRUST_NO_HASH, GPC_TRUST_HASH_MISMATCH,
-// GPC_TRUST_READ_ERROR or GPC_TRUST_NO_PROVIDER.
-int GpcCheckFileHash(const CVRGpcSignedManifest& manifest, const char* lpszUrl, const char* lpszPath);
+// GPC_TRUST_READ_ERROR or GPC_TRUST_NO_PROVIDER. Given phHold, a file that
+// matches stays held as GpcHashFile holds it.
+int GpcCheckFileHash(const CVRGpcSignedManifest& manifest, const char* lpszUrl, const char* lpszPath,
+                     CGpcHandle* phHold = nullptr);
 
 // The downgrade store. 0 when the product has no accepted serial yet.
 unsigned long GpcGetAcceptedSerial(const char* lpszProduct);

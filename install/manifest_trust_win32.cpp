@@ -332,17 +332,14 @@ int GpcCheckManifestFile(const char* lpszPath, const CVRGpcTrustKeys& keys, CVRG
     return nResult;
 }
 
-int GpcHashFile(const char* lpszPath, unsigned char* pHash)
+int GpcHashFile(const char* lpszPath, unsigned char* pHash, CGpcHandle* phHold)
 {
     if (lpszPath == nullptr || pHash == nullptr) return GPC_TRUST_READ_ERROR;
     CGpcCrypto crypto;
     if (!crypto.IsReady()) return GPC_TRUST_NO_PROVIDER;
     CGpcCrypto::CHash hash(crypto);
     if (!hash.IsReady()) return GPC_TRUST_NO_PROVIDER;
-    // Only readers may share the file while it is hashed: the bytes checked
-    // are the bytes that are then unpacked.
-    CGpcHandle hFile(CreateFileA(lpszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    CGpcHandle hFile(OpenForHashing(lpszPath));
     if (!hFile) return GPC_TRUST_READ_ERROR;
     enum { BLOCK = 64 * 1024 };
     unsigned char* pBlock = new (std::nothrow) unsigned char[BLOCK];
@@ -361,17 +358,31 @@ int GpcHashFile(const char* lpszPath, unsigned char* pHash)
         }
     }
     delete[] pBlock;
+    if (nResult == GPC_TRUST_OK && phHold) phHold->Reset(hFile.Release());
     return nResult;
 }
 
-int GpcCheckFileHash(const CVRGpcSignedManifest& manifest, const char* lpszUrl, const char* lpszPath)
+HANDLE OpenForHashing(const char* lpszPath)
+{
+    // Only readers may share the file while it is hashed, and for as long
+    // as the caller keeps the handle: no one can change or replace what was
+    // checked before the unpack has read it.
+    return CreateFileA(lpszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                       nullptr);
+}
+
+int GpcCheckFileHash(const CVRGpcSignedManifest& manifest, const char* lpszUrl, const char* lpszPath,
+                     CGpcHandle* phHold)
 {
     unsigned char abListed[GPC_SHA256_SIZE];
     if (!manifest.FindHash(lpszUrl, abListed)) return GPC_TRUST_NO_HASH;
     unsigned char abActual[GPC_SHA256_SIZE];
-    int nResult = GpcHashFile(lpszPath, abActual);
+    CGpcHandle hFile;
+    int nResult = GpcHashFile(lpszPath, abActual, &hFile);
     if (nResult != GPC_TRUST_OK) return nResult;
-    return memcmp(abListed, abActual, GPC_SHA256_SIZE) == 0 ? GPC_TRUST_OK : GPC_TRUST_HASH_MISMATCH;
+    if (memcmp(abListed, abActual, GPC_SHA256_SIZE) != 0) return GPC_TRUST_HASH_MISMATCH;
+    if (phHold) phHold->Reset(hFile.Release());
+    return GPC_TRUST_OK;
 }
 
 unsigned long GpcGetAcceptedSerial(const char* lpszProduct)

@@ -3,7 +3,7 @@
 
     gpcsign.py keygen PRIVATE.pem PUBLIC.der
     gpcsign.py sign --key PRIVATE.pem --files SITE_DIR [--serial N] [--product NAME]
-                    [--also URL ...] IN.ini OUT.ini
+                    [--name FILE.ini] [--also URL ...] IN.ini OUT.ini
     gpcsign.py verify --key PUBLIC.der|PUBLIC.pem [--files SITE_DIR] IN.ini
 
 The private key never leaves the publisher's machine; the public key is built
@@ -141,14 +141,14 @@ def file_digest(folder, url):
 
 
 def previous_info(path):
-    """(serial, product) of an existing signed manifest, or (0, None)."""
+    """(serial, product, name) of an existing signed manifest, or (0, None, None)."""
     if not path or not os.path.isfile(path):
-        return 0, None
+        return 0, None, None
     with open(path, "rb") as f:
         data = f.read()
     info = read_sections(data.decode("latin-1")).get(INFO_SECTION.lower(), {})
     serial = int(info["serial"]) if info.get("serial", "").isdigit() else 0
-    return serial, info.get("product")
+    return serial, info.get("product"), info.get("name")
 
 
 def cmd_keygen(args):
@@ -162,14 +162,20 @@ def cmd_sign(args):
         source = f.read()
     text = source.decode("latin-1")
     newline = "\r\n" if "\r\n" in text else "\n"
-    old_serial, old_product = previous_info(args.input)
-    out_serial, out_product = previous_info(args.output)
+    old_serial, old_product, old_name = previous_info(args.input)
+    out_serial, out_product, _ = previous_info(args.output)
     serial = args.serial if args.serial is not None else max(old_serial, out_serial) + 1
     if not 1 <= serial <= MAX_SERIAL:
         raise Failure("serial %d out of range 1..%d" % (serial, MAX_SERIAL))
     product = args.product or old_product or out_product or os.path.basename(args.input)
     if not product or len(product) > 255 or any(ord(c) < 0x20 or c in "[]=" for c in product):
         raise Failure("unusable product name %r" % product)
+
+    # The name the manifest is published under: a library that asks for
+    # another name refuses it. An empty --name signs for no name.
+    name = (old_name or os.path.basename(args.input)) if args.name is None else args.name
+    if name and (len(name) >= 260 or any(ord(c) < 0x20 or c in "\\/:" for c in name)):
+        raise Failure("unusable manifest name %r" % name)
 
     body = strip_trust_sections(text.replace("\r\n", "\n")).rstrip("\n")
     urls = item_urls(read_sections(body))
@@ -179,7 +185,10 @@ def cmd_sign(args):
         if url not in urls:
             urls.append(url)
     lines = body.split("\n") if body else []
-    lines += ["[%s]" % INFO_SECTION, "Serial=%d" % serial, "Product=%s" % product, "[%s]" % HASH_SECTION]
+    lines += ["[%s]" % INFO_SECTION, "Serial=%d" % serial, "Product=%s" % product]
+    if name:
+        lines.append("Name=%s" % name)
+    lines.append("[%s]" % HASH_SECTION)
     for url in urls:
         if "[" in url and "]" in url:
             raise Failure("Url %r holds both brackets" % url)
@@ -189,7 +198,8 @@ def cmd_sign(args):
     tail = "[%s]%sSignature=%s%s" % (SIGNATURE_SECTION, newline, base64.b64encode(signature).decode(), newline)
     with open(args.output, "wb") as f:
         f.write(signed + tail.encode("ascii"))
-    print("signed %s: serial %d, product %s, %d file hash(es)" % (args.output, serial, product, len(urls)))
+    print("signed %s: serial %d, product %s, %s%d file hash(es)"
+          % (args.output, serial, product, "name %s, " % name if name else "", len(urls)))
 
 
 def cmd_verify(args):
@@ -211,7 +221,8 @@ def cmd_verify(args):
         raise Failure("%s: the signature does not verify with %s" % (args.input, args.key))
     sections = read_sections(signed.decode("latin-1"))
     info = sections.get(INFO_SECTION.lower(), {})
-    print("signature good: serial %s, product %s" % (info.get("serial"), info.get("product")))
+    print("signature good: serial %s, product %s%s" % (info.get("serial"), info.get("product"),
+                                                      ", name %s" % info["name"] if info.get("name") else ""))
     if args.files:
         hashes = listed_hashes(signed.decode("latin-1"))
         bad = 0
@@ -253,6 +264,8 @@ def main(argv):
     p.add_argument("--files", required=True, help="folder holding the files at their Urls")
     p.add_argument("--serial", type=int, help="serial number (default: the previous one + 1)")
     p.add_argument("--product", help="name the serial is counted under (default: kept, or the file name)")
+    p.add_argument("--name", help="the file name the manifest is published under (default: kept, or IN's "
+                                  "name; an empty name signs for none)")
     p.add_argument("--also", action="append", help="a further Url to list a hash for (GpcDependency items)")
     p.add_argument("input")
     p.add_argument("output")

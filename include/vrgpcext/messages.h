@@ -8,7 +8,7 @@
 // message window and sent to the page's "LoggingURL" as ErrorCode.
 enum GpcMessage {
     GPC_MSG_NO_COMPONENT_NAME = 1,      // the page gives no "GpcComponentName"
-    GPC_MSG_BAD_URL_ROOT = 2,           // "GpcUrlRoot" missing, or 950 characters or longer
+    GPC_MSG_BAD_URL_ROOT = 2,           // "GpcUrlRoot" missing or too long, or a product root or version that leads out
     GPC_MSG_FILE_ERROR = 3,             // kept in the string table, never raised
     GPC_MSG_OS_NOT_SUPPORTED = 4,       // no manifest name for this platform (argument: the title)
     GPC_MSG_NO_MANIFEST = 5,            // the manifest's download brought no file

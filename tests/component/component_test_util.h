@@ -166,7 +166,17 @@ protected:
             std::string code = t.substr(b + 11, e - b - 11);
             size_t o = code.find("&OptInfo1=");
             if (o != std::string::npos) code = code.substr(0, o) + "|" + code.substr(o + 10);
-            ids.push_back(code);
+            // The detail travels escaped; the message shown had it plain.
+            std::string plain;
+            for (size_t i = 0; i < code.size(); ++i) {
+                if (code[i] == '%' && i + 2 < code.size()) {
+                    plain += static_cast<char>(std::stoi(code.substr(i + 1, 2), nullptr, 16));
+                    i += 2;
+                } else {
+                    plain += code[i];
+                }
+            }
+            ids.push_back(plain);
         }
         return ids;
     }

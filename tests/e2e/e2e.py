@@ -383,14 +383,15 @@ def signed_dependency_no_hash(c):
     c.sign()
     c.serve()
     # Without "GpcUnpackVersion" the page's own list is all there is: no
-    # signed manifest vouches for the file, though it is the very one signed.
+    # signed manifest vouches for anything on it, though its file is the
+    # very one signed. Nothing is downloaded, installed or loaded.
     page = c.page([("GpcDependency", "gpcdemo.dll;gpcdemo.dll;;;;;;existence;redirect")], drop=("GpcUnpackVersion",))
     rc, lines = c.run_host(page, until=REPORTED, signed=True)
     got = downloads(lines)
-    check(len(got) == 1 and "gpcdemo.dll?random=" in got[0], "the dependency alone downloaded: %s" % got, lines)
-    check("vrgpcext: download of gpcdemo.dll refused: no hash listed" in traces(lines), "refused", lines)
+    check(not got, "nothing downloaded: %s" % got, lines)
+    check("vrgpcext: manifest dependency list refused: no signed manifest" in traces(lines), "refused", lines)
     check(not os.path.exists(os.path.join(c.product_dir, "gpcdemo.dll")), "not installed", lines)
-    check(reported(c, 7, "gpcdemo.dll"), "reported with message 7: %s" % reports(c), lines)
+    check(reported(c, 23, "no%20signed%20manifest"), "reported with message 23: %s" % reports(c), lines)
     check(not any(l.startswith("component: ") for l in lines), "no component loaded", lines)
 
 

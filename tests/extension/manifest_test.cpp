@@ -129,19 +129,35 @@ TEST_F(Manifest, TwoCopiesAreKeptAndOnlyTheTemporaryOneIsDeletedAtExit)
     EXPECT_TRUE(PathExists(beside));
 }
 
-TEST_F(Manifest, CopyBesideTheLibraryNeverLeavesItsFolder)
+// The copy beside the library takes the manifest's name only when that is
+// a plain ".ini" name: a page naming another file (or a path, or a device)
+// gets the per-OS manifest, copied under its own name, and the file it
+// named is left alone.
+TEST_F(Manifest, CopyBesideTheLibraryIsOnlyEverAManifest)
 {
-    SetOrdinaryPage();
-    const std::string name = "up" + m_strIniName;
-    m_pHost->SetParam("GpcIniFileName", "..\\" + name);
-    ASSERT_EQ(0, Init());
-    DeliverManifest("[Corvo]\nCount=0\n");
-    const std::string parent = TestBinDir() + "..\\" + name;
-    const std::string inside = TestBinDir() + name;
-    EXPECT_FALSE(PathExists(parent));
-    EXPECT_TRUE(PathExists(inside));
-    DeleteFileA(parent.c_str());
-    DeleteFileA(inside.c_str());
+    const std::string victim = "victim" + m_strIniName + ".dll";
+    const std::string up = "up" + m_strIniName;
+    const std::string perOs = TestBinDir() + "gpc2k.ini";
+    for (const std::string& name : {victim, "..\\" + up, "sub\\" + up}) {
+        SCOPED_TRACE(name);
+        WriteFileBytes(TestBinDir() + victim, "victim");
+        DeleteFileA(perOs.c_str());
+        SetOrdinaryPage();
+        m_pHost->SetParam("GpcIniFileName", name);
+        ASSERT_EQ(0, Init());
+        ASSERT_EQ(1u, m_pHost->downloads.size());
+        EXPECT_EQ(0u, m_pHost->downloads[0].url.find("http://127.0.0.1/files/gpc2k.ini?"));
+        DeliverManifest("[Corvo]\nCount=0\n");
+        EXPECT_EQ("victim", ReadFileBytes(TestBinDir() + victim));
+        EXPECT_FALSE(PathExists(TestBinDir() + "..\\" + up));
+        EXPECT_FALSE(PathExists(TestBinDir() + up));
+        EXPECT_EQ("[Corvo]\nCount=0\n", ReadFileBytes(perOs));
+        Exit();
+        ResetModuleStateForTesting();
+        m_pHost->downloads.clear();
+    }
+    DeleteFileA((TestBinDir() + victim).c_str());
+    DeleteFileA(perOs.c_str());
 }
 
 TEST_F(Manifest, ProductDirectoryIsCreatedBelowTheHostDirectory)

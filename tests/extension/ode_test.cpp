@@ -584,6 +584,7 @@ const StartupFileCase kStartupFileCases[] = {
     {"unpack failed, control absent", "<absent>", 7, false, -3, 1, false, {}},
     {"unpack failed, reboot", "reboot", 7, false, -3, 0, true, {7}},
     {"unpack failed, IGNORE: failed, but nothing is shown", "IGNORE", 7, false, -3, 1, false, {}},
+    {"unpack failed, redirect: failed, but nothing is shown", "redirect", 7, false, -3, 1, false, {}},
     {"installed", "reboot", -1, false, 0, 0, false, {}},
     {"busy, control absent", "<absent>", -1, true, -2, 1, false, {}},
     {"busy, unknown control", "later", -1, true, -2, 0, true, {7}},
@@ -618,6 +619,12 @@ TEST_P(OnDemandStartupFileFailures, StartupFileFailureStopsOnlyWhenItsFailureMat
         << m_pTrace->Dump();
     EXPECT_EQ(c.failed ? 1 : 0, Ext()->m_bFailed);
     EXPECT_EQ(c.reported, ReportedCodes());
+    if (c.unpackResult >= 0) {
+        // Whether shown or not, a file that did not unpack has failed.
+        EXPECT_EQ(ITEM_FAILED, Ext()->m_InstallationMgr.GetItem(0)->State);
+        bool bPassedOver = c.failureControl == "IGNORE" || c.failureControl == "redirect";
+        EXPECT_EQ(bPassedOver, m_pTrace->HasLine("WRONG(IGNORE): fail to decompress the file."));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(, OnDemandStartupFileFailures, ::testing::ValuesIn(kStartupFileCases), CaseName());

@@ -158,6 +158,18 @@ static std::vector<UrlCase> MakeUrlCases()
         {"950-character root", root950, "a.ini", false, "", false},
         {"5000-character root", root5000, "a.ini", false, "", false},
         {"no root", "<absent>", "a.ini", false, "", false},
+        // The name also names the copy beside the library: anything but a
+        // plain ".ini" name is passed over as the over-long one is.
+        {"other kind of file", "http://h/x", "victim.dll", true, "http://h/x/gpc2k.ini", true},
+        {"name in a subfolder", "http://h/x", "sub\\a.ini", true, "http://h/x/gpc2k.ini", true},
+        {"name in the parent folder", "http://h/x", "../a.ini", true, "http://h/x/gpc2k.ini", true},
+        {"drive-relative name", "http://h/x", "c:a.ini", true, "http://h/x/gpc2k.ini", true},
+        {"device name", "http://h/x", "NUL.ini", true, "http://h/x/gpc2k.ini", true},
+        {"device name in another case", "http://h/x", "com1.INI", true, "http://h/x/gpc2k.ini", true},
+        {"name without a base", "http://h/x", ".ini", true, "http://h/x/gpc2k.ini", true},
+        {"name with a control byte", "http://h/x", "a\tb.ini", true, "http://h/x/gpc2k.ini", true},
+        {"device-like but longer", "http://h/x", "com10.ini", true, "http://h/x/com10.ini", false},
+        {"extension in capitals", "http://h/x", "A.INI", true, "http://h/x/A.INI", false},
     };
 }
 
@@ -296,6 +308,70 @@ TEST_P(StartupWithoutComponent, MissingComponentNameFailsWithErrorOne)
 }
 
 INSTANTIATE_TEST_SUITE_P(, StartupWithoutComponent, ::testing::ValuesIn(kComponentlessCases), CaseName());
+
+struct ProductPartCase {
+    const char* name;
+    friend void PrintTo(const ProductPartCase& c, std::ostream* os) { *os << c.name; }
+    const char* root;     // null: as the ordinary page has it
+    const char* version;  // null: as the ordinary page has it
+    bool ok;
+};
+
+const ProductPartCase kProductPartCases[] = {
+    {"root climbs out", "..\\planted", nullptr, false},
+    {"version is the folder itself", nullptr, ".", false},
+    {"version climbs out", nullptr, "..", false},
+    {"inner part climbs out", "Vendor\\..\\..\\x", nullptr, false},
+    {"forward-slash part climbs out", "Vendor/../../x", nullptr, false},
+    {"root starts with a separator", "\\x", nullptr, false},
+    {"root is a server share", "\\\\server\\share", nullptr, false},
+    {"root starts with a slash", "/x", nullptr, false},
+    {"root names a drive", "c:\\x", nullptr, false},
+    {"version names a stream", nullptr, "1.0:s", false},
+    {"dots inside a name are plain", "Vendor..x", "1..0", true},
+    {"inner separator", "Vendor\\Product", nullptr, true},
+};
+
+class StartupProductParts : public Startup, public ::testing::WithParamInterface<ProductPartCase> {};
+
+// The product folder stays below the host's: a root or version that would
+// lead elsewhere stops the start-up with message 2 before anything is asked
+// for, created or loaded; every other name works as it always has.
+TEST_P(StartupProductParts, ProductFolderStaysBelowTheHostFolder)
+{
+    const ProductPartCase& c = GetParam();
+    SetOrdinaryPage();
+    EnableReports();
+    std::string root = c.root ? c.root : m_strProductRoot;
+    if (c.root) m_pHost->SetParam("GpcProductRoot", root);
+    if (c.version) m_pHost->SetParam("GpcProductVersion", c.version);
+    for (const char* suppress : {"FALSE", "TRUE"}) {
+        SCOPED_TRACE(suppress);
+        m_pHost->SetParam("GpcSuppressInstallation", suppress);
+        ASSERT_EQ(0, Init());
+        CVRGpcExtension* p = Ext();
+        if (c.ok) {
+            EXPECT_EQ(0, p->m_bFailed);
+            char achDir[GPC_MAX_PATH];
+            p->GetProductDir(achDir, 0);
+            EXPECT_EQ(m_pHost->directory + "\\" + root + "\\" + (c.version ? c.version : "1.0"), achDir);
+            EXPECT_TRUE(ReportedCodes().empty());
+        } else {
+            EXPECT_EQ(1, p->m_bFailed);
+            EXPECT_EQ(0, p->m_bReady);
+            EXPECT_TRUE(m_pHost->downloads.empty());
+            EXPECT_EQ(std::vector<int>{2}, ReportedCodes()) << m_pTrace->Dump();
+            Beat(2);
+            EXPECT_FALSE(m_pTrace->Contains("Init the main component"));
+        }
+        // The next start in the same process, as a page opened again.
+        Exit();
+        ResetModuleStateForTesting();
+        m_pTrace->Clear();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(, StartupProductParts, ::testing::ValuesIn(kProductPartCases), CaseName());
 
 TEST_F(Startup, MessageTitleComesFromThePageOrIsCorvo)
 {

@@ -251,19 +251,30 @@ TEST_F(SignedManifest, OnDemandManifestRewrittenAfterItsCheckIsReadAsVerified)
     EXPECT_FALSE(PathExists(ProductDir() + "\\moved\\x.dat"));
 }
 
-TEST_F(SignedManifest, DependencyItemsWithoutASignedManifestAreRefused)
+// The dependency list comes from the page alone: with a key it ends as a
+// refused manifest does, even when its files already lie in place (nothing
+// to download, so no hash would ever be asked for) or are the very files
+// the publisher signed.
+TEST_F(SignedManifest, DependencyListInstallsRegistersAndLoadsNothing)
 {
+    CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+    CreateDirectoryA(ProductDir().c_str(), nullptr);
+    WriteFileBytes(ProductDir() + "\\main.dll", "M");
     SetOrdinaryPage();
     EnableReports();
     m_pHost->RemoveParam("GpcUnpackVersion");
-    m_pHost->SetParam("GpcDependency", "main.dll;main.dll;;;;;;existence;");
+    m_pHost->RemoveParam("GpcDownloadOnly");
+    m_pHost->SetParam("GpcDependency", "main.dll;main.dll;;;;;r;existence;|b.dll;b.dll;;;;;;existence;");
     ASSERT_EQ(0, Init());
-    ASSERT_EQ(1u, m_pHost->downloads.size());
-    CompleteWith(0, "M");  // even the very file the publisher signed
-    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: download of main.dll refused: no hash listed")) << m_pTrace->Dump();
-    EXPECT_TRUE(m_pHost->unpacks.empty());
-    EXPECT_FALSE(PathExists(ProductDir() + "\\main.dll"));
-    EXPECT_EQ(std::vector<int>{7}, ReportedCodes());
+    Beat(3);
+    EXPECT_TRUE(m_pHost->downloads.empty());
+    EXPECT_EQ(0, Ext()->m_InstallationMgr.GetItemCount());
+    EXPECT_FALSE(m_pTrace->Contains("Init the main component")) << m_pTrace->Dump();
+    EXPECT_TRUE(m_pTrace->Contains("refused: no signed manifest")) << m_pTrace->Dump();
+    EXPECT_EQ(std::vector<int>{GPC_MSG_MANIFEST_REFUSED}, ReportedCodes());
+    EXPECT_EQ(1, Ext()->m_bFailed);
+    EXPECT_EQ(0, Ext()->m_bReady);
+    EXPECT_FALSE(PathExists(ProductDir() + "\\b.dll"));
 }
 
 TEST_F(SignedManifest, OnDemandManifestIsCheckedBeforeItsSectionIsRead)
@@ -388,4 +399,182 @@ TEST_F(SignedManifest, InstalledCurrentFileIsNeitherDownloadedNorHashed)
     EXPECT_FALSE(m_pTrace->Contains("b.dll refused"));
     EXPECT_EQ("installed earlier", ReadFileBytes(ProductDir() + "\\b.dll"));
     EXPECT_EQ(0, Ext()->m_bFailed);
+}
+
+// A page that asks for a start without installation is still a page: the
+// keys hold for the on-demand requests of such a start as for any other.
+TEST_F(SignedManifest, SuppressedStartStillRefusesAnUnsignedOnDemandManifest)
+{
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->SetParam("GpcSuppressInstallation", "TRUE");
+    ASSERT_EQ(0, Init());
+    Beat(3);
+    ASSERT_EQ(1, Ext()->m_bDownloadDone) << m_pTrace->Dump();
+    std::string unsigned_ = WriteWorkFile("unsigned.ini", "[Extras]\nCount=1\nFile1=x.dat;x.dat;;;;1;r;existence;\n");
+    EXPECT_EQ(0, GpcStdDownloadExt(m_pHost->Cookie(), unsigned_.c_str(), "Extras", RecordOdeNotice, this));
+    EXPECT_TRUE(m_pHost->downloads.empty());
+    EXPECT_TRUE(m_pTrace->Contains("refused: no signature")) << m_pTrace->Dump();
+    EXPECT_EQ(std::vector<int>{GPC_MSG_MANIFEST_REFUSED}, ReportedCodes());
+
+    // A signed one is read, and its file is still checked.
+    std::string good = WriteWorkFile("good.ini", m_strSigned);
+    ASSERT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), good.c_str(), "Extras", RecordOdeNotice, this));
+    ASSERT_EQ(1u, m_pHost->downloads.size());
+    CompleteWith(0, "changed");
+    EXPECT_TRUE(m_pTrace->HasLine("vrgpcext: download of x.dat refused: hash mismatch")) << m_pTrace->Dump();
+    EXPECT_FALSE(PathExists(ProductDir() + "\\x.dat"));
+}
+
+// A manifest signed for a name is good under that name only: served, or
+// handed to an on-demand call, under another one it is refused as any
+// manifest that fails its check. Manifests signed without a name (the
+// fixture of every other case here) are taken under any name.
+TEST_F(SignedManifest, ManifestSignedForOneNameIsRefusedUnderAnother)
+{
+    const std::string named = ReadFileBytes(TrustFile("named.ini"));
+    ASSERT_NE(std::string::npos, named.find("\nName=named_manifest.ini")) << "fixture missing";
+    const std::string copy = TestBinDir() + "named_manifest.ini";
+
+    // Start-up: asked for under another name.
+    StartWith(named);
+    EXPECT_EQ(1, Ext()->m_bFailed);
+    EXPECT_EQ(1u, m_pHost->downloads.size());
+    EXPECT_TRUE(m_pTrace->Contains("refused: signed for another name")) << m_pTrace->Dump();
+    EXPECT_EQ(std::vector<int>{GPC_MSG_MANIFEST_REFUSED}, ReportedCodes());
+
+    // Start-up: asked for under its own name, in another case.
+    TearDown();
+    SetUp();
+    SetOrdinaryPage();
+    EnableReports();
+    m_pHost->SetParam("GpcIniFileName", "Named_Manifest.INI");
+    ASSERT_EQ(0, Init());
+    DeliverManifest(named);
+    EXPECT_EQ(0, Ext()->m_bFailed) << m_pTrace->Dump();
+    EXPECT_EQ(3u, m_pHost->downloads.size());
+    CompleteWith(1, "M");
+    CompleteWith(2, "B");
+    Beat(3);
+    ASSERT_EQ(1, Ext()->m_bDownloadDone) << m_pTrace->Dump();
+    // The start-up's own copy stays good for the on-demand calls.
+    EXPECT_EQ(1, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), nullptr, "Corvo")) << m_pTrace->Dump();
+
+    // On demand: the file's own name is the one asked for.
+    std::string good = WriteWorkFile("named_manifest.ini", named);
+    std::string other = WriteWorkFile("gpcnt.ini", named);
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), other.c_str(), "Extras"));
+    EXPECT_EQ(std::vector<int>{GPC_MSG_MANIFEST_REFUSED}, ReportedCodes());
+    EXPECT_EQ(0, GpcOdeGetSectionIntegrity(m_pHost->Cookie(), good.c_str(), "Extras"));
+    EXPECT_EQ(1, Ext()->m_InstallationMgr.GetItemCount());
+    DeleteFileA(copy.c_str());
+}
+
+// Someone who can write the downloaded file rewrites it right after its hash
+// was found good (at the moment that is traced): the rewrite must fail, and
+// what is installed is what was hashed, for the start-up's files and for
+// an on-demand request's alike.
+TEST_F(SignedManifest, DownloadRewrittenAfterItsHashIsUnpackedAsHashed)
+{
+    struct Case {
+        const char* name;
+        bool onDemand;
+    } cases[] = {{"start-up", false}, {"on demand", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        SetOrdinaryPage();
+        EnableReports();
+        size_t nItem = 1;
+        std::string file = "main.dll";
+        std::string bytes = "M";
+        if (c.onDemand) {
+            m_pHost->SetParam("GpcStdDownload", "yes");
+            ASSERT_EQ(0, Init());
+            std::string ode = WriteWorkFile("ode.ini", m_strSigned);
+            ASSERT_EQ(1, GpcStdDownloadExt(m_pHost->Cookie(), ode.c_str(), "Extras", RecordOdeNotice, this));
+            nItem = 0;
+            file = "x.dat";
+            bytes = "X";
+        } else {
+            ASSERT_EQ(0, Init());
+            DeliverManifest(m_strSigned);
+        }
+        ASSERT_LT(nItem, m_pHost->downloads.size());
+        std::string path = WriteWorkFile("held" + std::to_string(nItem) + ".bin", bytes);
+        bool bTried = false;
+        DWORD dwWriteError = 0;
+        m_pTrace->SetOnLine([&](const std::string& line) {
+            if (bTried || line.find("hash of " + file + " matches") == std::string::npos) return;
+            bTried = true;
+            HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h == INVALID_HANDLE_VALUE) {
+                dwWriteError = GetLastError();
+                return;
+            }
+            DWORD n = 0;
+            WriteFile(h, "evil", 4, &n, nullptr);
+            CloseHandle(h);
+        });
+        m_pHost->Complete(nItem, path.c_str());
+        m_pTrace->SetOnLine(nullptr);
+        ASSERT_TRUE(bTried) << m_pTrace->Dump();
+        EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), dwWriteError);
+        EXPECT_EQ(bytes, ReadFileBytes(ProductDir() + "\\" + file));
+        // Once unpacked the file is let go: the host may delete it.
+        EXPECT_TRUE(DeleteFileA(path.c_str()));
+    }
+}
+
+// What runs is what was signed: a component already in place is found
+// current and never downloaded, so it is hashed before it is loaded. One
+// whose bytes are not the signed ones is refused (message 23, nothing
+// loaded); the signed one passes, and its hash is kept so that the next
+// start, while the file is unchanged, does not read it again.
+TEST_F(SignedManifest, ComponentFoundCurrentIsCheckedBeforeItLoads)
+{
+    struct Case {
+        const char* name;
+        const char* bytes;
+        bool accepted;
+    } cases[] = {{"planted bytes", "planted", false}, {"signed bytes", "M", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+        CreateDirectoryA(ProductDir().c_str(), nullptr);
+        WriteFileBytes(ProductDir() + "\\main.dll", c.bytes);
+        WriteFileBytes(ProductDir() + "\\b.dll", "B");
+        SetOrdinaryPage();
+        m_pHost->RemoveParam("GpcDownloadOnly");
+        EnableReports();
+        for (int nStart = 0; nStart < (c.accepted ? 2 : 1); ++nStart) {
+            SCOPED_TRACE(nStart ? "next start" : "first start");
+            m_pTrace->Clear();
+            m_pHost->downloads.clear();
+            ASSERT_EQ(0, Init());
+            DeliverManifest(m_strSigned);
+            ASSERT_EQ(1u, m_pHost->downloads.size());  // both files are current
+            Beat(3);
+            const std::string path = ProductDir() + "\\main.dll";
+            bool bRefused = m_pTrace->HasLine("vrgpcext: " + path + " refused before it runs: hash mismatch");
+            EXPECT_EQ(!c.accepted, bRefused) << m_pTrace->Dump();
+            if (!c.accepted) {
+                EXPECT_EQ(std::vector<int>{GPC_MSG_MANIFEST_REFUSED}, ReportedCodes());
+                EXPECT_EQ(1, Ext()->m_bFailed);
+            } else {
+                // "M" is no library: the load itself then fails (message 18).
+                EXPECT_EQ(std::vector<int>{18}, ReportedCodes());
+                EXPECT_EQ(nStart == 0, m_pTrace->HasLine("vrgpcext: hash of the installed " + path +
+                                                         " matches the signed manifest"));
+                EXPECT_EQ(nStart == 1, m_pTrace->HasLine("vrgpcext: " + path + " is unchanged since it was verified"));
+            }
+            Exit();
+            ResetModuleStateForTesting();
+        }
+        EXPECT_EQ(c.bytes, ReadFileBytes(ProductDir() + "\\main.dll"));
+    }
 }

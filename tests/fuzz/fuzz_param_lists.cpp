@@ -72,6 +72,47 @@ void CheckActions(const std::string& text)
     list.Free();
 }
 
+// The product parts and the manifest name, each against a reading of its
+// own: a contained part has no "." or ".." part between separators, no
+// leading separator and no ":"; a plain manifest name has no separator,
+// drive or device and ends in ".ini".
+void CheckNames(const std::string& text)
+{
+    const char* p = text.c_str();
+    int bContained = GpcIsContainedPathPart(p);
+    if (bContained) {
+        FUZZ_CHECK(p[0] != '\\' && p[0] != '/');
+        size_t nStart = 0;
+        for (size_t j = 0;; ++j) {
+            unsigned char c = static_cast<unsigned char>(p[j]);
+            if (c != 0 && GpcIsLeadByte(c) && p[j + 1] != 0) {
+                ++j;
+                continue;
+            }
+            FUZZ_CHECK(c != ':');
+            if (c == 0 || c == '\\' || c == '/') {
+                std::string part(p + nStart, j - nStart);
+                FUZZ_CHECK(part != "." && part != "..");
+                if (c == 0) break;
+                nStart = j + 1;
+            }
+        }
+    }
+    FUZZ_CHECK(GpcIsContainedPathPart(nullptr) == 1);
+    if (GpcIsPlainManifestName(p)) {
+        size_t n = strlen(p);
+        FUZZ_CHECK(n > 4);
+        for (size_t j = 0; j < n; ++j) FUZZ_CHECK(!strchr("\\/:", p[j]) && static_cast<unsigned char>(p[j]) >= 0x20);
+        std::string base(p, strcspn(p, "."));
+        while (!base.empty() && base.back() == ' ') base.pop_back();
+        for (char& c : base) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+        FUZZ_CHECK(base != "NUL" && base != "CON" && base != "PRN" && base != "AUX");
+        FUZZ_CHECK(!(base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0) &&
+                     base[3] >= '1' && base[3] <= '9'));
+    }
+    FUZZ_CHECK(GpcIsPlainManifestName(nullptr) == 0);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
@@ -81,5 +122,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize)
     std::string text = FuzzText(pData + 1, nSize - 1);
     CheckUrls(text);
     CheckActions(text);
+    CheckNames(text);
     return 0;
 }

@@ -61,6 +61,23 @@ with tempfile.TemporaryDirectory() as tmp:
     plain = open(os.path.join(fixtures, "plain.ini"), "rb").read()
     expect("publisher's text kept", open(again, "rb").read().startswith(plain))
 
+    # The name the manifest is published under: the input's by default,
+    # kept when signing again, chosen with --name, none with an empty one.
+    expect("name recorded", b"\nName=plain.ini\r\n" in data or b"\nName=plain.ini\n" in data, data[-400:])
+    expect("verify names the name", "name plain.ini" in r.stdout, r.stdout)
+    expect("name kept on re-signing", b"\nName=plain.ini" in open(again, "rb").read())
+    for name, wanted in (("gpcnt.ini", b"\nName=gpcnt.ini"), ("", None)):
+        out = os.path.join(tmp, "named.ini")
+        r = run("sign", "--key", os.path.join(fixtures, "key.pem"), "--files", site, "--name", name,
+                os.path.join(fixtures, "plain.ini"), out)
+        text = open(out, "rb").read() if r.returncode == 0 else b""
+        expect("--name %r" % name, r.returncode == 0 and (wanted in text if wanted else b"Name=" not in text),
+               r.stderr)
+    r = run("sign", "--key", os.path.join(fixtures, "key.pem"), "--files", site, "--name", "..\\x.ini",
+            os.path.join(fixtures, "plain.ini"), os.path.join(tmp, "bad.ini"))
+    expect("a name with a path part refuses to sign", r.returncode == 1 and "unusable manifest name" in r.stderr,
+           r.stderr)
+
     r = run("sign", "--key", os.path.join(fixtures, "key.pem"), "--files", os.path.join(tmp, "empty"),
             os.path.join(fixtures, "plain.ini"), os.path.join(tmp, "x.ini"))
     expect("missing file refuses to sign", r.returncode == 1 and "no file for Url" in r.stderr, r.stderr)

@@ -51,10 +51,16 @@ TEST(ReportRequest, JoinerFollowsTheFormOfTheBase)
     }
 }
 
-TEST(ReportRequest, ValuesAreInsertedUnescapedAndCodesAreSigned)
+// The server must read back exactly the texts meant: whatever would end a
+// value, be decoded or not travel in an address is escaped; the rest of a
+// value, and the base the page gave, are left as they are.
+TEST(ReportRequest, ValuesAreEscapedWhereTheyWouldChangeTheQueryAndCodesAreSigned)
 {
-    EXPECT_EQ("http://h/l?ConfID=a b&SessionID=%20&Module=1&ErrorCode=-7&OptInfo1=C:\\x y\\f.dll",
+    EXPECT_EQ("http://h/l?ConfID=a%20b&SessionID=%2520&Module=1&ErrorCode=-7&OptInfo1=C:\\x%20y\\f.dll",
               Build("http://h/l", "a b", "%20", -7, "C:\\x y\\f.dll"));
+    EXPECT_EQ("http://h/l?a=1&b&ConfID=M%26x=1&SessionID=S%23f&Module=1&ErrorCode=6"
+              "&OptInfo1=files/x%26y=1%23z.dat%2B%09%7F%80%FC",
+              Build("http://h/l?a=1&b", "M&x=1", "S#f", 6, "files/x&y=1#z.dat+\t\x7F\x80\xFC"));
     EXPECT_EQ("http://h/l?ConfID=M&SessionID=S&Module=1&ErrorCode=901", Build("http://h/l", "M", "S", 901, nullptr));
     EXPECT_EQ("http://h/l?ConfID=&SessionID=&Module=1&ErrorCode=-2147483648&OptInfo1=",
               Build("http://h/l", "", "", static_cast<int>(0x80000000u), ""));
@@ -88,10 +94,11 @@ TEST(ReportRequest, MissingInputsGiveNoText)
     EXPECT_EQ('x', ch);
 }
 
-TEST(ReportRequestFlags, SecureOnlyForLowerCaseHttpsAfterBlanks)
+TEST(ReportRequestFlags, CertificatesCheckedAndSecureOnlyForLowerCaseHttpsAfterBlanks)
 {
-    const DWORD GPC_PLAIN = 0xA4003180;
-    const DWORD GPC_SECURE = 0xA4803180;
+    // Never INTERNET_FLAG_IGNORE_CERT_DATE_INVALID or _CN_INVALID.
+    const DWORD GPC_PLAIN = 0xA4000180;
+    const DWORD GPC_SECURE = 0xA4800180;
     const struct {
         const char* url;
         DWORD flags;

@@ -24,6 +24,7 @@ public:
     int CheckUpdateStatus(int /*bUpdate*/) override { return nUpdateStatus; }
     GpcDownloadCallback ItemDownloadHandler() const override { return pfnItemHandler; }
     GpcDownloadCallback JobItemDownloadHandler() const override { return pfnJobItemHandler; }
+    int MayRun(GpcInstallItem* /*pItem*/, const char* /*lpszPath*/) override { return bMayRun; }
 
     GpcCookie cookie;
     HWND messageWindow = nullptr;
@@ -32,6 +33,7 @@ public:
     int bCheckItemOsVersion = 0;
     int bUserDirRoot = 0;
     int nUpdateStatus = 0;
+    int bMayRun = 1;
     GpcOdeCallback pfnOdeFailureCallback = nullptr;
     GpcDownloadCallback pfnItemHandler = nullptr;
     GpcDownloadCallback pfnJobItemHandler = nullptr;
