@@ -248,7 +248,15 @@ private:
     CGpcString KnownDir;
 };
 
-// The installation log in HKLM\SOFTWARE\<root>\Deinstall\...
+// The call that opens the installation log's root key for writing in a hive
+// (created when missing). Tests put in one that is refused as it is for a
+// standard user in HKEY_LOCAL_MACHINE (Wine lets every process write there);
+// null puts the real one back. Returns the call used before.
+typedef LONG (*PFN_GpcOpenLogRootKey)(CGpcRegKey* pKey, HKEY hHive, const char* lpszRootKey);
+PFN_GpcOpenLogRootKey SetLogRootOpenForTesting(PFN_GpcOpenLogRootKey pfnOpen);
+
+// The installation log in HKLM\SOFTWARE\<root>\Deinstall\..., or under
+// the same path in HKCU when the machine's key cannot be written.
 class CVRGpcLogMgr {
 public:
     CVRGpcLogMgr() = default;
@@ -259,4 +267,10 @@ public:
     int WriteLog(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem);
 
     CGpcRegKey m_keyLog;
+
+private:
+    // Opens (creating) the log key below the root key in one hive and
+    // writes its default directory; false, with nothing open, when either fails.
+    bool OpenLogIn(HKEY hHive, const char* lpszRootKey, const char* lpszLogPath, const char* lpszDefaultDir,
+                   const char* lpszProductRoot, const char* lpszProductVersion);
 };
