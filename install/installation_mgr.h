@@ -122,6 +122,19 @@ int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize = 256);
 int StartSpoolerService();
 int CanManageServices();
 int RegisterServerDll(const char* lpszPath);
+// Under WOW64: the 32-bit system folder (SysWOW64), and the native one as a
+// 32-bit process reaches it ("Sysnative" in the Windows folder). Buffers of
+// 260 bytes; false when the folder is unknown.
+bool GetWow64SystemDir(char* lpszDir);
+bool GetSysnativeDir(char* lpszDir);
+// The path a delayed replacement records for lpszPath under WOW64: a file
+// of the system folder (lpszSystemDir) in the 32-bit folder (lpszWow64Dir),
+// except in the folders WOW64 does not redirect (the spooler's, the
+// catalogues, drivers\etc, ...); a path through lpszSysnativeDir under the
+// system folder's own name; any other path as it is. False when it does
+// not fit in nSize bytes.
+bool MapPathForRestart(const char* lpszPath, const char* lpszSystemDir, const char* lpszWow64Dir,
+                       const char* lpszSysnativeDir, char* lpszOut, int nSize);
 // 1 when the new file will replace the destination at the next restart.
 int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
 // The call that records a move for the next restart. Tests put in one that
@@ -130,8 +143,16 @@ int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
 typedef BOOL(WINAPI* PFN_GpcMoveFileEx)(const char*, const char*, DWORD);
 PFN_GpcMoveFileEx SetRebootMoveForTesting(PFN_GpcMoveFileEx pfnMove);
 void FixStdNamesFileTime(const char* lpszPath, const char* lpszName);
-// The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes).
-void GetVersionedPrinterDriverDir(char* lpszDir);
+// The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes),
+// of the spooler's default environment (null) or of the one named.
+void GetVersionedPrinterDriverDir(char* lpszDir, const char* lpszEnvironment = nullptr);
+// The target token of printer-driver files for 64-bit Windows, and the
+// print environment whose driver directory it names. On 32-bit Windows an
+// item with it is not listed.
+#define GPC_PDRIVER64_TOKEN "%pdriver64%"
+#define GPC_X64_PRINT_ENVIRONMENT "Windows x64"
+// True when the item's target begins with the token as its whole first part.
+bool TargetStartsWith(const GpcInstallItem* pItem, const char* lpszToken);
 
 class CVRGpcInstallationMgr : public IGpcProgressOwner {
 public:
