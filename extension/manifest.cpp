@@ -57,6 +57,44 @@ bool ReadSetting(CGpcRegKey& key, const char* lpszName, char* lpszValue, DWORD* 
     return key.QueryValue(lpszValue, lpszName, &dwSize, pdwType) == ERROR_SUCCESS;
 }
 
+// The key that answers "autoupdate", left open in *pKey with the value in
+// lpszValue; the other settings are read from the same key. On 64-bit
+// Windows an administrator's tools (reg.exe, PowerShell, policy
+// preferences) write the machine's 64-bit view, which this 32-bit process
+// does not see by default: that view is asked first, then the 32-bit one.
+// The user's own key comes last. Traces which one answered.
+bool OpenUpdateSettings(const char* lpszKey, CGpcRegKey* pKey, char* lpszValue)
+{
+    struct GpcSettingSource {
+        HKEY hHive;
+        REGSAM samView;
+        const char* lpszName;
+    };
+    static const GpcSettingSource s_aWow64[] = {
+        {HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, "HKEY_LOCAL_MACHINE (64-bit view)"},
+        {HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, "HKEY_LOCAL_MACHINE (32-bit view)"},
+        {HKEY_CURRENT_USER, 0, "HKEY_CURRENT_USER"},
+    };
+    static const GpcSettingSource s_aNative[] = {
+        {HKEY_LOCAL_MACHINE, 0, "HKEY_LOCAL_MACHINE"},
+        {HKEY_CURRENT_USER, 0, "HKEY_CURRENT_USER"},
+    };
+    const bool bWow64 = IsWow64() != 0;
+    const GpcSettingSource* pSources = bWow64 ? s_aWow64 : s_aNative;
+    const size_t nSources = bWow64 ? sizeof(s_aWow64) / sizeof(s_aWow64[0]) : sizeof(s_aNative) / sizeof(s_aNative[0]);
+    for (size_t i = 0; i < nSources; ++i) {
+        pKey->Close();
+        if (pKey->Open(pSources[i].hHive, lpszKey, KEY_READ | pSources[i].samView) == ERROR_SUCCESS &&
+            ReadSetting(*pKey, "autoupdate", lpszValue)) {
+            TraceMessage("Update settings from %s", pSources[i].lpszName);
+            return true;
+        }
+    }
+    pKey->Close();
+    TraceMessage("Update settings: none");
+    return false;
+}
+
 // Environment value into a path buffer; false when unset, empty or too long.
 bool GetEnvPath(const char* lpszName, char* lpszDir)
 {
@@ -323,13 +361,7 @@ int CVRGpcExtension::CheckUpdateStatus(int bUpdate)
 
     char achValue[GPC_SETTING_BUFFER];
     CGpcRegKey key;
-    bool bFound = key.Open(HKEY_LOCAL_MACHINE, achOpen, KEY_READ) == ERROR_SUCCESS &&
-                  ReadSetting(key, "autoupdate", achValue);
-    if (!bFound) {
-        key.Close();
-        bFound = key.Open(HKEY_CURRENT_USER, achOpen, KEY_READ) == ERROR_SUCCESS &&
-                 ReadSetting(key, "autoupdate", achValue);
-    }
+    bool bFound = OpenUpdateSettings(achOpen, &key, achValue);
     if (!bFound || achValue[0] != '0') return 0;
     if (!bUpdate) return 1;
 

@@ -69,7 +69,7 @@ void GetWindowsDir(CPathBuilder& path)
 // again: imported, it would be loaded with every load of this library, and
 // some of its versions leave a mutex in the host's process each time they
 // are loaded, whether asked anything or not.
-void GetPrinterDriverDir(char* lpszDir)
+void GetPrinterDriverDir(char* lpszDir, const char* lpszEnvironment = nullptr)
 {
     StartSpoolerService();
     lpszDir[0] = '\0';
@@ -84,10 +84,29 @@ void GetPrinterDriverDir(char* lpszDir)
                      static_cast<unsigned long>(GetLastError()));
         return;
     }
+    // The call takes the environment's name in a writable buffer.
+    char achEnvironment[32] = "";
+    if (lpszEnvironment)
+        GpcCopyString(achEnvironment, sizeof(achEnvironment), lpszEnvironment);
     DWORD cbNeeded = 0;
-    if (!pfnGetDir(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(lpszDir), GPC_MAX_PATH, &cbNeeded))
+    if (!pfnGetDir(nullptr, lpszEnvironment ? achEnvironment : nullptr, 1, reinterpret_cast<LPBYTE>(lpszDir),
+                   GPC_MAX_PATH, &cbNeeded))
         lpszDir[0] = '\0';
     lpszDir[GPC_MAX_PATH - 1] = '\0';
+}
+
+// "%kdriver%": the folder kernel drivers load from. Under WOW64 the system
+// folder this process sees is the 32-bit copy, from which nothing loads a
+// driver; the native one is reached through its "Sysnative" alias.
+void GetKernelDriverDir(CPathBuilder& path)
+{
+    char achDir[GPC_MAX_PATH];
+    if (IsWow64() && GetSysnativeDir(achDir)) {
+        path.Set(achDir);
+    } else {
+        GetSystemDir(path);
+    }
+    path.Append("drivers");
 }
 
 // "%uninstall%": where the uninstaller can be found. With the product under
@@ -201,9 +220,15 @@ bool ResolveInstallDir(CVRGpcInstallationMgr* pMgr, const CGpcString& target,
                     char achDir[GPC_MAX_PATH];
                     GetPrinterDriverDir(achDir);
                     path.Set(achDir);
+                } else if (_stricmp(achComponent, GPC_PDRIVER64_TOKEN) == 0) {
+                    char achDir[GPC_MAX_PATH] = "";
+                    // Only 64-bit Windows has a spooler that loads x64 drivers;
+                    // elsewhere such items are not listed at all.
+                    if (IsWow64())
+                        GetPrinterDriverDir(achDir, GPC_X64_PRINT_ENVIRONMENT);
+                    path.Set(achDir);
                 } else if (_stricmp(achComponent, "%kdriver%") == 0) {
-                    GetSystemDir(path);
-                    path.Append("drivers");
+                    GetKernelDriverDir(path);
                 } else if (_stricmp(achComponent, "%uninstall%") == 0) {
                     GetUninstallDir(pMgr->Owner, path);
                 } else {
@@ -259,6 +284,45 @@ void JoinItemPath(bool bDirOk, char* lpszPath, const GpcInstallItem* pItem)
 }
 
 }  // namespace
+
+bool GetWow64SystemDir(char* lpszDir)
+{
+    lpszDir[0] = '\0';
+    // Looked up, not imported: Windows 2000 and 9x lack the call.
+    typedef UINT(WINAPI * PFN_GetSystemWow64DirectoryA)(LPSTR, UINT);
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    PFN_GetSystemWow64DirectoryA pfnGet =
+        hKernel ? reinterpret_cast<PFN_GetSystemWow64DirectoryA>(
+                      reinterpret_cast<void*>(GetProcAddress(hKernel, "GetSystemWow64DirectoryA")))
+                : nullptr;
+    UINT nLength = pfnGet ? pfnGet(lpszDir, GPC_MAX_PATH) : 0;
+    if (nLength > 0 && nLength < GPC_MAX_PATH)
+        return true;
+    // Asked without WOW64 (a test), the call fails: the folder has had the
+    // same name beside the system folder on every 64-bit Windows.
+    CPathBuilder path;
+    GetWindowsDir(path);
+    path.Append("SysWOW64");
+    if (path.bTooLong || !path.achPath[0]) {
+        lpszDir[0] = '\0';
+        return false;
+    }
+    GpcCopyString(lpszDir, GPC_MAX_PATH, path.achPath);
+    return true;
+}
+
+bool GetSysnativeDir(char* lpszDir)
+{
+    CPathBuilder path;
+    GetWindowsDir(path);
+    path.Append("Sysnative");
+    if (path.bTooLong || !path.achPath[0]) {
+        lpszDir[0] = '\0';
+        return false;
+    }
+    GpcCopyString(lpszDir, GPC_MAX_PATH, path.achPath);
+    return true;
+}
 
 bool CVRGpcInstallationMgr::ResolveItemInstallDir(GpcInstallItem* pItem, char* lpszDir)
 {
@@ -340,7 +404,8 @@ int CVRGpcInstallationMgr::IsSystemTarget(GpcInstallItem* pItem)
     if (!pItem || pItem->Target.IsEmpty())
         return 0;
     return FieldIs(pItem->Target, "%system%") || FieldIs(pItem->Target, "%windows%") ||
-                   FieldIs(pItem->Target, "%pdriver%") || FieldIs(pItem->Target, "%kdriver%")
+                   FieldIs(pItem->Target, "%pdriver%") || FieldIs(pItem->Target, GPC_PDRIVER64_TOKEN) ||
+                   FieldIs(pItem->Target, "%kdriver%")
                ? 1
                : 0;
 }
@@ -391,12 +456,12 @@ int StartSpoolerService()
     return status.dwCurrentState == SERVICE_RUNNING ? 1 : 0;
 }
 
-void GetVersionedPrinterDriverDir(char* lpszDir)
+void GetVersionedPrinterDriverDir(char* lpszDir, const char* lpszEnvironment)
 {
     if (!lpszDir)
         return;
     char achDir[GPC_MAX_PATH];
-    GetPrinterDriverDir(achDir);
+    GetPrinterDriverDir(achDir, lpszEnvironment);
     // Windows 2000 and later keep kernel-mode-3 drivers under "3", older
     // systems under "2".
     const char* lpszVersion = IsWindowsNT() && IsWindows2000OrLater() ? "3\\" : "2\\";

@@ -201,9 +201,61 @@ void FillOdeFileInfo(const GpcInstallItem* pItem, GpcOdeFileInfo* pInfo)
     pInfo->lpszUnpackedFile = nullptr;
 }
 
+namespace {
+
+// Opens the log's root key for writing in a hive: created when missing.
+LONG OpenLogRootKeyForWriting(CGpcRegKey* pKey, HKEY hHive, const char* lpszRootKey)
+{
+    LONG lResult = pKey->Create(hHive, lpszRootKey);
+    if (lResult != ERROR_SUCCESS)
+        lResult = pKey->Open(hHive, lpszRootKey, KEY_ALL_ACCESS);
+    return lResult;
+}
+
+PFN_GpcOpenLogRootKey s_pfnOpenLogRootKey = &OpenLogRootKeyForWriting;
+
+const char* HiveName(HKEY hHive)
+{
+    return hHive == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER";
+}
+
+}  // namespace
+
+PFN_GpcOpenLogRootKey SetLogRootOpenForTesting(PFN_GpcOpenLogRootKey pfnOpen)
+{
+    PFN_GpcOpenLogRootKey pfnBefore = s_pfnOpenLogRootKey;
+    s_pfnOpenLogRootKey = pfnOpen ? pfnOpen : &OpenLogRootKeyForWriting;
+    return pfnBefore;
+}
+
+bool CVRGpcLogMgr::OpenLogIn(HKEY hHive, const char* lpszRootKey, const char* lpszLogPath, const char* lpszDefaultDir,
+                             const char* lpszProductRoot, const char* lpszProductVersion)
+{
+    m_keyLog.Close();
+    CGpcRegKey keyRoot;
+    LONG lRoot = s_pfnOpenLogRootKey(&keyRoot, hHive, lpszRootKey);
+    if (lRoot != ERROR_SUCCESS) {
+        TraceMessage("keyLogRoot: %s\\%s can not be written (%d)", HiveName(hHive), lpszRootKey, static_cast<int>(lRoot));
+        return false;
+    }
+    LONG lResult = m_keyLog.Create(keyRoot, lpszLogPath);
+    TraceMessage("keyLogRoot: %s,%s,%s,%d,%s", TraceText(lpszProductVersion), TraceText(lpszProductRoot), lpszLogPath,
+                 static_cast<int>(lResult), lpszRootKey);
+    if (lResult != ERROR_SUCCESS && m_keyLog.Open(keyRoot, lpszLogPath, KEY_ALL_ACCESS) != ERROR_SUCCESS)
+        return false;
+    LONG lSet = m_keyLog.SetStringValue(TraceText(lpszDefaultDir), "DefInstallDir");
+    if (lSet != ERROR_SUCCESS) {
+        TraceMessage("keyLogRoot: %s\\%s can not be written (%d)", HiveName(hHive), lpszRootKey, static_cast<int>(lSet));
+        m_keyLog.Close();
+        return false;
+    }
+    return true;
+}
+
 int CVRGpcLogMgr::OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowserTag, const char* lpszProductRoot,
                               const char* lpszProductVersion)
 {
+    m_keyLog.Close();
     const char* lpszRootName = lpszProductRoot && lpszProductRoot[0] &&
                                        _stricmp(lpszProductRoot, GPC_DEFAULT_PRODUCT_ROOT) != 0
                                    ? lpszProductRoot
@@ -213,11 +265,6 @@ int CVRGpcLogMgr::OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowse
         TraceMessage("keyLogRoot: product root too long: %s", lpszRootName);
         return 0;
     }
-
-    CGpcRegKey keyRoot;
-    if (keyRoot.Create(HKEY_LOCAL_MACHINE, achRootKey) != ERROR_SUCCESS &&
-        keyRoot.Open(HKEY_LOCAL_MACHINE, achRootKey, KEY_ALL_ACCESS) != ERROR_SUCCESS)
-        return 0;
 
     // <browser tag>\<product root>\<product version>, each part only when given.
     char achLogPath[GPC_KEY_PATH_SIZE] = "";
@@ -237,19 +284,17 @@ int CVRGpcLogMgr::OpenLogRoot(const char* lpszDefaultDir, const char* lpszBrowse
     if (!bFits) {
         // A cut path would log under some other product's key.
         TraceMessage("keyLogRoot: log key path too long: %s", achRootKey);
-        m_keyLog.Close();
         return 0;
     }
 
-    m_keyLog.Close();
-    LONG lResult = m_keyLog.Create(keyRoot, achLogPath);
-    TraceMessage("keyLogRoot: %s,%s,%s,%d,%s", TraceText(lpszProductVersion), TraceText(lpszProductRoot), achLogPath,
-                 static_cast<int>(lResult), achRootKey);
-    if (lResult != ERROR_SUCCESS && m_keyLog.Open(keyRoot, achLogPath, KEY_ALL_ACCESS) != ERROR_SUCCESS)
-        return 0;
-
-    LONG lSet = m_keyLog.SetStringValue(TraceText(lpszDefaultDir), "DefInstallDir");
-    return lSet == ERROR_SUCCESS ? 1 : 0;
+    // The machine's log serves every user; a standard user may not write
+    // it, and then keeps the log (and the version cache beside it) under
+    // the same path of the own hive rather than none at all.
+    if (OpenLogIn(HKEY_LOCAL_MACHINE, achRootKey, achLogPath, lpszDefaultDir, lpszProductRoot, lpszProductVersion))
+        return 1;
+    return OpenLogIn(HKEY_CURRENT_USER, achRootKey, achLogPath, lpszDefaultDir, lpszProductRoot, lpszProductVersion)
+               ? 1
+               : 0;
 }
 
 int CVRGpcLogMgr::WriteLog(CVRGpcInstallationMgr* pMgr, GpcInstallItem* pItem)

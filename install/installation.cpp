@@ -156,15 +156,17 @@ bool NamesSameFile(const char* lpszA, const char* lpszB)
 // A printer-driver file that the spooler keeps its own copy of.
 bool IsPrinterDriverFile(const GpcInstallItem* pItem)
 {
-    return IsWindowsNT() && FieldIs(pItem->Target, "%pdriver%") &&
+    return IsWindowsNT() && (FieldIs(pItem->Target, "%pdriver%") || FieldIs(pItem->Target, GPC_PDRIVER64_TOKEN)) &&
            !FieldIs(pItem->SourceName, GPC_PRINTER_DRIVER_LIBRARY);
 }
 
-// The copy of an item's file in the spooler's versioned driver directory;
-// empty when it has no name that fits.
+// The copy of an item's file in the spooler's versioned driver directory
+// (of the x64 environment for "%pdriver64%"); empty when it has no name
+// that fits.
 void GetPrinterDriverCopyPath(const GpcInstallItem* pItem, char* lpszPath)
 {
-    GetVersionedPrinterDriverDir(lpszPath);
+    GetVersionedPrinterDriverDir(lpszPath,
+                                 FieldIs(pItem->Target, GPC_PDRIVER64_TOKEN) ? GPC_X64_PRINT_ENVIRONMENT : nullptr);
     if (!lpszPath[0] || pItem->SourceName.IsEmpty() ||
         !AppendPathComponent(lpszPath, GPC_MAX_PATH, pItem->SourceName.GetText()))
         lpszPath[0] = '\0';
@@ -823,17 +825,108 @@ PFN_GpcMoveFileEx SetRebootMoveForTesting(PFN_GpcMoveFileEx pfnMove)
     return pfnBefore;
 }
 
+namespace {
+
+// lpszPath lies in lpszDir (or is it): the rest after the folder, or null.
+const char* PathBelow(const char* lpszPath, const char* lpszDir)
+{
+    size_t nDir = strlen(lpszDir);
+    while (nDir > 0 && lpszDir[nDir - 1] == '\\')
+        --nDir;
+    if (nDir == 0 || _strnicmp(lpszPath, lpszDir, nDir) != 0)
+        return nullptr;
+    const char* lpszRest = lpszPath + nDir;
+    if (*lpszRest == '\0')
+        return lpszRest;
+    return *lpszRest == '\\' ? lpszRest + 1 : nullptr;
+}
+
+// Folders of the system folder that WOW64 does not redirect: a 32-bit
+// process writes the native ones.
+const char* const s_apszNotRedirected[] = {
+    "catroot", "catroot2", "driverstore", "drivers\\etc", "logfiles", "spool",
+};
+
+bool IsRedirectionExempt(const char* lpszRest)
+{
+    for (const char* lpszExempt : s_apszNotRedirected) {
+        size_t n = strlen(lpszExempt);
+        if (_strnicmp(lpszRest, lpszExempt, n) == 0 && (lpszRest[n] == '\0' || lpszRest[n] == '\\'))
+            return true;
+    }
+    return false;
+}
+
+bool JoinRest(char* lpszOut, int nSize, const char* lpszDir, const char* lpszRest)
+{
+    if (GpcCopyString(lpszOut, nSize, lpszDir) != static_cast<int>(strlen(lpszDir)))
+        return false;
+    return !*lpszRest || AppendPathComponent(lpszOut, nSize, lpszRest);
+}
+
+}  // namespace
+
+bool MapPathForRestart(const char* lpszPath, const char* lpszSystemDir, const char* lpszWow64Dir,
+                       const char* lpszSysnativeDir, char* lpszOut, int nSize)
+{
+    if (!lpszPath || !lpszOut || nSize <= 0)
+        return false;
+    // A path through "Sysnative" means the native folder, which the
+    // restart (a native component that knows no such alias) finds under
+    // the system folder's own name.
+    if (const char* lpszRest = lpszSysnativeDir && *lpszSysnativeDir ? PathBelow(lpszPath, lpszSysnativeDir) : nullptr)
+        return JoinRest(lpszOut, nSize, lpszSystemDir, lpszRest);
+    const char* lpszRest = lpszSystemDir && *lpszSystemDir ? PathBelow(lpszPath, lpszSystemDir) : nullptr;
+    if (lpszRest && lpszWow64Dir && *lpszWow64Dir && !IsRedirectionExempt(lpszRest))
+        return JoinRest(lpszOut, nSize, lpszWow64Dir, lpszRest);
+    return GpcCopyString(lpszOut, nSize, lpszPath) == static_cast<int>(strlen(lpszPath));
+}
+
+namespace {
+
+// The path a delayed move records for a file this process knows as
+// lpszPath. Under WOW64 the file the process wrote in the system folder is
+// the redirected one: the restart must replace that, not the native file
+// of the same name.
+bool PathForRestart(const char* lpszPath, char* lpszOut, int nSize)
+{
+    if (!IsWow64())
+        return GpcCopyString(lpszOut, nSize, lpszPath) == static_cast<int>(strlen(lpszPath));
+    char achSystem[GPC_MAX_PATH];
+    char achWow64[GPC_MAX_PATH];
+    char achSysnative[GPC_MAX_PATH];
+    UINT nSystem = GetSystemDirectoryA(achSystem, sizeof(achSystem));
+    if (nSystem == 0 || nSystem >= sizeof(achSystem))
+        achSystem[0] = '\0';
+    if (!GetWow64SystemDir(achWow64))
+        achWow64[0] = '\0';
+    if (!GetSysnativeDir(achSysnative))
+        achSysnative[0] = '\0';
+    return MapPathForRestart(lpszPath, achSystem, achWow64, achSysnative, lpszOut, nSize);
+}
+
+}  // namespace
+
 int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination)
 {
     if (!lpszNewFile || !lpszNewFile[0] || !lpszDestination || !lpszDestination[0])
         return 0;
 
     if (IsWindowsNT()) {
+        char achNew[GPC_MAX_PATH];
+        char achDestination[GPC_MAX_PATH];
+        if (!PathForRestart(lpszNewFile, achNew, sizeof(achNew)) ||
+            !PathForRestart(lpszDestination, achDestination, sizeof(achDestination))) {
+            TraceMessage("Can not replace %s at reboot: path too long", lpszDestination);
+            return 0;
+        }
+        if (strcmp(achDestination, lpszDestination) != 0)
+            TraceMessage("Replace at reboot: %s is %s", lpszDestination, achDestination);
         // One entry that replaces the destination: a separate deletion of
         // the destination would still run at the restart if the move then
         // failed (the temporary directory may lie on another volume), and
         // the installed file would be lost.
-        if (!s_pfnRebootMove(lpszNewFile, lpszDestination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
+        if (!s_pfnRebootMove(achNew, achDestination, MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
             TraceMessage("Can not replace %s at reboot, GetLastError() = %lu", lpszDestination,
                          static_cast<unsigned long>(GetLastError()));
             return 0;

@@ -125,6 +125,19 @@ int GetTaggedVersion(const char* lpszPath, char* lpszOut, int nSize = 256);
 int StartSpoolerService();
 int CanManageServices();
 int RegisterServerDll(const char* lpszPath);
+// Under WOW64: the 32-bit system folder (SysWOW64), and the native one as a
+// 32-bit process reaches it ("Sysnative" in the Windows folder). Buffers of
+// 260 bytes; false when the folder is unknown.
+bool GetWow64SystemDir(char* lpszDir);
+bool GetSysnativeDir(char* lpszDir);
+// The path a delayed replacement records for lpszPath under WOW64: a file
+// of the system folder (lpszSystemDir) in the 32-bit folder (lpszWow64Dir),
+// except in the folders WOW64 does not redirect (the spooler's, the
+// catalogues, drivers\etc, ...); a path through lpszSysnativeDir under the
+// system folder's own name; any other path as it is. False when it does
+// not fit in nSize bytes.
+bool MapPathForRestart(const char* lpszPath, const char* lpszSystemDir, const char* lpszWow64Dir,
+                       const char* lpszSysnativeDir, char* lpszOut, int nSize);
 // 1 when the new file will replace the destination at the next restart.
 int ReplaceFileAtReboot(const char* lpszNewFile, const char* lpszDestination);
 // The call that records a move for the next restart. Tests put in one that
@@ -140,8 +153,16 @@ bool IsLibraryTempName(const char* lpszName, const char* lpszPrefix);
 // (FixStdNamesFileTime): every version of it then carries the same times,
 // so its size and times cannot tell two versions apart.
 bool HasTimesSetByLibrary(const char* lpszPath);
-// The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes).
-void GetVersionedPrinterDriverDir(char* lpszDir);
+// The printer-driver directory plus "3\" (NT 5 and later) or "2\" (260 bytes),
+// of the spooler's default environment (null) or of the one named.
+void GetVersionedPrinterDriverDir(char* lpszDir, const char* lpszEnvironment = nullptr);
+// The target token of printer-driver files for 64-bit Windows, and the
+// print environment whose driver directory it names. On 32-bit Windows an
+// item with it is not listed.
+#define GPC_PDRIVER64_TOKEN "%pdriver64%"
+#define GPC_X64_PRINT_ENVIRONMENT "Windows x64"
+// True when the item's target begins with the token as its whole first part.
+bool TargetStartsWith(const GpcInstallItem* pItem, const char* lpszToken);
 
 class CVRGpcInstallationMgr : public IGpcProgressOwner {
 public:
@@ -271,7 +292,15 @@ private:
     CGpcString KnownDir;
 };
 
-// The installation log in HKLM\SOFTWARE\<root>\Deinstall\...
+// The call that opens the installation log's root key for writing in a hive
+// (created when missing). Tests put in one that is refused as it is for a
+// standard user in HKEY_LOCAL_MACHINE (Wine lets every process write there);
+// null puts the real one back. Returns the call used before.
+typedef LONG (*PFN_GpcOpenLogRootKey)(CGpcRegKey* pKey, HKEY hHive, const char* lpszRootKey);
+PFN_GpcOpenLogRootKey SetLogRootOpenForTesting(PFN_GpcOpenLogRootKey pfnOpen);
+
+// The installation log in HKLM\SOFTWARE\<root>\Deinstall\..., or under
+// the same path in HKCU when the machine's key cannot be written.
 class CVRGpcLogMgr {
 public:
     CVRGpcLogMgr() = default;
@@ -284,4 +313,10 @@ public:
     int RemoveLog(GpcInstallItem* pItem);
 
     CGpcRegKey m_keyLog;
+
+private:
+    // Opens (creating) the log key below the root key in one hive and
+    // writes its default directory; false, with nothing open, when either fails.
+    bool OpenLogIn(HKEY hHive, const char* lpszRootKey, const char* lpszLogPath, const char* lpszDefaultDir,
+                   const char* lpszProductRoot, const char* lpszProductVersion);
 };

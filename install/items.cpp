@@ -32,6 +32,17 @@ bool ItemFitsPlatform(const GpcInstallItem* pItem)
     }
 }
 
+// An item for 64-bit Windows only (an x64 printer driver) has no place on
+// a 32-bit system: it is left out of the pass, with one trace line.
+bool ItemFitsBitness(const GpcInstallItem* pItem)
+{
+    if (!TargetStartsWith(pItem, GPC_PDRIVER64_TOKEN) || IsWow64())
+        return true;
+    TraceMessage("%s: %s is for 64-bit Windows only, the file is left out", TraceText(pItem->SourceName.GetText()),
+                 GPC_PDRIVER64_TOKEN);
+    return false;
+}
+
 void DestroyItems(CGpcPtrArray& items)
 {
     for (int i = 0; i < items.GetCount(); ++i)
@@ -43,6 +54,16 @@ void DestroyItems(CGpcPtrArray& items)
 
 GpcInstallItem::GpcInstallItem(IGpcInstallOwner* pOwner) : Owner(pOwner)
 {
+}
+
+bool TargetStartsWith(const GpcInstallItem* pItem, const char* lpszToken)
+{
+    if (!pItem || pItem->Target.IsNull() || !lpszToken)
+        return false;
+    const char* lpszTarget = pItem->Target.GetText();
+    size_t n = strlen(lpszToken);
+    return _strnicmp(lpszTarget, lpszToken, n) == 0 &&
+           (lpszTarget[n] == '\0' || lpszTarget[n] == '\\' || lpszTarget[n] == '/');
 }
 
 bool FieldIs(const CGpcString& field, const char* lpszWord)
@@ -75,7 +96,7 @@ int CVRGpcInstallationMgr::ParseItem(char* lpszItem)
 
     ParseItemFields(lpszItem, pItem, &TraceMessage);
 
-    if (!ItemFitsPlatform(pItem)) {
+    if (!ItemFitsPlatform(pItem) || !ItemFitsBitness(pItem)) {
         delete pItem;
         return 1;
     }

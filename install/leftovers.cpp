@@ -135,8 +135,10 @@ int CVRGpcInstallationMgr::RemoveLeftoverTempFiles(const CGpcPtrArray& items, in
         // Redirected copies lie in the product folder.
         if (pItem->Failure == GPC_FAILURE_REDIRECT)
             folders.Add(DefaultInstallDir.GetText());
-        if (IsWindowsNT() && FieldIs(pItem->Target, "%pdriver%")) {
-            GetVersionedPrinterDriverDir(achDir);
+        // The spooler's copies of printer-driver files lie in its own folder.
+        bool bX64 = FieldIs(pItem->Target, GPC_PDRIVER64_TOKEN);
+        if (IsWindowsNT() && (bX64 || FieldIs(pItem->Target, "%pdriver%"))) {
+            GetVersionedPrinterDriverDir(achDir, bX64 ? GPC_X64_PRINT_ENVIRONMENT : nullptr);
             folders.Add(achDir);
         }
     }

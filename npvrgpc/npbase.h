@@ -253,6 +253,12 @@ private:
 // Operating-system tests.
 int IsWindowsNT();
 int IsWindows2000OrLater();
+// 1 when this 32-bit process runs on 64-bit Windows (WOW64): the system
+// folder and HKLM\Software it sees are redirected to their 32-bit copies.
+int IsWow64();
+// Tests give the answer of IsWow64 themselves (1 or 0); -1 puts the
+// system's answer back. Returns the setting before.
+int SetWow64ForTesting(int nAnswer);
 #endif
 
 // now - start as an unsigned 32-bit difference: right across one wrap of the

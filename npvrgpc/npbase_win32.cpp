@@ -274,4 +274,34 @@ int IsWindows2000OrLater()
     return GetOsVersion(&info) && info.dwPlatformId == VER_PLATFORM_WIN32_NT && info.dwMajorVersion >= 5;
 }
 
+namespace {
+
+int s_nWow64ForTesting = -1;
+
+}  // namespace
+
+int SetWow64ForTesting(int nAnswer)
+{
+    int nBefore = s_nWow64ForTesting;
+    s_nWow64ForTesting = nAnswer < 0 ? -1 : (nAnswer ? 1 : 0);
+    return nBefore;
+}
+
+int IsWow64()
+{
+    if (s_nWow64ForTesting >= 0)
+        return s_nWow64ForTesting;
+    // Looked up, not imported: systems before XP SP2 lack the call, and a
+    // library that imports it would not load there at all.
+    typedef BOOL(WINAPI * PFN_IsWow64Process)(HANDLE, BOOL*);
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    PFN_IsWow64Process pfnIsWow64 =
+        hKernel ? reinterpret_cast<PFN_IsWow64Process>(reinterpret_cast<void*>(GetProcAddress(hKernel, "IsWow64Process")))
+                : nullptr;
+    BOOL bWow64 = FALSE;
+    if (!pfnIsWow64 || !pfnIsWow64(GetCurrentProcess(), &bWow64))
+        return 0;
+    return bWow64 ? 1 : 0;
+}
+
 #endif  // _WIN32

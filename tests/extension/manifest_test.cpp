@@ -2,6 +2,7 @@
 // settings in the registry and the file list it yields.
 #include "extension_fixture.h"
 #include "support/case_names.h"
+#include "support/scoped_wow64.h"
 
 namespace {
 
@@ -218,6 +219,45 @@ TEST_P(ManifestBrowserTag, InstallationLogRecordsTheBrowserTag)
 
 INSTANTIATE_TEST_SUITE_P(, ManifestBrowserTag, ::testing::ValuesIn(kHostKindCases), CaseName());
 
+namespace {
+
+// A standard user: the machine's hive refuses writing the log's root key.
+PFN_GpcOpenLogRootKey g_pfnRealLogRootOpen = nullptr;
+LONG MachineHiveRefused(CGpcRegKey* pKey, HKEY hHive, const char* lpszRootKey)
+{
+    if (hHive == HKEY_LOCAL_MACHINE) return ERROR_ACCESS_DENIED;
+    return g_pfnRealLogRootOpen(pKey, hHive, lpszRootKey);
+}
+
+}  // namespace
+
+TEST_F(Manifest, StandardUserKeepsTheLogAndTheVersionsUnderTheUser)
+{
+    SetOrdinaryPage();
+    m_pHost->SetPluginMarker(false);
+    CreateDirectoryA((m_pHost->directory + "\\" + m_strProductRoot).c_str(), nullptr);
+    CreateDirectoryA(ProductDir().c_str(), nullptr);
+    WriteFileBytes(ProductDir() + "\\main.dll", "head#~@CorvoVersionTag@~#2.1");
+    g_pfnRealLogRootOpen = SetLogRootOpenForTesting(&MachineHiveRefused);
+    ASSERT_EQ(0, Init());
+    DeliverManifest("[Corvo]\nCount=1\nFile1=main.dll;main.dll;;2.1;;;;vertag;\n");
+    SetLogRootOpenForTesting(nullptr);
+
+    const std::string key =
+        "SOFTWARE\\" + m_strProductRoot + "\\Deinstall\\Internet Explorer\\" + m_strProductRoot + "\\1.0";
+    bool bMachine = true;
+    ReadRegString(HKEY_LOCAL_MACHINE, key, "DefInstallDir", &bMachine);
+    EXPECT_FALSE(bMachine);
+    EXPECT_EQ(ProductDir(), ReadRegString(HKEY_CURRENT_USER, key, "DefInstallDir")) << key;
+    // The file was current: nothing was fetched, and its version is kept
+    // for the next start beside the user's log.
+    EXPECT_EQ(1u, m_pHost->downloads.size());
+    bool bKept = false;
+    ReadRegString(HKEY_CURRENT_USER, key + "\\" + CVRGpcVersionCache::StoreKeyName(), ProductDir() + "\\main.dll",
+                  &bKept);
+    EXPECT_TRUE(bKept) << m_pTrace->Dump();
+}
+
 struct SettingCase {
     const char* name;
     friend void PrintTo(const SettingCase& c, std::ostream* os) { *os << c.name; }
@@ -295,6 +335,38 @@ TEST_F(Manifest, StandardDownloadModeReadsSettingsBelowTheVersionAlone)
                                   m_strProductRoot + "\\"))
         << m_pTrace->Dump();
     EXPECT_EQ(0, Ext()->m_bFailed);
+}
+
+// On 64-bit Windows the machine's 64-bit view is asked first (in this
+// 32-bit prefix both views are one key, so the first one asked answers).
+TEST_F(Manifest, UpdateSettingsTraceTheKeyThatAnswered)
+{
+    struct {
+        const char* name;
+        bool wow64;
+        bool machine;  // "autoupdate" in HKLM
+        bool user;     // "autoupdate" in HKCU
+        const char* line;
+    } cases[] = {
+        {"32-bit Windows, machine", false, true, true, "Update settings from HKEY_LOCAL_MACHINE"},
+        {"32-bit Windows, user", false, false, true, "Update settings from HKEY_CURRENT_USER"},
+        {"64-bit Windows, machine", true, true, true, "Update settings from HKEY_LOCAL_MACHINE (64-bit view)"},
+        {"64-bit Windows, user", true, false, true, "Update settings from HKEY_CURRENT_USER"},
+        {"64-bit Windows, none", true, false, false, "Update settings: none"},
+    };
+    SetOrdinaryPage();
+    ASSERT_EQ(0, Init());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        DeleteRegTree(HKEY_LOCAL_MACHINE, "Software\\" + m_strProductRoot);
+        DeleteRegTree(HKEY_CURRENT_USER, "Software\\" + m_strProductRoot);
+        if (c.machine) SetUpdateSetting(HKEY_LOCAL_MACHINE, "autoupdate", "0");
+        if (c.user) SetUpdateSetting(HKEY_CURRENT_USER, "autoupdate", "0");
+        ScopedWow64 wow64(c.wow64);
+        m_pTrace->Clear();
+        EXPECT_EQ(c.machine || c.user ? 1 : 0, Ext()->CheckUpdateStatus(0));
+        EXPECT_TRUE(m_pTrace->HasLine(c.line)) << m_pTrace->Dump();
+    }
 }
 
 TEST_F(Manifest, OverlongSettingIsTreatedAsMissing)

@@ -44,17 +44,35 @@ std::string ReportText(int nCode, const std::string& detail)
     return "ErrorCode=" + std::to_string(nCode) + "&OptInfo1=" + detail + "]";
 }
 
-// The log layout: HKLM\SOFTWARE\<root>\Deinstall\<log path>.
+// The log layout: HKLM\SOFTWARE\<root>\Deinstall\<log path>, or HKCU
+// when the machine's key cannot be written.
 class InstallLog : public InstallTest {
 protected:
     void TearDown() override
     {
-        for (const std::string& k : m_Cleanup) DeleteRegTree(HKEY_LOCAL_MACHINE, k);
+        SetLogRootOpenForTesting(nullptr);
+        for (const std::string& k : m_Cleanup) {
+            DeleteRegTree(HKEY_LOCAL_MACHINE, k);
+            DeleteRegTree(HKEY_CURRENT_USER, k);
+        }
         InstallTest::TearDown();
     }
     void CleanUp(const std::string& key) { m_Cleanup.push_back(key); }
     std::vector<std::string> m_Cleanup;
 };
+
+// The log root as a standard user meets it: the machine's hive refuses
+// writing (Wine itself lets every process write there).
+PFN_GpcOpenLogRootKey g_pfnRealLogRootOpen = nullptr;
+LONG MachineHiveRefused(CGpcRegKey* pKey, HKEY hHive, const char* lpszRootKey)
+{
+    if (hHive == HKEY_LOCAL_MACHINE) return ERROR_ACCESS_DENIED;
+    return g_pfnRealLogRootOpen(pKey, hHive, lpszRootKey);
+}
+LONG EveryHiveRefused(CGpcRegKey*, HKEY, const char*)
+{
+    return ERROR_ACCESS_DENIED;
+}
 
 }  // namespace
 
@@ -340,6 +358,51 @@ TEST_F(InstallLog, EachInstalledFileIsOneValueAndWritingAgainReplacesIt)
     pItem->Target.Assign("Sub");
     EXPECT_EQ(1, mgr->LogMgr->WriteLog(mgr, pItem));
     EXPECT_EQ(dir + "\\Sub\\Viewer.dll", ReadRegString(HKEY_LOCAL_MACHINE, key, "Viewer.dll"));
+}
+
+TEST_F(InstallLog, UnwritableMachineKeyKeepsTheLogUnderTheUser)
+{
+    struct {
+        const char* name;
+        PFN_GpcOpenLogRootKey pfnOpen;  // null: the real one
+        HKEY hExpected;                 // null: no log anywhere
+    } cases[] = {
+        {"machine writable", nullptr, HKEY_LOCAL_MACHINE},
+        {"machine refused", &MachineHiveRefused, HKEY_CURRENT_USER},
+        {"both refused", &EveryHiveRefused, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string root = UniqueName("GpcLogU");
+        std::string key = "SOFTWARE\\" + root + "\\Deinstall\\IE\\" + root + "\\2.1";
+        CleanUp("SOFTWARE\\" + root);
+        g_pfnRealLogRootOpen = SetLogRootOpenForTesting(c.pfnOpen);
+        trace.Clear();
+        CVRGpcLogMgr log;
+        int nOpened = log.OpenLogRoot(dir.c_str(), "IE", root.c_str(), "2.1");
+        GpcInstallItem* pItem = Add("Viewer.dll;u;;;;;;;");
+        int nWritten = log.WriteLog(mgr, pItem);
+        SetLogRootOpenForTesting(nullptr);
+
+        EXPECT_EQ(c.hExpected ? 1 : 0, nOpened);
+        EXPECT_EQ(c.hExpected ? 1 : 0, nWritten);
+        for (HKEY hHive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+            bool bFound = false;
+            std::string value = ReadRegString(hHive, key, "Viewer.dll", &bFound);
+            EXPECT_EQ(hHive == c.hExpected, bFound) << (hHive == HKEY_LOCAL_MACHINE ? "HKLM" : "HKCU");
+            if (hHive == c.hExpected) {
+                EXPECT_EQ(dir + "\\Viewer.dll", value);
+                EXPECT_EQ(dir, ReadRegString(hHive, key, "DefInstallDir"));
+            }
+        }
+        bool bRefused = c.pfnOpen != nullptr;
+        EXPECT_EQ(bRefused, trace.HasLine("keyLogRoot: HKEY_LOCAL_MACHINE\\SOFTWARE\\" + root +
+                                          "\\Deinstall can not be written (5)"))
+            << trace.Dump();
+        EXPECT_EQ(c.hExpected != nullptr,
+                  trace.HasLine("keyLogRoot: 2.1," + root + ",IE\\" + root + "\\2.1,0,SOFTWARE\\" + root + "\\Deinstall"))
+            << trace.Dump();
+    }
 }
 
 TEST_F(InstallLog, ClosedLogWritesNothing)

@@ -4,6 +4,7 @@
 // actions.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <winspool.h>
 
 #include <algorithm>
 #include <memory>
@@ -12,6 +13,7 @@
 
 #include "host/lib/lz_expand.h"
 #include "install_fixture.h"
+#include "support/scoped_wow64.h"
 
 namespace {
 
@@ -121,6 +123,19 @@ BOOL WINAPI MoveAtRebootDenied(const char*, const char*, DWORD)
 {
     SetLastError(ERROR_ACCESS_DENIED);
     return FALSE;
+}
+
+// MoveFileEx that records what it was asked to move at the restart.
+struct RebootMove {
+    std::string from;
+    std::string to;
+    DWORD flags;
+};
+std::vector<RebootMove> g_rebootMoves;
+BOOL WINAPI MoveAtRebootRecorded(const char* lpszFrom, const char* lpszTo, DWORD dwFlags)
+{
+    g_rebootMoves.push_back({lpszFrom, lpszTo, dwFlags});
+    return TRUE;
 }
 
 }  // namespace
@@ -816,6 +831,52 @@ TEST_F(Installation, PrinterDriverFilesAreAddedToTheVersionedDirectoryButNotRepl
         DeleteFileA(libraryInstalled.c_str());
 }
 
+// On 64-bit Windows the x64 environment's drivers follow the same rules as
+// the default environment's: installed in its driver folder, added (never
+// replaced) to its versioned folder, the standard names file dated.
+TEST_F(Installation, X64PrinterDriverFilesFollowThePrinterDriverRulesInTheirOwnFolder)
+{
+    ScopedWow64 wow64(true);
+    char achX64[MAX_PATH] = "";
+    DWORD cb = 0;
+    char achEnvironment[] = "Windows x64";
+    ASSERT_TRUE(GetPrinterDriverDirectoryA(nullptr, achEnvironment, 1, reinterpret_cast<BYTE*>(achX64),
+                                           sizeof(achX64), &cb));
+    const std::string drivers = achX64;
+    const std::string versioned = drivers + "\\3";
+    CreateDirectoryA(drivers.c_str(), nullptr);
+    CreateDirectoryA(versioned.c_str(), nullptr);
+    const std::string fresh = UniqueName("gpcdrv") + ".dat";
+    const std::string kept = UniqueName("gpcdrv") + ".dat";
+    WriteFileBytes(versioned + "\\" + kept, "SPOOLER COPY");
+    const std::string stdNames = drivers + "\\STDNAMES.GPD";
+    const std::string stdNamesCopy = versioned + "\\STDNAMES.GPD";
+    ASSERT_FALSE(PathExists(stdNames));
+    ASSERT_FALSE(PathExists(stdNamesCopy));
+
+    GpcInstallItem* pFresh = Add(fresh + ";u;%pdriver64%;;;;;;");
+    GpcInstallItem* pKept = Add(kept + ";u;%PDRIVER64%;;;;;;");
+    GpcInstallItem* pStd = Add("STDNAMES.GPD;u;%pdriver64%;;;;;;");
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pFresh, Download("NEW1", "1.bin").c_str()));
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pKept, Download("NEW2", "2.bin").c_str()));
+    EXPECT_EQ(GPC_INSTALL_OK, mgr->DoItemInstallation(pStd, Download("STD", "3.bin").c_str()));
+
+    EXPECT_EQ(drivers + "\\" + fresh, InstallPath(pFresh));
+    EXPECT_EQ("NEW1", ReadFileBytes(drivers + "\\" + fresh));
+    EXPECT_EQ("NEW1", ReadFileBytes(versioned + "\\" + fresh));
+    EXPECT_EQ("NEW2", ReadFileBytes(drivers + "\\" + kept));
+    EXPECT_EQ("SPOOLER COPY", ReadFileBytes(versioned + "\\" + kept));
+    FILETIME create, access, write;
+    for (const std::string& f : {stdNames, stdNamesCopy}) {
+        ASSERT_TRUE(GetTimes(f, &create, &access, &write)) << f;
+        EXPECT_TRUE(SameTime(DosDate2002(), write)) << f;
+    }
+
+    for (const std::string& f : {drivers + "\\" + fresh, versioned + "\\" + fresh, drivers + "\\" + kept,
+                                 versioned + "\\" + kept, stdNames, stdNamesCopy})
+        DeleteFileA(f.c_str());
+}
+
 TEST_F(Installation, InstalledFilesAreLoggedUnderTheirInstallPathAndFailedOnesAreNot)
 {
     std::string root = UniqueName("GpcInstLog");
@@ -1016,6 +1077,71 @@ TEST_F(Installation, RebootReplacementThatCannotBeScheduledFailsTheItem)
     ASSERT_EQ(1u, host.unpacks.size());
     EXPECT_FALSE(PathExists(host.unpacks[0].dest));
     EXPECT_EQ(before, PendingRenames());
+}
+
+// Under WOW64 the file this process wrote in the system folder is the
+// 32-bit copy: the restart (a native component) must replace that one, and
+// must find a "Sysnative" path under the native folder's own name. The
+// folders WOW64 leaves alone keep their path; without WOW64 nothing changes.
+TEST_F(Installation, RestartReplacementUnderWow64NamesTheFolderTheFileIsIn)
+{
+    char achSystem[MAX_PATH];
+    char achWindows[MAX_PATH];
+    ASSERT_NE(0u, GetSystemDirectoryA(achSystem, sizeof(achSystem)));
+    ASSERT_NE(0u, GetWindowsDirectoryA(achWindows, sizeof(achWindows)));
+    const std::string sys = achSystem;
+    const std::string win = achWindows;
+    const std::string wow = win + "\\SysWOW64";
+    std::string upper = sys;
+    for (char& ch : upper) ch = static_cast<char>(toupper(static_cast<unsigned char>(ch)));
+    struct {
+        const char* name;
+        bool wow64;
+        std::string destination;
+        std::string recorded;
+    } cases[] = {
+        {"32-bit Windows", false, sys + "\\a.dll", sys + "\\a.dll"},
+        {"system folder", true, sys + "\\a.dll", wow + "\\a.dll"},
+        {"system folder in capitals", true, upper + "\\a.dll", wow + "\\a.dll"},
+        {"drivers folder", true, sys + "\\drivers\\k.sys", wow + "\\drivers\\k.sys"},
+        {"name that begins like an exempt folder", true, sys + "\\spooler.dll", wow + "\\spooler.dll"},
+        {"spooler's folder", true, sys + "\\spool\\drivers\\w32x86\\3\\p.dll",
+         sys + "\\spool\\drivers\\w32x86\\3\\p.dll"},
+        {"drivers\\etc", true, sys + "\\drivers\\etc\\hosts", sys + "\\drivers\\etc\\hosts"},
+        {"catroot2", true, sys + "\\CatRoot2\\x.cat", sys + "\\CatRoot2\\x.cat"},
+        {"native folder's alias", true, win + "\\Sysnative\\drivers\\k.sys", sys + "\\drivers\\k.sys"},
+        {"folder beside the system folder", true, sys + "x\\a.dll", sys + "x\\a.dll"},
+        {"product folder", true, dir + "\\a.dll", dir + "\\a.dll"},
+    };
+    struct SeamGuard {
+        PFN_GpcMoveFileEx pfnSaved = SetRebootMoveForTesting(&MoveAtRebootRecorded);
+        ~SeamGuard() { SetRebootMoveForTesting(pfnSaved); }
+    } seam;
+    const std::string fresh = dir + "\\new.tmp";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScopedWow64 wow64(c.wow64);
+        g_rebootMoves.clear();
+        trace.Clear();
+        EXPECT_EQ(1, ReplaceFileAtReboot(fresh.c_str(), c.destination.c_str()));
+        ASSERT_EQ(1u, g_rebootMoves.size());
+        EXPECT_EQ(fresh, g_rebootMoves[0].from);
+        EXPECT_EQ(c.recorded, g_rebootMoves[0].to);
+        EXPECT_EQ(static_cast<DWORD>(MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING), g_rebootMoves[0].flags);
+        EXPECT_EQ(c.recorded != c.destination,
+                  trace.HasLine("Replace at reboot: " + c.destination + " is " + c.recorded))
+            << trace.Dump();
+    }
+}
+
+// A path that the restart's folder makes too long is refused, never cut.
+TEST_F(Installation, RestartPathThatNoLongerFitsIsRefused)
+{
+    char achOut[32];
+    EXPECT_FALSE(MapPathForRestart("C:\\sys\\abcdefghij.dll", "C:\\sys", "C:\\windows\\SysWOW64", "",
+                                   achOut, sizeof(achOut)));
+    EXPECT_TRUE(MapPathForRestart("C:\\sys\\a.dll", "C:\\sys", "C:\\w\\SysWOW64", "", achOut, sizeof(achOut)));
+    EXPECT_STREQ("C:\\w\\SysWOW64\\a.dll", achOut);
 }
 
 // ---------------------------------------------------------------------------

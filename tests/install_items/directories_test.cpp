@@ -12,6 +12,7 @@
 #include "feedback/trace.h"
 #include "items_test_util.h"
 #include "npvrgpc/handles.h"
+#include "support/scoped_wow64.h"
 #include "support/trace_capture.h"
 
 namespace {
@@ -20,6 +21,7 @@ const char GPC_DEFAULT_DIR[] = "C:\\Program Files\\App\\1.0";
 const char GPC_SYSTEM_DIR[] = "C:\\windows\\system32";
 const char GPC_WINDOWS_DIR[] = "C:\\windows";
 const char GPC_PRINTER_DRIVER_DIR[] = "C:\\windows\\system32\\spool\\drivers\\w32x86";
+const char GPC_X64_PRINTER_DRIVER_DIR[] = "C:\\windows\\system32\\spool\\drivers\\x64";
 
 std::string ModuleDir()
 {
@@ -79,6 +81,35 @@ TEST(InstallDir, TargetsResolveAgainstDefaultAndSystemDirectories)
     };
     for (const DirCase& c : cases)
         EXPECT_EQ(c.expected, InstallDir(mgr, c.target)) << (c.target ? c.target : "(absent)");
+}
+
+// A 32-bit process on 64-bit Windows: kernel drivers go to the native
+// folder (through its alias), x64 printer drivers to the x64 environment;
+// every other token means what it means on 32-bit Windows.
+TEST(InstallDir, SystemTokensUnderWow64NameTheFoldersThatLoadTheFiles)
+{
+    struct {
+        const char* target;
+        bool wow64;
+        std::string expected;
+    } cases[] = {
+        {"%kdriver%", false, std::string(GPC_SYSTEM_DIR) + "\\drivers"},
+        {"%kdriver%", true, std::string(GPC_WINDOWS_DIR) + "\\Sysnative\\drivers"},
+        {"%KDRIVER%\\sub", true, std::string(GPC_WINDOWS_DIR) + "\\Sysnative\\drivers\\sub"},
+        {"%pdriver64%", true, GPC_X64_PRINTER_DRIVER_DIR},
+        {"%PDriver64%/sub", true, std::string(GPC_X64_PRINTER_DRIVER_DIR) + "\\sub"},
+        {"%pdriver64%", false, ""},
+        {"%pdriver%", true, GPC_PRINTER_DRIVER_DIR},
+        {"%system%", true, GPC_SYSTEM_DIR},
+        {"%windows%", true, GPC_WINDOWS_DIR},
+    };
+    CVRGpcInstallationMgr mgr(nullptr);
+    mgr.DefaultInstallDir.Assign(GPC_DEFAULT_DIR);
+    for (const auto& c : cases) {
+        ScopedWow64 wow64(c.wow64);
+        mgr.ForgetInstallDirs();
+        EXPECT_EQ(c.expected, InstallDir(mgr, c.target)) << c.target << (c.wow64 ? " (WOW64)" : "");
+    }
 }
 
 TEST(InstallDir, DefaultWithoutDriveOrWithTrailingSeparator)
@@ -165,7 +196,7 @@ TEST(InstallPath, SystemTargetsAreOnlyTheWholeSystemTokens)
         const char* target;
         int expected;
     } cases[] = {
-        {"%system%", 1}, {"%WINDOWS%", 1}, {"%pdriver%", 1}, {"%KDriver%", 1},
+        {"%system%", 1}, {"%WINDOWS%", 1}, {"%pdriver%", 1}, {"%KDriver%", 1}, {"%pdriver64%", 1},
         {"%uninstall%", 0}, {"%system%\\sub", 0}, {"/%system%", 0}, {"", 0},
         {nullptr, 0}, {"system", 0},
     };
@@ -304,6 +335,8 @@ TEST_F(Spooler, VersionedDriverDirectoryIsThreeOnWindows2000AndLater)
     char achDir[GPC_MAX_PATH];
     GetVersionedPrinterDriverDir(achDir);
     EXPECT_EQ(std::string(GPC_PRINTER_DRIVER_DIR) + "\\3\\", achDir);
+    GetVersionedPrinterDriverDir(achDir, "Windows x64");
+    EXPECT_EQ(std::string(GPC_X64_PRINTER_DRIVER_DIR) + "\\3\\", achDir);
 }
 
 

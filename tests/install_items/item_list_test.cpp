@@ -1,6 +1,7 @@
 // Item texts, the item list and on-demand job records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,9 +9,42 @@
 #include "feedback/trace.h"
 #include "items_test_util.h"
 #include "support/case_names.h"
+#include "support/scoped_wow64.h"
 #include "support/trace_capture.h"
 
 namespace {
+
+// Printer drivers for 64-bit Windows are listed only there; on a 32-bit
+// system the item is left out with one line, and nothing else is.
+TEST(ItemList, X64PrinterDriversAreListedOnlyOn64BitWindows)
+{
+    struct {
+        const char* target;
+        bool wow64;
+        bool listed;
+    } cases[] = {
+        {"%pdriver64%", true, true},
+        {"%pdriver64%", false, false},
+        {"%PDRIVER64%\\sub", false, false},
+        {"%pdriver64%x", false, true},
+        {"sub\\%pdriver64%", false, true},
+        {"%pdriver%", false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.target) + (c.wow64 ? " (WOW64)" : ""));
+        ScopedWow64 wow64(c.wow64);
+        TraceCapture trace;
+        CVRGpcInstallationMgr mgr(nullptr);
+        std::string text = std::string("drv.dll;u;") + c.target + ";;;;;;";
+        ASSERT_EQ(1, mgr.ParseItem(&text[0]));
+        EXPECT_EQ(c.listed ? 1 : 0, mgr.GetItemCount());
+        std::vector<std::string> texts = trace.Texts();
+        EXPECT_EQ(c.listed ? 0 : 1,
+                  std::count(texts.begin(), texts.end(),
+                             "drv.dll: %pdriver64% is for 64-bit Windows only, the file is left out"))
+            << trace.Dump();
+    }
+}
 
 TEST(ItemText, ManifestExampleFillsEveryFieldAndTracesEachRawValue)
 {
