@@ -2,47 +2,14 @@
 // natively too.
 #include "install/delta_manifest.h"
 
+#include "install/text_view.h"
+
 #include <cstring>
 #include <new>
 
 namespace {
 
 const char GPC_DELTAS_SECTION[] = "GpcManifestDeltas";
-
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualNoCase(const char* a, size_t nA, const char* b, size_t nB)
-{
-    if (nA != nB) return false;
-    for (size_t i = 0; i < nA; ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// Trims the blanks the INI reader trims, on a (pointer, length) view.
-void TrimView(const char** ppText, size_t* pnLength)
-{
-    const char* p = *ppText;
-    size_t n = *pnLength;
-    while (n > 0 && IsBlank(p[n - 1])) --n;
-    while (n > 0 && IsBlank(*p)) { ++p; --n; }
-    *ppText = p;
-    *pnLength = n;
-}
-
-const char* FindByte(const char* p, size_t n, char c)
-{
-    return n ? static_cast<const char*>(memchr(p, c, n)) : nullptr;
-}
 
 // A size: 1 to 10 decimal digits, nothing else, 1..GPC_MAX_DELTA_SIZE.
 bool ParseSize(const char* p, size_t n, unsigned long* pdwSize)
@@ -81,7 +48,7 @@ int ParseValue(const char* p, size_t n, GpcDeltaEntry* pEntry, const char** ppUr
     if (!GpcDecodeSha256Hex(p + nHex + 1, nHex, pEntry->abDeltaHash)) return 0;
     const char* pSize = p + 2 * (nHex + 1);
     size_t nAfter = n - 2 * (nHex + 1);
-    const char* pComma = FindByte(pSize, nAfter, ',');
+    const char* pComma = GpcFindByte(pSize, nAfter, ',');
     if (pComma == nullptr) return 0;
     if (!ParseSize(pSize, static_cast<size_t>(pComma - pSize), &pEntry->dwDeltaSize)) return 0;
     const char* pUrl = pComma + 1;
@@ -140,15 +107,15 @@ int CVRGpcManifestDeltas::Parse(const unsigned char* pData, size_t nLength)
         size_t nLine = nLineEnd - i;
         i = nLineEnd + 1;
 
-        const char* pOpen = FindByte(pLine, nLine, '[');
-        if (pOpen != nullptr && FindByte(pLine, nLine, ']') != nullptr) {
+        const char* pOpen = GpcFindByte(pLine, nLine, '[');
+        if (pOpen != nullptr && GpcFindByte(pLine, nLine, ']') != nullptr) {
             bIn = false;
-            const char* pClose = FindByte(pOpen + 1, nLine - static_cast<size_t>(pOpen + 1 - pLine), ']');
+            const char* pClose = GpcFindByte(pOpen + 1, nLine - static_cast<size_t>(pOpen + 1 - pLine), ']');
             if (pClose == nullptr) continue;
             const char* pName = pOpen + 1;
             size_t nName = static_cast<size_t>(pClose - pName);
-            TrimView(&pName, &nName);
-            if (EqualNoCase(pName, nName, GPC_DELTAS_SECTION, sizeof(GPC_DELTAS_SECTION) - 1)) {
+            GpcTrimView(&pName, &nName);
+            if (GpcViewEqualNoCase(pName, nName, GPC_DELTAS_SECTION, sizeof(GPC_DELTAS_SECTION) - 1)) {
                 // The INI reader would read only the first; a publisher's
                 // tool never writes two.
                 if (bSeen) {
@@ -160,7 +127,7 @@ int CVRGpcManifestDeltas::Parse(const unsigned char* pData, size_t nLength)
             continue;
         }
         if (!bIn) continue;
-        TrimView(&pLine, &nLine);
+        GpcTrimView(&pLine, &nLine);
         if (nLine == 0) continue;
         int nResult = ParseLine(pLine, nLine);
         if (nResult != GPC_DELTAS_OK) {
@@ -192,7 +159,7 @@ int CVRGpcManifestDeltas::ParseLine(const char* pLine, size_t nLine)
             break;
         }
     }
-    if (pUrl != nullptr) TrimView(&pUrl, &nUrl);
+    if (pUrl != nullptr) GpcTrimView(&pUrl, &nUrl);
     if (pUrl == nullptr || nUrl == 0 || nUrl >= GPC_INI_LINE) {
         delete pEntry;
         return GPC_DELTAS_MALFORMED;
@@ -201,7 +168,7 @@ int CVRGpcManifestDeltas::ParseLine(const char* pLine, size_t nLine)
     int nForUrl = 0;
     for (int i = 0; i < m_Entries.GetCount(); ++i) {
         const GpcDeltaEntry* pOther = GetAt(i);
-        if (!EqualNoCase(pUrl, nUrl, pOther->Url.GetText(), static_cast<size_t>(pOther->Url.GetLength()))) continue;
+        if (!GpcViewEqualNoCase(pUrl, nUrl, pOther->Url.GetText(), static_cast<size_t>(pOther->Url.GetLength()))) continue;
         ++nForUrl;
         if (nForUrl >= GPC_MAX_DELTAS_PER_URL ||
             memcmp(pOther->abBaseHash, pEntry->abBaseHash, GPC_SHA256_SIZE) == 0) {
@@ -224,7 +191,7 @@ int CVRGpcManifestDeltas::CountFor(const char* lpszUrl) const
     int n = 0;
     for (int i = 0; i < m_Entries.GetCount(); ++i) {
         const GpcDeltaEntry* pEntry = GetAt(i);
-        if (EqualNoCase(lpszUrl, nUrl, pEntry->Url.GetText(), static_cast<size_t>(pEntry->Url.GetLength()))) ++n;
+        if (GpcViewEqualNoCase(lpszUrl, nUrl, pEntry->Url.GetText(), static_cast<size_t>(pEntry->Url.GetLength()))) ++n;
     }
     return n;
 }
@@ -235,7 +202,7 @@ int CVRGpcManifestDeltas::FindDelta(const char* lpszUrl, const unsigned char* pB
     size_t nUrl = strlen(lpszUrl);
     for (int i = 0; i < m_Entries.GetCount(); ++i) {
         const GpcDeltaEntry* pEntry = GetAt(i);
-        if (!EqualNoCase(lpszUrl, nUrl, pEntry->Url.GetText(), static_cast<size_t>(pEntry->Url.GetLength()))) continue;
+        if (!GpcViewEqualNoCase(lpszUrl, nUrl, pEntry->Url.GetText(), static_cast<size_t>(pEntry->Url.GetLength()))) continue;
         if (memcmp(pEntry->abBaseHash, pBaseHash, GPC_SHA256_SIZE) != 0) continue;
         if (pFound != nullptr) {
             if (!pFound->Url.Assign(pEntry->Url) || !pFound->DeltaUrl.Assign(pEntry->DeltaUrl)) return 0;

@@ -3,6 +3,8 @@
 // operating-system calls, so it builds natively too.
 #include "install/manifest_trust.h"
 
+#include "install/text_view.h"
+
 #include <cstring>
 #include <new>
 
@@ -18,40 +20,9 @@ struct GpcHashEntry {
     unsigned char abHash[GPC_SHA256_SIZE];
 };
 
-char LowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool EqualNoCase(const char* a, size_t nA, const char* b)
 {
-    size_t nB = strlen(b);
-    if (nA != nB) return false;
-    for (size_t i = 0; i < nA; ++i) {
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    }
-    return true;
-}
-
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// Trims the blanks the INI reader trims, on a (pointer, length) view.
-void TrimView(const char** ppText, size_t* pnLength)
-{
-    const char* p = *ppText;
-    size_t n = *pnLength;
-    while (n > 0 && IsBlank(p[n - 1])) --n;
-    while (n > 0 && IsBlank(*p)) { ++p; --n; }
-    *ppText = p;
-    *pnLength = n;
-}
-
-const void* FindByte(const char* p, size_t n, char c)
-{
-    return n ? memchr(p, c, n) : nullptr;
+    return GpcViewEqualNoCase(a, nA, b, strlen(b));
 }
 
 int Base64Value(char c)
@@ -67,12 +38,12 @@ int Base64Value(char c)
 int HexValue(char c)
 {
     if (c >= '0' && c <= '9') return c - '0';
-    c = LowerAscii(c);
+    c = GpcLowerAscii(c);
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return -1;
 }
 
-// Where the signature section starts, by the rules the README gives: after
+// Where the signature section starts, by the rules docs/manifest.md gives: after
 // the last line ends only line ends follow; the last line is "Signature="
 // and base64; the line before it is exactly the section header, and it
 // starts a line. Sets the signed length and the base64 text.
@@ -214,10 +185,10 @@ int GpcDecodePublicKey(const unsigned char* pData, size_t nLength, unsigned char
         while (nLineEnd < nLength && p[nLineEnd] != '\n') ++nLineEnd;
         const char* pLine = p + i;
         size_t nLine = nLineEnd - i;
-        TrimView(&pLine, &nLine);
+        GpcTrimView(&pLine, &nLine);
         if (!(nLine >= 5 && memcmp(pLine, "-----", 5) == 0)) {
             for (size_t k = 0; k < nLine; ++k) {
-                if (!IsBlank(pLine[k]) && pLine[k] != '\0') pText[nText++] = pLine[k];
+                if (!GpcIsIniBlank(pLine[k]) && pLine[k] != '\0') pText[nText++] = pLine[k];
             }
         }
         i = nLineEnd + 1;
@@ -304,15 +275,14 @@ int CVRGpcSignedManifest::ParseSignedPart(const char* p, size_t n)
         size_t nLine = nLineEnd - i;
         i = nLineEnd + 1;
 
-        const char* pOpen = static_cast<const char*>(FindByte(pLine, nLine, '['));
-        if (pOpen != nullptr && FindByte(pLine, nLine, ']') != nullptr) {
+        const char* pOpen = GpcFindByte(pLine, nLine, '[');
+        if (pOpen != nullptr && GpcFindByte(pLine, nLine, ']') != nullptr) {
             eIn = NONE;
-            const char* pClose = static_cast<const char*>(
-                FindByte(pOpen + 1, nLine - static_cast<size_t>(pOpen + 1 - pLine), ']'));
+            const char* pClose = GpcFindByte(pOpen + 1, nLine - static_cast<size_t>(pOpen + 1 - pLine), ']');
             if (pClose == nullptr) continue;
             const char* pName = pOpen + 1;
             size_t nName = static_cast<size_t>(pClose - pName);
-            TrimView(&pName, &nName);
+            GpcTrimView(&pName, &nName);
             if (EqualNoCase(pName, nName, GPC_INFO_SECTION) && !bInfoSeen) {
                 eIn = INFO;
                 bInfoSeen = true;
@@ -327,19 +297,19 @@ int CVRGpcSignedManifest::ParseSignedPart(const char* p, size_t n)
             continue;
         }
         if (eIn == NONE) continue;
-        TrimView(&pLine, &nLine);
+        GpcTrimView(&pLine, &nLine);
         if (nLine == 0) continue;
         if (memchr(pLine, '\0', nLine) != nullptr) return GPC_TRUST_MALFORMED;
 
         if (eIn == INFO) {
-            const char* pEquals = static_cast<const char*>(FindByte(pLine, nLine, '='));
+            const char* pEquals = GpcFindByte(pLine, nLine, '=');
             if (pEquals == nullptr) continue;
             const char* pKey = pLine;
             size_t nKey = static_cast<size_t>(pEquals - pLine);
-            TrimView(&pKey, &nKey);
+            GpcTrimView(&pKey, &nKey);
             const char* pValue = pEquals + 1;
             size_t nValue = static_cast<size_t>(pLine + nLine - pValue);
-            TrimView(&pValue, &nValue);
+            GpcTrimView(&pValue, &nValue);
             if (EqualNoCase(pKey, nKey, "Serial") && !bSerial) {
                 char achSerial[16];
                 if (nValue >= sizeof(achSerial)) return GPC_TRUST_MALFORMED;
@@ -378,10 +348,10 @@ int CVRGpcSignedManifest::ParseSignedPart(const char* p, size_t n)
         if (pEquals == nullptr) return GPC_TRUST_MALFORMED;
         const char* pUrl = pLine;
         size_t nUrl = static_cast<size_t>(pEquals - pLine);
-        TrimView(&pUrl, &nUrl);
+        GpcTrimView(&pUrl, &nUrl);
         const char* pHex = pEquals + 1;
         size_t nHex = static_cast<size_t>(pLine + nLine - pHex);
-        TrimView(&pHex, &nHex);
+        GpcTrimView(&pHex, &nHex);
         GpcHashEntry* pEntry = new (std::nothrow) GpcHashEntry();
         if (pEntry == nullptr) return GPC_TRUST_READ_ERROR;
         if (nUrl == 0 || nUrl >= GPC_INI_LINE || !GpcDecodeSha256Hex(pHex, nHex, pEntry->abHash)) {
