@@ -14,6 +14,10 @@
 #                                     (5000) hostile start-ups, each loading and
 #                                     unloading the library; fails on a crash, a
 #                                     hang or growth (./run.sh soak --help)
+#   ./run.sh crash [POINTS] [options] build and run the crash test under Wine:
+#                                     kill the host at POINTS (100) instants of
+#                                     a first install and an update, then check
+#                                     the next starts (./run.sh crash --help)
 #   ./run.sh build                    only install, set up and build
 #   ./run.sh fuzz [SECONDS]           build the fuzz targets natively (clang,
 #                                     libFuzzer) and run each for SECONDS (60)
@@ -418,7 +422,7 @@ case "$cmd" in
         fi
         ;;
     *)
-        echo "usage: ./run.sh test [ctest args] | ./run.sh demo [--tampered] | ./run.sh bench [options] | ./run.sh soak [CYCLES] | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
+        echo "usage: ./run.sh test [ctest args] | ./run.sh demo [--tampered] | ./run.sh bench [options] | ./run.sh soak [CYCLES] | ./run.sh crash [POINTS] | ./run.sh build | ./run.sh fuzz [SECONDS]" >&2
         exit 2
         ;;
 esac
