@@ -100,21 +100,15 @@ int CVRGpcManifestDeltas::Parse(const unsigned char* pData, size_t nLength)
     const char* p = reinterpret_cast<const char*>(pData);
     bool bIn = false, bSeen = false;
     size_t i = 0;
-    while (i < nLength) {
-        size_t nLineEnd = i;
-        while (nLineEnd < nLength && p[nLineEnd] != '\n') ++nLineEnd;
-        const char* pLine = p + i;
-        size_t nLine = nLineEnd - i;
-        i = nLineEnd + 1;
-
-        const char* pOpen = GpcFindByte(pLine, nLine, '[');
-        if (pOpen != nullptr && GpcFindByte(pLine, nLine, ']') != nullptr) {
+    const char* pLine = nullptr;
+    size_t nLine = 0;
+    while (GpcNextLine(p, nLength, &i, &pLine, &nLine)) {
+        const char* pName = nullptr;
+        size_t nName = 0;
+        GpcLineKind eKind = GpcSectionOfLine(pLine, nLine, &pName, &nName);
+        if (eKind != GPC_LINE_ENTRY) {
             bIn = false;
-            const char* pClose = GpcFindByte(pOpen + 1, nLine - static_cast<size_t>(pOpen + 1 - pLine), ']');
-            if (pClose == nullptr) continue;
-            const char* pName = pOpen + 1;
-            size_t nName = static_cast<size_t>(pClose - pName);
-            GpcTrimView(&pName, &nName);
+            if (eKind == GPC_LINE_NAMELESS_SECTION) continue;
             if (GpcViewEqualNoCase(pName, nName, GPC_DELTAS_SECTION, sizeof(GPC_DELTAS_SECTION) - 1)) {
                 // The INI reader would read only the first; a publisher's
                 // tool never writes two.

@@ -268,21 +268,15 @@ int CVRGpcSignedManifest::ParseSignedPart(const char* p, size_t n)
     bool bInfoSeen = false, bHashesSeen = false;
     bool bSerial = false, bProduct = false, bName = false;
     size_t i = 0;
-    while (i < n) {
-        size_t nLineEnd = i;
-        while (nLineEnd < n && p[nLineEnd] != '\n') ++nLineEnd;
-        const char* pLine = p + i;
-        size_t nLine = nLineEnd - i;
-        i = nLineEnd + 1;
-
-        const char* pOpen = GpcFindByte(pLine, nLine, '[');
-        if (pOpen != nullptr && GpcFindByte(pLine, nLine, ']') != nullptr) {
+    const char* pLine = nullptr;
+    size_t nLine = 0;
+    while (GpcNextLine(p, n, &i, &pLine, &nLine)) {
+        const char* pName = nullptr;
+        size_t nName = 0;
+        GpcLineKind eKind = GpcSectionOfLine(pLine, nLine, &pName, &nName);
+        if (eKind != GPC_LINE_ENTRY) {
             eIn = NONE;
-            const char* pClose = GpcFindByte(pOpen + 1, nLine - static_cast<size_t>(pOpen + 1 - pLine), ']');
-            if (pClose == nullptr) continue;
-            const char* pName = pOpen + 1;
-            size_t nName = static_cast<size_t>(pClose - pName);
-            GpcTrimView(&pName, &nName);
+            if (eKind == GPC_LINE_NAMELESS_SECTION) continue;
             if (EqualNoCase(pName, nName, GPC_INFO_SECTION) && !bInfoSeen) {
                 eIn = INFO;
                 bInfoSeen = true;
